@@ -1,0 +1,47 @@
+#include "Batch.h"
+
+#include "CodePage932.h"
+#include "Error.h"
+
+namespace vokram {
+
+namespace {
+
+#ifdef _WIN32
+#define NATIVE(s) L##s
+#else
+#define NATIVE(s) s
+#endif
+
+std::string Encode(NativeView name, const std::filesystem::path& file) {
+  auto bytes = EncodeCp932(std::filesystem::path(NativeString(BatchName(name))));
+  if (!bytes) throw VokError(ErrorCode::NameNotEncodable, file);
+  return *bytes;
+}
+
+}  // namespace
+
+NativeString BatchName(NativeView name) {
+  static constexpr NativeView kNeedsQuotes = NATIVE(" &()[]{}^=;!'+,`~");
+  NativeString escaped;
+  for (NativeChar c : name) {
+    escaped += c;
+    if (c == NATIVE('%')) escaped += c;
+  }
+  if (name.find_first_of(kNeedsQuotes) == NativeView::npos) return escaped;
+  return NATIVE("\"") + escaped + NATIVE("\"");
+}
+
+BatchWriter::BatchWriter(const std::filesystem::path& path, NativeView sourceName)
+    : out_(File::Create(path)), sourceBytes_(Encode(sourceName, path)) {}
+
+void BatchWriter::AddPiece(NativeView pieceName) {
+  const std::string piece = Encode(pieceName, out_.Raw().Path());
+  std::string line = first_ ? "COPY " + piece + " " + sourceBytes_
+                            : "COPY /B " + sourceBytes_ + " + " + piece + " " + sourceBytes_;
+  line += "\r\n";
+  out_.Write(line);
+  first_ = false;
+}
+
+}  // namespace vokram

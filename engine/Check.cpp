@@ -1,0 +1,44 @@
+#include "Check.h"
+
+#include "Descriptor.h"
+#include "Error.h"
+#include "File.h"
+#include "GetCRC.h"
+#include "Text.h"
+
+namespace vokram {
+
+namespace {
+
+PieceStatus Examine(const std::filesystem::path& path, std::uint16_t expected) {
+  if (!IsVisibleFile(path)) return PieceStatus::Missing;
+  std::string text;
+  try {
+    text = GetFileCRC(path);
+  } catch (const VokError&) {
+    return PieceStatus::Damaged;  // listed but unreadable: not sound
+  }
+  const auto value = ParseCRCText(text);  // nothing for an empty piece
+  return value && *value == expected ? PieceStatus::Sound : PieceStatus::Damaged;
+}
+
+}  // namespace
+
+void CheckPieces(const std::filesystem::path& vokPath,
+                 const std::function<void(const PieceReport&)>& onPiece) {
+  const Descriptor descriptor = ReadDescriptor(vokPath);
+  const NativeString folder = FolderPart(vokPath.native());
+  for (const DescriptorPiece& piece : descriptor.pieces) {
+    const std::filesystem::path path(folder + piece.name.native());
+    onPiece({Examine(path, piece.crc), piece.name});
+  }
+}
+
+std::string ReportLine(const PieceReport& report) {
+  const char* marker = report.status == PieceStatus::Missing   ? " ×  "
+                       : report.status == PieceStatus::Damaged ? " △  "
+                                                                : " ○  ";
+  return marker + ToUtf8(report.name) + "\r\n";
+}
+
+}  // namespace vokram

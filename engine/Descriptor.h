@@ -1,0 +1,72 @@
+// The ".vok" descriptor: a 21-byte header ("VOK", 0, three version
+// characters, int16 piece count, 11 reserved zeros, source name length), the
+// source record (name, int32 size, CRC low byte first) and one piece record
+// per piece (name length, 0, name, int32 size, CRC). Little-endian; names are
+// code page 932 bytes without terminator. This file is the format's only
+// definition: Split writes it, Join and the piece check read it.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "File.h"
+
+namespace vokram {
+
+inline constexpr std::size_t kHeaderSize = 21;
+inline constexpr std::size_t kMaxNameBytes = 255;
+// The split's 16-bit piece counter starts at 2, so 32,765 pieces is its limit.
+inline constexpr int kMaxPieces = 32765;
+
+struct PieceRecord {
+  std::string nameBytes;  // code page 932
+  std::int32_t size = 0;
+  std::uint16_t crc = 0;
+};
+
+std::array<std::uint8_t, kHeaderSize> EncodeHeader(int pieceCount, std::size_t sourceNameBytes);
+std::vector<std::uint8_t> EncodeSourceRecord(const std::string& nameBytes, std::int32_t size,
+                                             std::uint16_t crc);
+std::vector<std::uint8_t> EncodePieceRecord(const PieceRecord& piece);
+
+// Writes in the order that keeps an interrupted split recognisable: a zero
+// header first, the real header (and the source CRC) only in Finish().
+class DescriptorWriter {
+ public:
+  DescriptorWriter(const std::filesystem::path& path, std::string sourceNameBytes,
+                   std::int32_t sourceSize);
+  void AddPiece(const PieceRecord& piece);
+  void Finish(std::uint16_t sourceCrc);
+
+ private:
+  BufferedWriter out_;
+  std::string sourceNameBytes_;
+  std::int32_t sourceSize_;
+  int pieceCount_ = 0;
+};
+
+struct DescriptorPiece {
+  std::filesystem::path name;  // decoded, checked to be a plain file name
+  std::int32_t size = 0;
+  std::uint16_t crc = 0;
+};
+
+struct Descriptor {
+  std::array<char, 3> version{};
+  std::filesystem::path sourceName;
+  std::int32_t sourceSize = 0;
+  std::uint16_t sourceCrc = 0;
+  std::vector<DescriptorPiece> pieces;
+};
+
+// Reads and checks a whole descriptor, never past its end. Throws
+// VokError(NotVok) for a wrong magic (also a file too short for it) and
+// VokError(BrokenVok) for a truncated or inconsistent file, an empty source
+// name, or a name that is not a plain file name.
+Descriptor ReadDescriptor(const std::filesystem::path& path);
+
+}  // namespace vokram

@@ -1,0 +1,41 @@
+#include "Error.h"
+
+#include "Text.h"
+
+namespace vokram {
+
+namespace {
+
+const char* CodeName(ErrorCode code) {
+  switch (code) {
+    case ErrorCode::IoFailed: return "I/O failed";
+    case ErrorCode::NotVok: return "not a descriptor";
+    case ErrorCode::BrokenVok: return "broken descriptor";
+    case ErrorCode::PieceUnreadable: return "piece unreadable";
+    case ErrorCode::SourceEmpty: return "source empty";
+    case ErrorCode::SourceTooLarge: return "source too large";
+    case ErrorCode::SizeOutOfRange: return "size out of range";
+    case ErrorCode::TooManyPieces: return "too many pieces";
+    case ErrorCode::BadBaseName: return "bad base name";
+    case ErrorCode::NameNotEncodable: return "name not encodable";
+    case ErrorCode::OutputIsSource: return "output is the source";
+  }
+  return "error";
+}
+
+std::string Describe(ErrorCode code, const std::filesystem::path& file, const std::string& reason) {
+  std::string text = CodeName(code);
+  if (!file.empty()) text += ": " + ToUtf8(file);
+  if (!reason.empty()) text += " (" + reason + ")";
+  return text;
+}
+
+}  // namespace
+
+VokError::VokError(ErrorCode code, std::filesystem::path file, std::string reason)
+    : std::runtime_error(Describe(code, file, reason)),
+      code_(code),
+      file_(std::move(file)),
+      reason_(std::move(reason)) {}
+
+}  // namespace vokram

@@ -1,0 +1,41 @@
+// The engine's one failure mechanism: a VokError names what went wrong and the
+// file it concerns. Front ends turn it into their message (Messages.h).
+#pragma once
+
+#include <filesystem>
+#include <stdexcept>
+#include <string>
+
+namespace vokram {
+
+enum class ErrorCode {
+  IoFailed,          // open, read, write, seek, rename or close failed
+  NotVok,            // the magic is not "VOK"
+  BrokenVok,         // truncated, inconsistent, or names an unsafe file
+  PieceUnreadable,   // a piece is missing, empty or unreadable during a join
+  SourceEmpty,       // a split source of 0 bytes
+  SourceTooLarge,    // a split source of 2 GiB or more
+  SizeOutOfRange,    // a piece size outside 0..kMaxSizeKb
+  TooManyPieces,     // more pieces than the descriptor can count
+  BadBaseName,       // a base name with a character forbidden in file names
+  NameNotEncodable,  // a name not representable in 255 bytes of code page 932
+  OutputIsSource,    // a piece, the batch or the descriptor would overwrite the source
+};
+
+class VokError : public std::runtime_error {
+ public:
+  VokError(ErrorCode code, std::filesystem::path file, std::string reason = {});
+
+  ErrorCode Code() const noexcept { return code_; }
+  // The file involved; empty where none is (a size out of range).
+  const std::filesystem::path& File() const noexcept { return file_; }
+  // The system's own description of an I/O failure, UTF-8; may be empty.
+  const std::string& Reason() const noexcept { return reason_; }
+
+ private:
+  ErrorCode code_;
+  std::filesystem::path file_;
+  std::string reason_;
+};
+
+}  // namespace vokram

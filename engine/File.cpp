@@ -1,0 +1,179 @@
+#include "File.h"
+
+#include <cstring>
+#include <mutex>
+#include <utility>
+
+#include "Error.h"
+#include "platform/Platform.h"
+
+namespace vokram {
+
+namespace io {
+
+namespace {
+FaultHook& Hook() {
+  static FaultHook hook;
+  return hook;
+}
+}  // namespace
+
+void SetFaultHook(FaultHook hook) { Hook() = std::move(hook); }
+
+}  // namespace io
+
+namespace {
+
+// 0, or the error a test's hook injects into this call.
+int Injected(io::Op op, const std::filesystem::path& path) {
+  const auto& hook = io::Hook();
+  if (!hook) return 0;
+  const auto code = hook(op, path);
+  return code ? *code : 0;
+}
+
+[[noreturn]] void Fail(const std::filesystem::path& path, int code) {
+  throw VokError(ErrorCode::IoFailed, path, platform::ErrorText(code));
+}
+
+}  // namespace
+
+File::File(File&& other) noexcept
+    : handle_(std::exchange(other.handle_, kInvalid)), path_(std::move(other.path_)) {}
+
+File& File::operator=(File&& other) noexcept {
+  if (this != &other) {
+    if (IsOpen()) platform::Close(handle_);
+    handle_ = std::exchange(other.handle_, kInvalid);
+    path_ = std::move(other.path_);
+  }
+  return *this;
+}
+
+File::~File() {
+  if (IsOpen()) platform::Close(handle_);
+}
+
+File File::OpenRead(const std::filesystem::path& path) {
+  int error = Injected(io::Op::OpenRead, path);
+  platform::Handle handle{};
+  if (!error) error = platform::OpenRead(path, handle);
+  if (error) Fail(path, error);
+  return File(handle, path);
+}
+
+File File::Create(const std::filesystem::path& path) {
+  int error = Injected(io::Op::Create, path);
+  platform::Handle handle{};
+  if (!error) error = platform::Create(path, handle);
+  if (error) Fail(path, error);
+  return File(handle, path);
+}
+
+std::optional<File> File::CreateNew(const std::filesystem::path& path) {
+  int error = Injected(io::Op::CreateNew, path);
+  platform::Handle handle{};
+  bool exists = false;
+  if (!error) error = platform::CreateNew(path, handle, exists);
+  if (exists) return std::nullopt;
+  if (error) Fail(path, error);
+  return File(handle, path);
+}
+
+std::size_t File::Read(void* buffer, std::size_t n) {
+  auto* out = static_cast<unsigned char*>(buffer);
+  std::size_t total = 0;
+  while (total < n) {
+    int error = Injected(io::Op::Read, path_);
+    std::size_t got = 0;
+    if (!error) error = platform::Read(handle_, out + total, n - total, got);
+    if (error) Fail(path_, error);
+    if (got == 0) break;
+    total += got;
+  }
+  return total;
+}
+
+bool File::ReadExact(void* buffer, std::size_t n) { return Read(buffer, n) == n; }
+
+void File::Write(const void* data, std::size_t n) {
+  const auto* in = static_cast<const unsigned char*>(data);
+  std::size_t total = 0;
+  while (total < n) {
+    int error = Injected(io::Op::Write, path_);
+    std::size_t put = 0;
+    if (!error) error = platform::Write(handle_, in + total, n - total, put);
+    if (error) Fail(path_, error);
+    if (put == 0) Fail(path_, platform::InjectedErrorCode());  // no progress: treat as a failure
+    total += put;
+  }
+}
+
+void File::Seek(std::uint64_t offset) {
+  int error = Injected(io::Op::Seek, path_);
+  if (!error) error = platform::Seek(handle_, offset);
+  if (error) Fail(path_, error);
+}
+
+std::uint64_t File::Size() {
+  int error = Injected(io::Op::Size, path_);
+  std::uint64_t size = 0;
+  if (!error) error = platform::Size(handle_, size);
+  if (error) Fail(path_, error);
+  return size;
+}
+
+void File::Close() {
+  if (!IsOpen()) return;
+  const int injected = Injected(io::Op::Close, path_);
+  const int error = platform::Close(std::exchange(handle_, kInvalid));
+  if (injected || error) Fail(path_, injected ? injected : error);
+}
+
+BufferedWriter::BufferedWriter(File file)
+    : file_(std::move(file)), buffer_(std::make_unique<unsigned char[]>(kBufferSize)) {}
+
+void BufferedWriter::Write(const void* data, std::size_t n) {
+  if (used_ + n > kBufferSize) {
+    Flush();
+    if (n >= kBufferSize) {
+      file_.Write(data, n);
+      return;
+    }
+  }
+  std::memcpy(buffer_.get() + used_, data, n);
+  used_ += n;
+}
+
+void BufferedWriter::Flush() {
+  if (used_ == 0) return;
+  const std::size_t n = std::exchange(used_, 0);
+  file_.Write(buffer_.get(), n);
+}
+
+void BufferedWriter::Close() {
+  Flush();
+  file_.Close();
+}
+
+bool IsVisibleFile(const std::filesystem::path& path) { return platform::IsVisibleFile(path); }
+
+bool IsExistingFolder(const std::filesystem::path& path) { return platform::IsExistingFolder(path); }
+
+std::optional<std::uint64_t> FileLength(const std::filesystem::path& path) {
+  return platform::FileLength(path);
+}
+
+bool IsSameFile(const std::filesystem::path& a, const std::filesystem::path& b) {
+  return platform::IsSameFile(a, b);
+}
+
+void RenameReplacing(const std::filesystem::path& from, const std::filesystem::path& to) {
+  int error = Injected(io::Op::Rename, to);
+  if (!error) error = platform::Rename(from, to);
+  if (error) Fail(to, error);
+}
+
+void RemoveQuietly(const std::filesystem::path& path) noexcept { platform::Remove(path); }
+
+}  // namespace vokram

@@ -1,0 +1,105 @@
+// The engine's file layer. Every byte the engine moves goes through File, so a
+// test can make any single call fail (SetFaultHook) without permissions or a
+// full disk. Errors are thrown as VokError(IoFailed) naming the file.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string_view>
+
+namespace vokram {
+
+namespace io {
+
+enum class Op { OpenRead, Create, CreateNew, Read, Write, Seek, Size, Close, Rename };
+
+// Returns a system error code to make that call fail, or nothing to let it run.
+using FaultHook = std::function<std::optional<int>(Op, const std::filesystem::path&)>;
+void SetFaultHook(FaultHook hook);
+
+}  // namespace io
+
+class File {
+ public:
+  File() noexcept = default;
+  File(File&& other) noexcept;
+  File& operator=(File&& other) noexcept;
+  File(const File&) = delete;
+  File& operator=(const File&) = delete;
+  ~File();  // closes quietly; call Close() where a failed close matters
+
+  static File OpenRead(const std::filesystem::path& path);
+  // Creates or truncates.
+  static File Create(const std::filesystem::path& path);
+  // Creates only when nothing of that name exists; nothing if something does.
+  static std::optional<File> CreateNew(const std::filesystem::path& path);
+
+  bool IsOpen() const noexcept { return handle_ != kInvalid; }
+  const std::filesystem::path& Path() const noexcept { return path_; }
+
+  // Up to n bytes; fewer only at the end of the file.
+  std::size_t Read(void* buffer, std::size_t n);
+  // Reads exactly n bytes or returns false at the end of the file (the bytes
+  // read so far are then unspecified).
+  bool ReadExact(void* buffer, std::size_t n);
+  void Write(const void* data, std::size_t n);
+  void Seek(std::uint64_t offset);
+  std::uint64_t Size();
+  void Close();
+
+ private:
+#ifdef _WIN32
+  using Handle = void*;
+  static inline Handle const kInvalid = reinterpret_cast<Handle>(-1);
+#else
+  using Handle = int;
+  static constexpr Handle kInvalid = -1;
+#endif
+  File(Handle handle, std::filesystem::path path) noexcept : handle_(handle), path_(std::move(path)) {}
+
+  Handle handle_ = kInvalid;
+  std::filesystem::path path_;
+};
+
+// Collects small writes (descriptor records, batch lines) into few system calls.
+class BufferedWriter {
+ public:
+  explicit BufferedWriter(File file);
+  void Write(const void* data, std::size_t n);
+  void Write(std::string_view text) { Write(text.data(), text.size()); }
+  void Flush();
+  File& Raw() noexcept { return file_; }
+  // Flushes and closes.
+  void Close();
+
+ private:
+  static constexpr std::size_t kBufferSize = 64 * 1024;
+  File file_;
+  std::unique_ptr<unsigned char[]> buffer_;
+  std::size_t used_ = 0;
+};
+
+// A plain directory listing's view: true for a file that is neither hidden nor
+// system (always so on POSIX). Folders, wildcards and a trailing separator are
+// not found.
+bool IsVisibleFile(const std::filesystem::path& path);
+// True for an existing folder, written with or without a trailing separator.
+bool IsExistingFolder(const std::filesystem::path& path);
+// Length of a file by its path; nothing when it cannot be read.
+std::optional<std::uint64_t> FileLength(const std::filesystem::path& path);
+// True when both paths name the same existing file.
+bool IsSameFile(const std::filesystem::path& a, const std::filesystem::path& b);
+// Replaces `to` when it exists.
+void RenameReplacing(const std::filesystem::path& from, const std::filesystem::path& to);
+// Best effort, for clean-up after a failure.
+void RemoveQuietly(const std::filesystem::path& path) noexcept;
+
+// The buffer size of every copy loop: large enough to amortise system calls,
+// small enough to stay in cache.
+inline constexpr std::size_t kCopyBufferSize = 1 << 20;
+
+}  // namespace vokram

@@ -1,0 +1,112 @@
+#include "GetCRC.h"
+
+#include <memory>
+#include <mutex>
+
+#include "File.h"
+
+namespace vokram {
+
+namespace {
+
+constexpr std::uint16_t kPolynomial = 0x8408;  // 0x1021 bit-reversed
+constexpr int kSlices = 16;
+
+std::array<std::uint16_t, 256> table{};
+// table[k] for each slice: the effect of byte k followed by `slice` zero bytes,
+// so sixteen bytes fold into the register with sixteen lookups and no loop-
+// carried dependency between them.
+std::array<std::array<std::uint16_t, 256>, kSlices> slices{};
+std::once_flag built;
+
+void BuildTables() {
+  MakeCRCTable();
+  slices[0] = table;
+  for (int s = 1; s < kSlices; ++s) {
+    for (int k = 0; k < 256; ++k) {
+      const std::uint16_t prev = slices[s - 1][k];
+      slices[s][k] = static_cast<std::uint16_t>((prev >> 8) ^ table[prev & 0xFF]);
+    }
+  }
+}
+
+void EnsureTables() { std::call_once(built, BuildTables); }
+
+std::uint16_t UpdateBytewise(std::uint16_t crc, const std::uint8_t* p, std::size_t n) noexcept {
+  for (std::size_t i = 0; i < n; ++i) crc = static_cast<std::uint16_t>((crc >> 8) ^ table[(crc ^ p[i]) & 0xFF]);
+  return crc;
+}
+
+}  // namespace
+
+void MakeCRCTable() {
+  for (unsigned k = 0; k < 256; ++k) {
+    unsigned value = k;
+    for (int bit = 0; bit < 8; ++bit) value = (value & 1) ? (value >> 1) ^ kPolynomial : value >> 1;
+    table[k] = static_cast<std::uint16_t>(value);
+  }
+}
+
+const std::array<std::uint16_t, 256>& CRCTable() {
+  EnsureTables();
+  return table;
+}
+
+std::uint16_t UpdateCRC(std::uint16_t crc, const std::uint8_t* data, std::size_t n) noexcept {
+  EnsureTables();
+  while (n >= kSlices) {
+    std::uint8_t b[kSlices];
+    for (int i = 0; i < kSlices; ++i) b[i] = data[i];
+    b[0] = static_cast<std::uint8_t>(b[0] ^ (crc & 0xFF));
+    b[1] = static_cast<std::uint8_t>(b[1] ^ (crc >> 8));
+    std::uint16_t next = 0;
+    for (int i = 0; i < kSlices; ++i) next ^= slices[kSlices - 1 - i][b[i]];
+    crc = next;
+    data += kSlices;
+    n -= kSlices;
+  }
+  return UpdateBytewise(crc, data, n);
+}
+
+std::string CRCText(std::uint16_t value) {
+  static constexpr char kDigits[] = "0123456789ABCDEF";
+  return {kDigits[(value >> 12) & 0xF], kDigits[(value >> 8) & 0xF], kDigits[(value >> 4) & 0xF],
+          kDigits[value & 0xF]};
+}
+
+std::optional<std::uint16_t> ParseCRCText(std::string_view text) {
+  if (text.size() != 4) return std::nullopt;
+  unsigned value = 0;
+  for (char c : text) {
+    unsigned digit;
+    if (c >= '0' && c <= '9') digit = static_cast<unsigned>(c - '0');
+    else if (c >= 'A' && c <= 'F') digit = static_cast<unsigned>(c - 'A' + 10);
+    else if (c >= 'a' && c <= 'f') digit = static_cast<unsigned>(c - 'a' + 10);
+    else return std::nullopt;
+    value = value * 16 + digit;
+  }
+  return static_cast<std::uint16_t>(value);
+}
+
+std::string GetBytesCRC(std::span<const std::uint8_t> bytes) {
+  return CRCText(UpdateCRC(kCrcInitial, bytes));
+}
+
+std::string GetFileCRC(const std::filesystem::path& path) {
+  if (!IsVisibleFile(path)) return {};
+  File file = File::OpenRead(path);
+  // Streamed in blocks: the same value as reading the file whole, in constant memory.
+  const auto buffer = std::make_unique<std::uint8_t[]>(kCopyBufferSize);
+  std::uint16_t crc = kCrcInitial;
+  std::uint64_t total = 0;
+  for (;;) {
+    const std::size_t got = file.Read(buffer.get(), kCopyBufferSize);
+    if (got == 0) break;
+    crc = UpdateCRC(crc, buffer.get(), got);
+    total += got;
+  }
+  file.Close();
+  return total == 0 ? std::string() : CRCText(crc);
+}
+
+}  // namespace vokram

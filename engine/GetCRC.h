@@ -1,0 +1,38 @@
+// CRC-16 with polynomial 0x1021 reflected (0x8408), initial value 0xFFFF, no
+// final exclusive or. Outside this module a CRC travels as four upper-case
+// hexadecimal digits, high byte first ("CRC text").
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+
+namespace vokram {
+
+inline constexpr std::uint16_t kCrcInitial = 0xFFFF;
+
+// Fills the lookup table; GetBytesCRC calls it the first time it is needed.
+void MakeCRCTable();
+const std::array<std::uint16_t, 256>& CRCTable();
+
+// Continues a CRC over more bytes, so files can be fingerprinted as they pass.
+std::uint16_t UpdateCRC(std::uint16_t crc, const std::uint8_t* data, std::size_t n) noexcept;
+inline std::uint16_t UpdateCRC(std::uint16_t crc, std::span<const std::uint8_t> bytes) noexcept {
+  return UpdateCRC(crc, bytes.data(), bytes.size());
+}
+
+std::string CRCText(std::uint16_t value);
+// The value of four hexadecimal digits (either case); nothing for other text.
+std::optional<std::uint16_t> ParseCRCText(std::string_view text);
+
+std::string GetBytesCRC(std::span<const std::uint8_t> bytes);
+// Empty text for a missing, hidden, system or empty file and for a folder.
+// Throws VokError(IoFailed) for a file that is listed but cannot be read.
+std::string GetFileCRC(const std::filesystem::path& path);
+
+}  // namespace vokram

@@ -1,0 +1,57 @@
+#include "Messages.h"
+
+#include "Text.h"
+
+namespace vokram {
+
+std::string_view MessageText(MessageId id) {
+  switch (id) {
+    case MessageId::SourceBlank: return "対象ファイルを入力してください。";
+    case MessageId::SourceMissing: return "対象ファイルが存在しません。";
+    case MessageId::DstDirBlank: return "保存フォルダを入力してください。";
+    case MessageId::SaveDirBlank: return "保存先のフォルダを入力してください。";
+    case MessageId::FolderMissing: return "保存先のフォルダが存在しません。";
+    case MessageId::MinSizeBlank: return "最小サイズが入力されていません。";
+    case MessageId::MaxSizeBlank: return "最大サイズが入力されていません。";
+    case MessageId::NotNumeric: return "数字を入力してください。";
+    case MessageId::SizeOutOfRange: return "0～2097151 の数字を入力してください。";
+    case MessageId::SourceEmpty: return "対象ファイルが空です。";
+    case MessageId::SourceTooLarge: return "2GB 以上のファイルは分割できません。";
+    case MessageId::TooManyPieces: return "分割数が多すぎます。分割サイズを大きくしてください。";
+    case MessageId::BadBaseName: return "分割ファイル名に使えない文字が含まれています。";
+    case MessageId::NameNotEncodable: return "ファイル名にvokファイルで扱えない文字が含まれています。";
+    case MessageId::OutputIsSource: return "保存先のファイルが対象ファイルと同じです。";
+    case MessageId::NotVok: return "vokファイルではありません。";
+    case MessageId::BrokenVok: return "vokファイルが壊れています。";
+    case MessageId::JoinMismatch: return "結合しましたが、vokファイルの記録と一致しません。";
+    case MessageId::Done: return "終了しました。";
+  }
+  return {};
+}
+
+std::string ErrorMessage(const VokError& error, Operation operation) {
+  switch (error.Code()) {
+    case ErrorCode::NotVok: return std::string(MessageText(MessageId::NotVok));
+    case ErrorCode::BrokenVok: return std::string(MessageText(MessageId::BrokenVok));
+    case ErrorCode::SourceEmpty: return std::string(MessageText(MessageId::SourceEmpty));
+    case ErrorCode::SourceTooLarge: return std::string(MessageText(MessageId::SourceTooLarge));
+    case ErrorCode::SizeOutOfRange: return std::string(MessageText(MessageId::SizeOutOfRange));
+    case ErrorCode::TooManyPieces: return std::string(MessageText(MessageId::TooManyPieces));
+    case ErrorCode::BadBaseName: return std::string(MessageText(MessageId::BadBaseName));
+    case ErrorCode::NameNotEncodable: return std::string(MessageText(MessageId::NameNotEncodable));
+    case ErrorCode::OutputIsSource: return std::string(MessageText(MessageId::OutputIsSource));
+    case ErrorCode::PieceUnreadable:
+      return "「" + ToUtf8(error.File()) + "」を読み込めませんでした。結合を中止しました。";
+    case ErrorCode::IoFailed: {
+      std::string text = ToUtf8(error.File()) + "\n" + "ファイルの読み書きに失敗しました。";
+      text += operation == Operation::Split  ? "分割を中止しました。"
+              : operation == Operation::Join ? "結合を中止しました。"
+                                             : "チェックを中止しました。";
+      if (!error.Reason().empty()) text += "\n" + error.Reason();
+      return text;
+    }
+  }
+  return {};
+}
+
+}  // namespace vokram

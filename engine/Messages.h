@@ -1,0 +1,45 @@
+// Every text the program shows the user, character for character, in one
+// table (UTF-8). The window converts them to UTF-16; the command line prints
+// them as they are.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "Error.h"
+
+namespace vokram {
+
+enum class MessageId {
+  SourceBlank,       // 対象ファイルを入力してください。
+  SourceMissing,     // 対象ファイルが存在しません。
+  DstDirBlank,       // 保存フォルダを入力してください。 (split)
+  SaveDirBlank,      // 保存先のフォルダを入力してください。 (join)
+  FolderMissing,     // 保存先のフォルダが存在しません。
+  MinSizeBlank,
+  MaxSizeBlank,
+  NotNumeric,
+  SizeOutOfRange,
+  SourceEmpty,
+  SourceTooLarge,
+  TooManyPieces,
+  BadBaseName,
+  NameNotEncodable,
+  OutputIsSource,
+  NotVok,
+  BrokenVok,
+  JoinMismatch,
+  Done,
+};
+
+std::string_view MessageText(MessageId id);
+
+inline constexpr std::string_view kTitleWarning = "警告";
+inline constexpr std::string_view kTitleDone = "終了";
+
+enum class Operation { Split, Join, Check };
+
+// The whole message for a failure of an operation, UTF-8.
+std::string ErrorMessage(const VokError& error, Operation operation);
+
+}  // namespace vokram

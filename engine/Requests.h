@@ -1,0 +1,82 @@
+// The Run command's checks over the window's field values, in their fixed
+// order, as plain functions: the window and the command line share them, and
+// tests run them against a fake file system.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <variant>
+
+#include "Messages.h"
+#include "Split.h"
+#include "Text.h"
+
+namespace vokram {
+
+// Where a check wants the keyboard focus after its message.
+enum class Focus { Unchanged, MinSize, MaxSize, DstFileName };
+
+struct Rejection {
+  MessageId message;
+  Focus focus = Focus::Unchanged;
+  // Set when an engine-side precondition refused; formats via ErrorMessage.
+  std::optional<VokError> error;
+};
+
+// What the checks need to know of the disk.
+class FileSystemView {
+ public:
+  virtual ~FileSystemView() = default;
+  virtual bool IsExistingFile(NativeView path) const = 0;
+  virtual bool IsExistingFolder(NativeView path) const = 0;
+  virtual std::optional<std::uint64_t> FileLength(NativeView path) const = 0;
+  virtual bool IsSameFile(NativeView a, NativeView b) const = 0;
+};
+// The real disk.
+const FileSystemView& RealFileSystem();
+
+// A number as a size field holds it: optional sign, digits (ASCII or
+// full-width), an optional "." with a fraction, an optional exponent. Nothing
+// when the text is no such number.
+std::optional<double> ParseNumberField(NativeView text);
+// Rounded to the nearest integer, halves to even; nothing outside 0..kMaxSizeKb.
+std::optional<std::int32_t> SizeInRange(double value);
+
+struct SplitFields {
+  NativeString srcFile, dstDir, dstFileName, minSize, maxSize;
+};
+
+struct SplitRequest {
+  NativeString sourcePath;
+  NativeString outputBase;
+  std::int32_t minimum = 0;
+  std::int32_t maximum = 0;
+};
+
+struct SplitValidation {
+  // The base name derived from the source, to be written into its field even
+  // when a later check refuses.
+  std::optional<NativeString> derivedBaseName;
+  std::variant<Rejection, SplitRequest> outcome;
+};
+
+SplitValidation ValidateSplit(const SplitFields& fields, const SplitOptions& options,
+                              const FileSystemView& fs);
+
+struct JoinFields {
+  NativeString vokFile, saveDir;
+  bool saveToChosenFolder = true;  // optSavePath index 0
+};
+
+struct JoinRequest {
+  NativeString vokPath;
+  NativeString outputFolder;
+};
+
+std::variant<Rejection, JoinRequest> ValidateJoin(const JoinFields& fields,
+                                                  const FileSystemView& fs);
+
+// The piece check's own guard: a blank or missing descriptor path.
+std::optional<Rejection> ValidateCheck(NativeView vokFile, const FileSystemView& fs);
+
+}  // namespace vokram

@@ -1,0 +1,45 @@
+// Path text as the front ends hold it: std::wstring on Windows, UTF-8
+// std::string elsewhere. Folder separators are "\" and "/" on Windows, "/"
+// elsewhere.
+#pragma once
+
+#include <filesystem>
+#include <string>
+#include <string_view>
+
+namespace vokram {
+
+using NativeString = std::filesystem::path::string_type;
+using NativeChar = NativeString::value_type;
+using NativeView = std::basic_string_view<NativeChar>;
+
+bool IsSeparator(NativeChar c) noexcept;
+
+// Position just after the last separator (0 when there is none).
+std::size_t AfterLastSeparator(NativeView text) noexcept;
+
+// The text up to and including its last separator; empty when it has none.
+NativeString FolderPart(NativeView text);
+// The text after its last separator; the whole text when it has none.
+NativeString NamePart(NativeView text);
+// A name cut before its last "."; the whole name when it holds none.
+NativeString StemOf(NativeView name);
+
+// A folder with a separator appended unless it already ends in one.
+// An empty folder stays empty: names are then relative to the current folder.
+NativeString WithTrailingSeparator(NativeView folder);
+
+// Leading and trailing ASCII spaces removed; inner spaces stay.
+NativeString TrimSpaces(NativeView text);
+
+// A name that can stand in a folder on any system the program serves: not
+// empty, not "." or "..", no control character and none of \ / : * ? " < > |.
+bool IsPlainFileName(NativeView name) noexcept;
+// The same characters, but an empty base name is allowed (".000" pieces).
+bool IsValidBaseName(NativeView name) noexcept;
+
+std::string ToUtf8(const std::filesystem::path& p);
+std::filesystem::path PathFromUtf8(std::string_view utf8);
+NativeString NativeFromUtf8(std::string_view utf8);
+
+}  // namespace vokram

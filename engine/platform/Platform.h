@@ -1,0 +1,41 @@
+// The raw system calls under File. Each returns 0 or the system's error code
+// (errno on POSIX, GetLastError() on Windows).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <string>
+
+namespace vokram::platform {
+
+#ifdef _WIN32
+using Handle = void*;
+#else
+using Handle = int;
+#endif
+
+int OpenRead(const std::filesystem::path& path, Handle& handle);
+int Create(const std::filesystem::path& path, Handle& handle);
+// `exists` is set when the call failed because the name is taken.
+int CreateNew(const std::filesystem::path& path, Handle& handle, bool& exists);
+int Read(Handle handle, void* buffer, std::size_t n, std::size_t& got);
+int Write(Handle handle, const void* data, std::size_t n, std::size_t& put);
+int Seek(Handle handle, std::uint64_t offset);
+int Size(Handle handle, std::uint64_t& size);
+int Close(Handle handle);
+int Rename(const std::filesystem::path& from, const std::filesystem::path& to);
+int Remove(const std::filesystem::path& path);
+
+// The error code a failing hook stands for: an I/O error.
+int InjectedErrorCode();
+// The system's description of an error code, UTF-8.
+std::string ErrorText(int code);
+
+bool IsVisibleFile(const std::filesystem::path& path);
+bool IsExistingFolder(const std::filesystem::path& path);
+std::optional<std::uint64_t> FileLength(const std::filesystem::path& path);
+bool IsSameFile(const std::filesystem::path& a, const std::filesystem::path& b);
+
+}  // namespace vokram::platform

@@ -1,0 +1,106 @@
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+#include "Platform.h"
+
+namespace vokram::platform {
+
+namespace {
+
+bool HasWildcard(const std::string& s) { return s.find_first_of("*?") != std::string::npos; }
+
+}  // namespace
+
+int OpenRead(const std::filesystem::path& path, Handle& handle) {
+  handle = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  return handle < 0 ? errno : 0;
+}
+
+int Create(const std::filesystem::path& path, Handle& handle) {
+  handle = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  return handle < 0 ? errno : 0;
+}
+
+int CreateNew(const std::filesystem::path& path, Handle& handle, bool& exists) {
+  handle = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+  exists = handle < 0 && errno == EEXIST;
+  return handle < 0 ? errno : 0;
+}
+
+int Read(Handle handle, void* buffer, std::size_t n, std::size_t& got) {
+  for (;;) {
+    const ssize_t r = ::read(handle, buffer, n);
+    if (r >= 0) {
+      got = static_cast<std::size_t>(r);
+      return 0;
+    }
+    if (errno != EINTR) return errno;
+  }
+}
+
+int Write(Handle handle, const void* data, std::size_t n, std::size_t& put) {
+  for (;;) {
+    const ssize_t r = ::write(handle, data, n);
+    if (r >= 0) {
+      put = static_cast<std::size_t>(r);
+      return 0;
+    }
+    if (errno != EINTR) return errno;
+  }
+}
+
+int Seek(Handle handle, std::uint64_t offset) {
+  return ::lseek(handle, static_cast<off_t>(offset), SEEK_SET) < 0 ? errno : 0;
+}
+
+int Size(Handle handle, std::uint64_t& size) {
+  struct stat st {};
+  if (::fstat(handle, &st) != 0) return errno;
+  size = static_cast<std::uint64_t>(st.st_size);
+  return 0;
+}
+
+int Close(Handle handle) { return ::close(handle) != 0 ? errno : 0; }
+
+int Rename(const std::filesystem::path& from, const std::filesystem::path& to) {
+  return std::rename(from.c_str(), to.c_str()) != 0 ? errno : 0;
+}
+
+int Remove(const std::filesystem::path& path) { return ::unlink(path.c_str()) != 0 ? errno : 0; }
+
+int InjectedErrorCode() { return EIO; }
+
+std::string ErrorText(int code) { return std::strerror(code); }
+
+bool IsVisibleFile(const std::filesystem::path& path) {
+  const std::string& s = path.native();
+  if (s.empty() || s.back() == '/' || HasWildcard(s)) return false;
+  struct stat st {};
+  return ::stat(s.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+bool IsExistingFolder(const std::filesystem::path& path) {
+  const std::string& s = path.native();
+  if (s.empty() || HasWildcard(s)) return false;
+  struct stat st {};
+  return ::stat(s.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+std::optional<std::uint64_t> FileLength(const std::filesystem::path& path) {
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
+  return static_cast<std::uint64_t>(st.st_size);
+}
+
+bool IsSameFile(const std::filesystem::path& a, const std::filesystem::path& b) {
+  struct stat sa {}, sb {};
+  if (::stat(a.c_str(), &sa) != 0 || ::stat(b.c_str(), &sb) != 0) return false;
+  return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+}
+
+}  // namespace vokram::platform
