@@ -1,0 +1,215 @@
+// vokram-cli: split, check and join from a shell, with the window's checks
+// and messages.
+#include <cstdio>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "Check.h"
+#include "Console.h"
+#include "GetCRC.h"
+#include "Join.h"
+#include "Messages.h"
+#include "Requests.h"
+#include "Split.h"
+#include "Text.h"
+
+#ifdef _WIN32
+#include <fcntl.h>
+#include <io.h>
+#endif
+
+namespace vokram::cli {
+
+namespace {
+
+constexpr int kOk = 0, kFailed = 1, kUsage = 2;
+
+constexpr std::string_view kHelp =
+    "Usage:\n"
+    "  vokram-cli split SOURCE OUTDIR --min KB --max KB [--base NAME] [--bat] [--no-vok] [--seed N]\n"
+    "  vokram-cli check VOKFILE\n"
+    "  vokram-cli join VOKFILE [OUTDIR]\n"
+    "  vokram-cli crc FILE\n"
+    "\n"
+    "split  cuts SOURCE into pieces of random sizes between --min and --max KiB\n"
+    "       (OUTDIR/NAME.000, .001, ...; NAME defaults to SOURCE's name without\n"
+    "       its extension), with a .vok descriptor (unless --no-vok) and a batch\n"
+    "       file that rebuilds SOURCE by COPY (--bat). --seed N draws the sizes\n"
+    "       from a seeded generator instead of the fixed default sequence.\n"
+    "check  reports every piece listed in VOKFILE as missing (×), damaged (△)\n"
+    "       or sound (○); exit status 0 only when all are sound.\n"
+    "join   writes the source again from the pieces beside VOKFILE into OUTDIR\n"
+    "       (default: VOKFILE's folder).\n"
+    "crc    prints the CRC-16 of FILE as four hexadecimal digits.\n";
+
+std::string Utf8(const NativeString& s) { return ToUtf8(std::filesystem::path(s)); }
+
+void Line(std::string_view text) { Out(std::string(text) + "\n"); }
+void ErrLine(std::string_view text) { Err(std::string(text) + "\n"); }
+
+int Usage(std::string_view problem) {
+  if (!problem.empty()) ErrLine(problem);
+  Err(kHelp);
+  return kUsage;
+}
+
+int Fail(const VokError& error, Operation operation) {
+  ErrLine(ErrorMessage(error, operation));
+  return kFailed;
+}
+
+int Split(const std::vector<NativeString>& args) {
+  SplitFields fields;
+  SplitOptions options;
+  std::optional<unsigned long> seed;
+  std::vector<NativeString> positional;
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    const std::string a = Utf8(args[i]);
+    auto value = [&]() -> std::optional<NativeString> {
+      if (i + 1 >= args.size()) return std::nullopt;
+      return args[++i];
+    };
+    if (a == "--min" || a == "--max" || a == "--base" || a == "--seed") {
+      const auto v = value();
+      if (!v) return Usage(a + " needs a value");
+      if (a == "--min") fields.minSize = *v;
+      if (a == "--max") fields.maxSize = *v;
+      if (a == "--base") fields.dstFileName = *v;
+      if (a == "--seed") {
+        try {
+          seed = std::stoul(Utf8(*v));
+        } catch (...) {
+          return Usage("--seed needs a number");
+        }
+      }
+    } else if (a == "--bat") {
+      options.writeBat = true;
+    } else if (a == "--no-vok") {
+      options.writeVok = false;
+    } else if (a.starts_with("--")) {
+      return Usage("unknown option " + a);
+    } else {
+      positional.push_back(args[i]);
+    }
+  }
+  if (positional.size() != 2) return Usage("split needs SOURCE and OUTDIR");
+  fields.srcFile = positional[0];
+  fields.dstDir = positional[1];
+
+  const SplitValidation checked = ValidateSplit(fields, options, RealFileSystem());
+  if (const auto* refused = std::get_if<Rejection>(&checked.outcome)) {
+    ErrLine(refused->error ? ErrorMessage(*refused->error, Operation::Split)
+                           : std::string(MessageText(refused->message)));
+    return kFailed;
+  }
+  const auto& request = std::get<SplitRequest>(checked.outcome);
+  std::mt19937 seeded(static_cast<std::mt19937::result_type>(seed.value_or(0)));
+  RandomSource random;
+  if (seed) random = [&] { return static_cast<float>(seeded() >> 8) * (1.0f / 16777216.0f); };
+  try {
+    const SplitResult result =
+        SplitFile(request.sourcePath, request.outputBase, request.minimum, request.maximum, options, {}, random);
+    Line(std::to_string(result.pieceCount) + " pieces, CRC " + CRCText(result.sourceCrc));
+  } catch (const VokError& error) {
+    return Fail(error, Operation::Split);
+  }
+  Line(MessageText(MessageId::Done));
+  return kOk;
+}
+
+int Check(const std::vector<NativeString>& args) {
+  if (args.size() != 1) return Usage("check needs VOKFILE");
+  if (auto refused = ValidateCheck(args[0], RealFileSystem())) {
+    ErrLine(MessageText(refused->message));
+    return kFailed;
+  }
+  bool allSound = true;
+  try {
+    CheckPieces(std::filesystem::path(TrimSpaces(args[0])), [&](const PieceReport& report) {
+      allSound = allSound && report.status == PieceStatus::Sound;
+      std::string line = ReportLine(report);
+#ifndef _WIN32
+      line.erase(line.size() - 2, 1);  // CR LF is the window's line break, LF the shell's
+#endif
+      Out(line);
+    });
+  } catch (const VokError& error) {
+    return Fail(error, Operation::Check);
+  }
+  return allSound ? kOk : kFailed;
+}
+
+int Join(const std::vector<NativeString>& args) {
+  if (args.empty() || args.size() > 2) return Usage("join needs VOKFILE and at most one OUTDIR");
+  JoinFields fields{args[0], args.size() == 2 ? args[1] : NativeString(), args.size() == 2};
+  const auto checked = ValidateJoin(fields, RealFileSystem());
+  if (const auto* refused = std::get_if<Rejection>(&checked)) {
+    ErrLine(MessageText(refused->message));
+    return kFailed;
+  }
+  const auto& request = std::get<JoinRequest>(checked);
+  try {
+    const JoinResult result = JoinFile(std::filesystem::path(request.vokPath), request.outputFolder);
+    Line(ToUtf8(result.outputPath) + ": " + std::to_string(result.size) + " bytes, CRC " + CRCText(result.crc));
+    if (!result.matchesRecord) {
+      ErrLine(MessageText(MessageId::JoinMismatch));
+      return kFailed;
+    }
+  } catch (const VokError& error) {
+    return Fail(error, Operation::Join);
+  }
+  Line(MessageText(MessageId::Done));
+  return kOk;
+}
+
+int Crc(const std::vector<NativeString>& args) {
+  if (args.size() != 1) return Usage("crc needs FILE");
+  try {
+    const std::string text = GetFileCRC(std::filesystem::path(args[0]));
+    if (text.empty()) {
+      ErrLine(Utf8(args[0]) + ": not a readable file of at least one byte");
+      return kFailed;
+    }
+    Line(text);
+  } catch (const VokError& error) {
+    ErrLine(error.what());
+    return kFailed;
+  }
+  return kOk;
+}
+
+int Run(std::vector<NativeString> args) {
+  if (args.empty()) return Usage("");
+  const std::string command = Utf8(args[0]);
+  args.erase(args.begin());
+  if (command == "--help" || command == "-h" || command == "help") {
+    Out(kHelp);
+    return kOk;
+  }
+  if (command == "split") return Split(args);
+  if (command == "check") return Check(args);
+  if (command == "join") return Join(args);
+  if (command == "crc") return Crc(args);
+  return Usage("unknown command " + command);
+}
+
+}  // namespace
+
+}  // namespace vokram::cli
+
+#ifdef _WIN32
+int wmain(int argc, wchar_t** argv) {
+  _setmode(_fileno(stdout), _O_BINARY);
+  _setmode(_fileno(stderr), _O_BINARY);
+#else
+int main(int argc, char** argv) {
+#endif
+  std::vector<vokram::NativeString> args(argv + 1, argv + argc);
+  try {
+    return vokram::cli::Run(std::move(args));
+  } catch (const std::exception& e) {
+    vokram::cli::Err(std::string(e.what()) + "\n");
+    return 1;
+  }
+}

@@ -1,0 +1,106 @@
+#include <gtest/gtest.h>
+
+#include <random>
+
+#include "GetCRC.h"
+#include "TestSupport.h"
+
+namespace vokram {
+namespace {
+
+using test::AsBytes;
+using test::Bytes;
+
+// The plain bit-at-a-time definition, independent of any table.
+std::uint16_t BitwiseCrc(const Bytes& bytes) {
+  std::uint16_t crc = 0xFFFF;
+  for (std::uint8_t b : bytes) {
+    crc ^= b;
+    for (int i = 0; i < 8; ++i) crc = (crc & 1) ? static_cast<std::uint16_t>((crc >> 1) ^ 0x8408) : crc >> 1;
+  }
+  return crc;
+}
+
+TEST(CrcTable, HasTheReflectedCcittEntries) {
+  const auto& table = CRCTable();
+  EXPECT_EQ(table[0], 0x0000);
+  EXPECT_EQ(table[1], 0x1189);
+  EXPECT_EQ(table[2], 0x2312);
+  EXPECT_EQ(table[3], 0x329B);
+  EXPECT_EQ(table[128], 0x8408);
+  EXPECT_EQ(table[255], 0x0F78);
+}
+
+TEST(GetBytesCRC, KnownValues) {
+  EXPECT_EQ(GetBytesCRC(AsBytes("123456789")), "6F91");
+  EXPECT_EQ(GetBytesCRC(Bytes{0x00}), "0F87");
+  EXPECT_EQ(GetBytesCRC(Bytes{}), "FFFF");
+}
+
+TEST(CRCText, KeepsLeadingZerosAndUpperCase) {
+  EXPECT_EQ(CRCText(0x00A5), "00A5");
+  EXPECT_EQ(CRCText(0x0A05), "0A05");
+  EXPECT_EQ(CRCText(0xBEEF), "BEEF");
+  EXPECT_EQ(CRCText(0), "0000");
+}
+
+TEST(ParseCRCText, ReadsBothCasesAndRefusesOtherText) {
+  EXPECT_EQ(ParseCRCText("BEEF"), 0xBEEF);
+  EXPECT_EQ(ParseCRCText("beef"), 0xBEEF);
+  EXPECT_EQ(ParseCRCText("FFFF"), 0xFFFF);
+  EXPECT_EQ(ParseCRCText(""), std::nullopt);
+  EXPECT_EQ(ParseCRCText("12345"), std::nullopt);
+  EXPECT_EQ(ParseCRCText("12G4"), std::nullopt);
+}
+
+// The sliced fast path must agree with the definition at every length (so
+// every tail length and block count is covered) and however the bytes are fed.
+TEST(UpdateCRC, AgreesWithTheBitwiseDefinitionAtEveryLengthAndChunking) {
+  const Bytes data = test::RandomBytes(3000, 7);
+  for (std::size_t length = 0; length <= 600; ++length) {
+    const Bytes part(data.begin(), data.begin() + static_cast<std::ptrdiff_t>(length));
+    ASSERT_EQ(UpdateCRC(kCrcInitial, part), BitwiseCrc(part)) << "length " << length;
+  }
+  for (std::size_t offset = 1; offset < 17; ++offset) {
+    const Bytes part(data.begin() + static_cast<std::ptrdiff_t>(offset), data.end());
+    ASSERT_EQ(UpdateCRC(kCrcInitial, part.data(), part.size()), BitwiseCrc(part)) << "offset " << offset;
+  }
+  std::mt19937 generator(3);
+  for (int round = 0; round < 50; ++round) {
+    std::uint16_t crc = kCrcInitial;
+    std::size_t at = 0;
+    while (at < data.size()) {
+      const std::size_t n = std::min<std::size_t>(generator() % 70, data.size() - at);
+      crc = UpdateCRC(crc, data.data() + at, n);
+      at += n;
+    }
+    ASSERT_EQ(crc, BitwiseCrc(data));
+  }
+}
+
+TEST(GetFileCRC, MatchesTheBufferAndIsEmptyForNoFile) {
+  test::TempDir dir;
+  const Bytes data = test::RandomBytes(2'500'000, 9);  // spans several read blocks
+  test::WriteFile(dir / "data.bin", data);
+  test::WriteFile(dir / "one.bin", Bytes{0x41});
+  test::WriteFile(dir / "empty.bin", Bytes{});
+  std::filesystem::create_directory(dir / "folder");
+
+  EXPECT_EQ(GetFileCRC(dir / "data.bin"), CRCText(BitwiseCrc(data)));
+  EXPECT_EQ(GetFileCRC(dir / "one.bin"), GetBytesCRC(Bytes{0x41}));
+  EXPECT_EQ(GetFileCRC(dir / "empty.bin"), "");
+  EXPECT_EQ(GetFileCRC(dir / "missing.bin"), "");
+  EXPECT_EQ(GetFileCRC(dir / "folder"), "");
+}
+
+#ifdef _WIN32
+TEST(GetFileCRC, IgnoresHiddenFiles) {
+  test::TempDir dir;
+  test::WriteFile(dir / "hidden.bin", AsBytes("abc"));
+  ASSERT_TRUE(test::MakeHidden(dir / "hidden.bin"));
+  EXPECT_EQ(GetFileCRC(dir / "hidden.bin"), "");
+}
+#endif
+
+}  // namespace
+}  // namespace vokram

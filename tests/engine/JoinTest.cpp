@@ -1,0 +1,168 @@
+#include <gtest/gtest.h>
+
+#include "CodePage932.h"
+#include "Descriptor.h"
+#include "Error.h"
+#include "GetCRC.h"
+#include "Join.h"
+#include "Split.h"
+#include "TestSupport.h"
+
+namespace vokram {
+namespace {
+
+using test::Bytes;
+using test::N;
+
+struct JoinFixture : ::testing::Test {
+  test::TempDir parts;
+  test::TempDir restore;
+
+  // A descriptor listing the given pieces (written beside it) in that order.
+  std::filesystem::path Describe(std::string_view source, const std::vector<std::pair<std::string, Bytes>>& pieces,
+                                 std::int32_t sourceSize = -1, std::uint16_t sourceCrc = 0) {
+    Bytes all;
+    for (const auto& [name, bytes] : pieces) all.insert(all.end(), bytes.begin(), bytes.end());
+    const auto vok = parts / "set.vok";
+    DescriptorWriter writer(vok, *EncodeCp932(test::U8(source)),
+                            sourceSize >= 0 ? sourceSize : static_cast<std::int32_t>(all.size()));
+    for (const auto& [name, bytes] : pieces) {
+      test::WriteFile(parts / name, bytes);
+      writer.AddPiece({*EncodeCp932(test::U8(name)), static_cast<std::int32_t>(bytes.size()),
+                       UpdateCRC(kCrcInitial, bytes)});
+    }
+    writer.Finish(sourceSize >= 0 ? sourceCrc : UpdateCRC(kCrcInitial, all));
+    return vok;
+  }
+
+  std::vector<std::filesystem::path> RestoreFolder() const {
+    std::vector<std::filesystem::path> names;
+    for (const auto& entry : std::filesystem::directory_iterator(restore.Path())) names.push_back(entry.path().filename());
+    return names;
+  }
+};
+
+ErrorCode JoinFails(const std::filesystem::path& vok, NativeView folder, std::filesystem::path* file = nullptr) {
+  try {
+    JoinFile(vok, folder);
+  } catch (const VokError& e) {
+    if (file) *file = e.File();
+    return e.Code();
+  }
+  ADD_FAILURE() << "join succeeded";
+  return ErrorCode::IoFailed;
+}
+
+TEST_F(JoinFixture, JoinsInDescriptorOrderNotNameOrder) {
+  const Bytes a = test::RandomBytes(100, 1), b = test::RandomBytes(2000, 2), c = test::RandomBytes(3, 3);
+  const auto vok = Describe("whole.bin", {{"b", b}, {"a", a}, {"c", c}});
+  const JoinResult result = JoinFile(vok, restore.Path().native());  // no trailing separator
+  Bytes expected = b;
+  expected.insert(expected.end(), a.begin(), a.end());
+  expected.insert(expected.end(), c.begin(), c.end());
+  EXPECT_EQ(result.outputPath, restore.Path() / "whole.bin");
+  EXPECT_EQ(test::ReadFile(restore / "whole.bin"), expected);
+  EXPECT_TRUE(result.matchesRecord);
+  EXPECT_EQ(result.size, expected.size());
+  EXPECT_EQ(RestoreFolder(), std::vector<std::filesystem::path>{"whole.bin"});  // no temporary left
+}
+
+TEST_F(JoinFixture, FolderWithOrWithoutSeparatorGivesTheSamePath) {
+  const auto vok = Describe("x.bin", {{"x.000", Bytes{1, 2, 3}}});
+  EXPECT_EQ(JoinFile(vok, restore.Path().native()).outputPath, JoinFile(vok, restore.Folder()).outputPath);
+}
+
+TEST_F(JoinFixture, RoundTripsASplitWithJapaneseNamesIntoItsOwnFolder) {
+  const Bytes data = test::RandomBytes(70'000, 8);
+  test::WriteFile(parts / "表ソ日本語.dat", data);
+  std::filesystem::create_directory(parts / "out");
+  SplitFile((parts / "表ソ日本語.dat").native(), WithTrailingSeparator((parts / "out").native()) + N("能"), 3, 9,
+            {true, false});
+  std::filesystem::rename(parts / "表ソ日本語.dat", parts / "original.dat");
+  const JoinResult result = JoinFile(parts / "out/表ソ日本語.vok", FolderPart((parts / "out/表ソ日本語.vok").native()));
+  EXPECT_TRUE(result.matchesRecord);
+  EXPECT_EQ(test::ReadFile(parts / "out/表ソ日本語.dat"), data);
+}
+
+TEST_F(JoinFixture, ZeroPiecesGiveAnEmptyFileThatDoesNotMatchItsRecord) {
+  const auto vok = Describe("nothing.bin", {}, 10, 0x1234);
+  const JoinResult result = JoinFile(vok, restore.Folder());
+  EXPECT_TRUE(test::ReadFile(restore / "nothing.bin").empty());
+  EXPECT_FALSE(result.matchesRecord);
+}
+
+TEST_F(JoinFixture, DamagedOrResizedPiecesAreJoinedAsTheyAreAndReportedAsMismatch) {
+  const Bytes a = test::RandomBytes(500, 1), b = test::RandomBytes(500, 2);
+  const auto vok = Describe("w.bin", {{"w.000", a}, {"w.001", b}});
+  Bytes changed = b;
+  changed[10] ^= 0x40;
+  test::WriteFile(parts / "w.001", changed);
+  JoinResult result = JoinFile(vok, restore.Folder());
+  EXPECT_FALSE(result.matchesRecord);
+  Bytes expected = a;
+  expected.insert(expected.end(), changed.begin(), changed.end());
+  EXPECT_EQ(test::ReadFile(restore / "w.bin"), expected);
+
+  changed.resize(900, 7);  // longer on disk than recorded: copied whole
+  test::WriteFile(parts / "w.001", changed);
+  result = JoinFile(vok, restore.Folder());
+  EXPECT_EQ(result.size, 1400u);
+  EXPECT_EQ(std::filesystem::file_size(restore / "w.bin"), 1400u);
+}
+
+TEST_F(JoinFixture, ReadsPiecesBesideTheDescriptorAndWritesOnlyTheResultElsewhere) {
+  const auto vok = Describe("r.bin", {{"r.000", Bytes{9, 8, 7}}});
+  test::WriteFile(restore / "r.000", Bytes{1});  // a decoy in the output folder
+  JoinFile(vok, restore.Folder());
+  EXPECT_EQ(test::ReadFile(restore / "r.bin"), (Bytes{9, 8, 7}));
+}
+
+TEST_F(JoinFixture, ReplacesALongerExistingOutputCompletely) {
+  const auto vok = Describe("o.bin", {{"o.000", Bytes{1, 2}}});
+  test::WriteFile(restore / "o.bin", test::RandomBytes(5000));
+  JoinFile(vok, restore.Folder());
+  EXPECT_EQ(test::ReadFile(restore / "o.bin"), (Bytes{1, 2}));
+}
+
+TEST_F(JoinFixture, AMissingEmptyOrFolderPieceStopsWithoutTouchingTheOutput) {
+  const Bytes old = test::RandomBytes(77);
+  struct Case {
+    const char* what;
+    std::function<void()> spoil;
+  };
+  const std::vector<Case> cases = {
+      {"missing", [&] { std::filesystem::remove(parts / "p.001"); }},
+      {"empty", [&] { test::WriteFile(parts / "p.001", Bytes{}); }},
+      {"folder", [&] { std::filesystem::remove(parts / "p.001"); std::filesystem::create_directory(parts / "p.001"); }},
+  };
+  for (const Case& c : cases) {
+    std::filesystem::remove_all(parts / "p.001");
+    const auto vok = Describe("p.bin", {{"p.000", Bytes{1}}, {"p.001", Bytes{2}}, {"p.002", Bytes{3}}});
+    c.spoil();
+    test::WriteFile(restore / "p.bin", old);
+    std::filesystem::path named;
+    EXPECT_EQ(JoinFails(vok, restore.Folder(), &named), ErrorCode::PieceUnreadable) << c.what;
+    EXPECT_EQ(named, test::U8("p.001")) << c.what;
+    EXPECT_EQ(test::ReadFile(restore / "p.bin"), old) << c.what;
+    EXPECT_EQ(RestoreFolder(), std::vector<std::filesystem::path>{"p.bin"}) << c.what;
+  }
+}
+
+TEST_F(JoinFixture, RefusesForeignAndBrokenDescriptorsWithoutCreatingAnything) {
+  test::WriteFile(parts / "text.vok", test::AsBytes("vok, but lower case"));
+  EXPECT_EQ(JoinFails(parts / "text.vok", restore.Folder()), ErrorCode::NotVok);
+  test::WriteFile(parts / "short.vok", test::AsBytes("VOK\0\x30"));
+  EXPECT_EQ(JoinFails(parts / "short.vok", restore.Folder()), ErrorCode::BrokenVok);
+  EXPECT_TRUE(RestoreFolder().empty());
+}
+
+TEST_F(JoinFixture, AFolderNamedLikeTheOutputFailsAndLeavesNoTemporary) {
+  const auto vok = Describe("d.bin", {{"d.000", Bytes{1}}});
+  std::filesystem::create_directory(restore / "d.bin");
+  std::filesystem::path named;
+  EXPECT_EQ(JoinFails(vok, restore.Folder(), &named), ErrorCode::IoFailed);
+  EXPECT_EQ(RestoreFolder(), std::vector<std::filesystem::path>{"d.bin"});
+}
+
+}  // namespace
+}  // namespace vokram

@@ -1,0 +1,266 @@
+#include <gtest/gtest.h>
+
+#include "Descriptor.h"
+#include "Error.h"
+#include "GetCRC.h"
+#include "Split.h"
+#include "TestSupport.h"
+
+namespace vokram {
+namespace {
+
+using test::Bytes;
+using test::N;
+
+std::string Utf8Name(const NativeString& s) { return ToUtf8(std::filesystem::path(s)); }
+
+struct SplitFixture : ::testing::Test {
+  test::TempDir dir;
+  std::filesystem::path Out(std::string_view name) { return dir / ("out/" + std::string(name)); }
+  NativeString OutBase(std::string_view base) {
+    std::filesystem::create_directories(dir / "out");
+    return WithTrailingSeparator((dir / "out").native()) + N(base);
+  }
+  NativeString Source(std::string_view name, const Bytes& bytes) {
+    test::WriteFile(dir / name, bytes);
+    return (dir / name).native();
+  }
+  std::vector<std::filesystem::path> Pieces(std::string_view base, int count) {
+    std::vector<std::filesystem::path> paths;
+    for (int i = 0; i < count; ++i) paths.push_back(Out(Utf8Name(PieceName(N(base), i))));
+    return paths;
+  }
+};
+
+Bytes Le32(std::uint32_t v) { return {std::uint8_t(v), std::uint8_t(v >> 8), std::uint8_t(v >> 16), std::uint8_t(v >> 24)}; }
+Bytes Le16(std::uint16_t v) { return {std::uint8_t(v), std::uint8_t(v >> 8)}; }
+void Append(Bytes& to, const Bytes& more) { to.insert(to.end(), more.begin(), more.end()); }
+void Append(Bytes& to, std::string_view text) { to.insert(to.end(), text.begin(), text.end()); }
+std::uint16_t Crc(const Bytes& b) { return UpdateCRC(kCrcInitial, b); }
+Bytes Slice(const Bytes& b, std::size_t from, std::size_t n) {
+  return Bytes(b.begin() + static_cast<std::ptrdiff_t>(from), b.begin() + static_cast<std::ptrdiff_t>(from + n));
+}
+
+TEST(DrawnPieceSize, RoundsHalvesToEvenAndSpansTheRange) {
+  // r = k / 2048 makes r * 1024 land on halves exactly.
+  EXPECT_EQ(DrawnPieceSize(1.0f / 2048, 0, 1), 0);   // 0.5
+  EXPECT_EQ(DrawnPieceSize(3.0f / 2048, 0, 1), 2);   // 1.5
+  EXPECT_EQ(DrawnPieceSize(5.0f / 2048, 0, 1), 2);   // 2.5
+  EXPECT_EQ(DrawnPieceSize(7.0f / 2048, 0, 1), 4);   // 3.5
+  EXPECT_EQ(DrawnPieceSize(0.0f, 1024, 1024), 1024 * 1024);
+  EXPECT_EQ(DrawnPieceSize(0.0f, 5, 10), 5 * 1024);
+  EXPECT_EQ(DrawnPieceSize(0.5f, 5, 10), 7680);
+  EXPECT_EQ(DrawnPieceSize(0.0f, 10, 5), 10 * 1024);  // minimum above maximum: drawn downwards
+  EXPECT_EQ(DrawnPieceSize(0.5f, 10, 5), 7680);
+  EXPECT_EQ(DrawnPieceSize(0.99999994f, 0, kMaxSizeKb), 2147482496);  // still fits int32 with its +1
+}
+
+TEST(PieceName, HasAtLeastThreeDigits) {
+  EXPECT_EQ(PieceName(N("base"), 0), N("base.000"));
+  EXPECT_EQ(PieceName(N("base"), 7), N("base.007"));
+  EXPECT_EQ(PieceName(N("base"), 999), N("base.999"));
+  EXPECT_EQ(PieceName(N("base"), 1000), N("base.1000"));
+  EXPECT_EQ(PieceName(N(""), 1), N(".001"));
+}
+
+TEST(DefaultRandom, StaysInTheHalfOpenUnitInterval) {
+  for (int i = 0; i < 100000; ++i) {
+    const float r = DefaultRandom();
+    ASSERT_GE(r, 0.0f);
+    ASSERT_LT(r, 1.0f);
+  }
+}
+
+// 3,000 bytes at 1 KiB: 1,025 + 1,025 + 950, with every file's exact bytes.
+TEST_F(SplitFixture, ThreeThousandBytesGiveTheExactPiecesBatchAndDescriptor) {
+  const Bytes data = test::RandomBytes(3000);
+  const NativeString source = Source("movie.avi", data);
+  int pumped = 0;
+  test::Draws draws({0.3f});
+  const SplitResult result = SplitFile(source, OutBase("mv"), 1, 1, {true, true}, [&] { ++pumped; }, std::ref(draws));
+  EXPECT_EQ(result.pieceCount, 3);
+  EXPECT_EQ(pumped, 3);
+  EXPECT_EQ(draws.Count(), 3u);  // the last piece draws too
+
+  const auto pieces = Pieces("mv", 3);
+  EXPECT_EQ(test::ReadFile(pieces[0]), Slice(data, 0, 1025));
+  EXPECT_EQ(test::ReadFile(pieces[1]), Slice(data, 1025, 1025));
+  EXPECT_EQ(test::ReadFile(pieces[2]), Slice(data, 2050, 950));
+  EXPECT_FALSE(std::filesystem::exists(Out("mv.003")));
+
+  EXPECT_EQ(test::ReadFile(Out("movie.bat")),
+            test::AsBytes("COPY mv.000 movie.avi\r\n"
+                          "COPY /B movie.avi + mv.001 movie.avi\r\n"
+                          "COPY /B movie.avi + mv.002 movie.avi\r\n"));
+
+  Bytes vok = {'V', 'O', 'K', 0, '0', '1', '0', 3, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 9};
+  Append(vok, "movie.avi");
+  Append(vok, Le32(3000));
+  Append(vok, Le16(Crc(data)));
+  const std::size_t sizes[] = {1025, 1025, 950};
+  for (std::size_t i = 0, at = 0; i < 3; at += sizes[i], ++i) {
+    Append(vok, Bytes{6, 0});
+    Append(vok, "mv.00" + std::to_string(i));
+    Append(vok, Le32(static_cast<std::uint32_t>(sizes[i])));
+    Append(vok, Le16(Crc(Slice(data, at, sizes[i]))));
+  }
+  EXPECT_EQ(test::ReadFile(Out("movie.vok")), vok);
+  EXPECT_EQ(result.sourceCrc, Crc(data));
+}
+
+TEST_F(SplitFixture, ExactMultiplesAndShortSources) {
+  const NativeString exact = Source("a.bin", test::RandomBytes(1025));
+  EXPECT_EQ(SplitFile(exact, OutBase("a"), 1, 1, {true, false}).pieceCount, 1);
+  EXPECT_EQ(std::filesystem::file_size(Out("a.000")), 1025u);
+
+  const NativeString shorter = Source("b.bin", test::RandomBytes(1024));
+  EXPECT_EQ(SplitFile(shorter, OutBase("b"), 1, 1, {true, false}).pieceCount, 1);
+  EXPECT_EQ(std::filesystem::file_size(Out("b.000")), 1024u);
+
+  const NativeString one = Source("c.bin", Bytes{0x5A});
+  EXPECT_EQ(SplitFile(one, OutBase("c"), 0, 0, {true, true}).pieceCount, 1);
+  const Bytes vok = test::ReadFile(Out("c.vok"));
+  EXPECT_EQ(vok.size(), 21u + 5 + 6 + (2 + 5 + 6));  // one piece record
+}
+
+TEST_F(SplitFixture, ZeroSizesGiveOneBytePiecesAndPieceThousandHasFourDigits) {
+  const Bytes data = test::RandomBytes(1002);
+  const NativeString source = Source("z.dat", data);
+  EXPECT_EQ(SplitFile(source, OutBase("p"), 0, 0, {true, false}).pieceCount, 1002);
+  EXPECT_EQ(test::ReadFile(Out("p.999")), Slice(data, 999, 1));
+  EXPECT_EQ(test::ReadFile(Out("p.1000")), Slice(data, 1000, 1));
+  EXPECT_EQ(test::ReadFile(Out("p.1001")), Slice(data, 1001, 1));
+  const Descriptor d = ReadDescriptor(Out("z.vok"));
+  ASSERT_EQ(d.pieces.size(), 1002u);
+  EXPECT_EQ(d.pieces[1000].name, test::U8("p.1000"));
+  EXPECT_EQ(d.pieces[1000].crc, Crc(Slice(data, 1000, 1)));
+}
+
+TEST_F(SplitFixture, RandomSizesStayInRangeAndConcatenateToTheSource) {
+  const Bytes data = test::RandomBytes(200'000, 4);
+  for (auto [minimum, maximum] : {std::pair{3, 9}, std::pair{9, 3}, std::pair{1, 2}}) {
+    test::TempDir out;
+    const NativeString source = Source("r.bin", data);
+    const NativeString base = out.Folder() + N("r");
+    const SplitResult result = SplitFile(source, base, minimum, maximum, {true, false});
+    const Descriptor d = ReadDescriptor(out / "r.vok");
+    ASSERT_EQ(d.pieces.size(), static_cast<std::size_t>(result.pieceCount));
+    std::vector<std::filesystem::path> paths;
+    const int low = std::min(minimum, maximum) * 1024 + 1, high = std::max(minimum, maximum) * 1024 + 1;
+    for (std::size_t i = 0; i < d.pieces.size(); ++i) {
+      paths.push_back(out.Path() / d.pieces[i].name);
+      if (i + 1 < d.pieces.size()) {
+        EXPECT_GE(d.pieces[i].size, low);
+        EXPECT_LE(d.pieces[i].size, high);
+      }
+    }
+    EXPECT_EQ(test::Concatenate(paths), data) << minimum << ".." << maximum;
+  }
+}
+
+TEST_F(SplitFixture, OptionsDecideWhichFilesAppear) {
+  const NativeString source = Source("movie.avi", test::RandomBytes(5000));
+  SplitFile(source, OutBase("mv"), 1, 1, {false, false});
+  EXPECT_TRUE(std::filesystem::exists(Out("mv.004")));
+  EXPECT_FALSE(std::filesystem::exists(Out("movie.vok")));
+  EXPECT_FALSE(std::filesystem::exists(Out("movie.bat")));
+  SplitFile(source, OutBase("mv"), 1, 1, {false, true});
+  EXPECT_TRUE(std::filesystem::exists(Out("movie.bat")));
+  EXPECT_FALSE(std::filesystem::exists(Out("movie.vok")));
+}
+
+TEST_F(SplitFixture, DescriptorAndBatchTakeTheSourceStem) {
+  const NativeString source = Source("movie.part1.avi", test::RandomBytes(100));
+  SplitFile(source, OutBase("mv"), 1, 1, {true, true});
+  EXPECT_TRUE(std::filesystem::exists(Out("mv.000")));
+  EXPECT_TRUE(std::filesystem::exists(Out("movie.part1.vok")));
+  EXPECT_TRUE(std::filesystem::exists(Out("movie.part1.bat")));
+  const NativeString noDot = Source("README", test::RandomBytes(100));
+  SplitFile(noDot, OutBase("r"), 1, 1, {true, true});
+  EXPECT_TRUE(std::filesystem::exists(Out("README.vok")));
+}
+
+TEST_F(SplitFixture, ASecondSplitWithFewerPiecesLeavesHigherOldPieces) {
+  SplitFile(Source("s.bin", test::RandomBytes(5000)), OutBase("s"), 1, 1, {true, false});
+  SplitFile(Source("s.bin", test::RandomBytes(2000, 5)), OutBase("s"), 1, 1, {true, false});
+  EXPECT_TRUE(std::filesystem::exists(Out("s.004")));
+  EXPECT_EQ(ReadDescriptor(Out("s.vok")).pieces.size(), 2u);
+}
+
+TEST_F(SplitFixture, JapaneseNamesAreCodePage932InBatchAndDescriptor) {
+  const NativeString source = Source("日本語.txt", test::RandomBytes(1500));
+  SplitFile(source, OutBase("表"), 1, 1, {true, true});
+  const Bytes bat = test::ReadFile(Out("日本語.bat"));
+  EXPECT_EQ(bat, test::AsBytes("COPY \x95\x5C.000 \x93\xFA\x96\x7B\x8C\xEA.txt\r\n"
+                               "COPY /B \x93\xFA\x96\x7B\x8C\xEA.txt + \x95\x5C.001 \x93\xFA\x96\x7B\x8C\xEA.txt\r\n"));
+  const Bytes vok = test::ReadFile(Out("日本語.vok"));
+  EXPECT_EQ(vok[20], 10);
+  EXPECT_EQ(Slice(vok, 21, 10), test::AsBytes("\x93\xFA\x96\x7B\x8C\xEA.txt"));
+  EXPECT_EQ(ReadDescriptor(Out("日本語.vok")).pieces.at(1).name, test::U8("表.001"));
+}
+
+TEST_F(SplitFixture, BatchQuotesNamesTheInterpreterWouldSplit) {
+  const NativeString source = Source("my film+1.avi", test::RandomBytes(1500));
+  SplitFile(source, OutBase("100%"), 1, 1, {false, true});
+  EXPECT_EQ(test::ReadFile(Out("my film+1.bat")),
+            test::AsBytes("COPY 100%%.000 \"my film+1.avi\"\r\n"
+                          "COPY /B \"my film+1.avi\" + 100%%.001 \"my film+1.avi\"\r\n"));
+}
+
+// Preconditions refuse before anything is written.
+TEST_F(SplitFixture, RefusesWhatTheFormatCannotHold) {
+  struct Case {
+    const char* what;
+    std::string sourceName;
+    Bytes content;
+    std::string base;
+    int minimum, maximum;
+    SplitOptions options;
+    ErrorCode expected;
+  };
+  const Bytes some = test::RandomBytes(40'000);
+  const std::vector<Case> cases = {
+      {"empty source", "e.bin", {}, "e", 1, 1, {true, false}, ErrorCode::SourceEmpty},
+      {"negative size", "n.bin", some, "n", -1, 1, {true, false}, ErrorCode::SizeOutOfRange},
+      {"size too large", "l.bin", some, "l", 1, kMaxSizeKb + 1, {true, false}, ErrorCode::SizeOutOfRange},
+      {"more than 32,765 pieces", "m.bin", some, "m", 0, 100, {true, false}, ErrorCode::TooManyPieces},
+      {"forbidden character", "b.bin", some, "a:b", 1, 1, {true, false}, ErrorCode::BadBaseName},
+      {"name outside code page 932", "é.bin", some, "x", 1, 1, {true, false}, ErrorCode::NameNotEncodable},
+      {"base outside code page 932", "x.bin", some, "é", 1, 1, {false, true}, ErrorCode::NameNotEncodable},
+      {"base name over 255 bytes", "y.bin", some, std::string(252, 'y'), 1, 1, {true, false}, ErrorCode::NameNotEncodable},
+  };
+  for (const Case& c : cases) {
+    const NativeString source = Source(c.sourceName, c.content);
+    try {
+      SplitFile(source, OutBase(c.base), c.minimum, c.maximum, c.options);
+      ADD_FAILURE() << c.what << ": split ran";
+    } catch (const VokError& e) {
+      EXPECT_EQ(e.Code(), c.expected) << c.what;
+    }
+    EXPECT_TRUE(std::filesystem::is_empty(dir / "out")) << c.what;
+  }
+  // Without the descriptor and the batch file, names need no code page 932 form.
+  EXPECT_EQ(SplitFile(Source("é.bin", some), OutBase("é"), 40, 40, {false, false}).pieceCount, 1);
+}
+
+TEST_F(SplitFixture, NeverOverwritesItsOwnSource) {
+  std::filesystem::create_directories(dir / "out");
+  const Bytes data = test::RandomBytes(3000);
+  for (std::string name : {"mv.001", "movie.vok", "movie.bat"}) {
+    test::WriteFile(Out(name), data);
+    try {
+      SplitFile(Out(name).native(), OutBase("mv"), 1, 1, {true, true});
+      ADD_FAILURE() << name << ": split ran";
+    } catch (const VokError& e) {
+      EXPECT_EQ(e.Code(), ErrorCode::OutputIsSource) << name;
+    }
+    EXPECT_EQ(test::ReadFile(Out(name)), data) << name;
+    std::filesystem::remove(Out(name));
+  }
+  // A piece number the split could not reach is no conflict.
+  test::WriteFile(Out("mv.004"), data);
+  EXPECT_EQ(SplitFile(Out("mv.004").native(), OutBase("mv"), 1, 1, {false, false}).pieceCount, 3);
+}
+
+}  // namespace
+}  // namespace vokram

@@ -1,0 +1,64 @@
+// Helpers shared by the engine tests: a private folder per test, whole-file
+// reads and writes, and native-string literals.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "Text.h"
+
+namespace vokram::test {
+
+using Bytes = std::vector<std::uint8_t>;
+
+// A fresh folder, removed with everything in it at the end of the test.
+class TempDir {
+ public:
+  TempDir();
+  ~TempDir();
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+  const std::filesystem::path& Path() const { return path_; }
+  std::filesystem::path operator/(std::string_view utf8Name) const;
+  // The folder with a trailing separator, as the window passes folders.
+  NativeString Folder() const;
+
+ private:
+  std::filesystem::path path_;
+};
+
+std::filesystem::path U8(std::string_view utf8);
+NativeString N(std::string_view utf8);
+
+void WriteFile(const std::filesystem::path& path, const Bytes& bytes);
+void WriteFile(const std::filesystem::path& path, std::string_view bytes);
+Bytes ReadFile(const std::filesystem::path& path);
+// Deterministic pseudo-random content.
+Bytes RandomBytes(std::size_t n, std::uint32_t seed = 1);
+Bytes AsBytes(std::string_view text);
+// Concatenation of files in order.
+Bytes Concatenate(const std::vector<std::filesystem::path>& files);
+
+// A random source that returns the given values in turn, then repeats the last.
+class Draws {
+ public:
+  explicit Draws(std::vector<float> values) : values_(std::move(values)) {}
+  float operator()() {
+    const float v = values_[next_ < values_.size() ? next_ : values_.size() - 1];
+    ++next_;
+    return v;
+  }
+  std::size_t Count() const { return next_; }
+
+ private:
+  std::vector<float> values_;
+  std::size_t next_ = 0;
+};
+
+// Marks a file hidden where the system has such an attribute.
+bool MakeHidden(const std::filesystem::path& path);
+
+}  // namespace vokram::test
