@@ -1,0 +1,343 @@
+// Every I/O call of split, join and the piece check, made to fail one at a
+// time: each failure must be reported as a VokError naming a file, and must
+// leave nothing behind that looks finished when it is not.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <functional>
+#include <map>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "Check.h"
+#include "Error.h"
+#include "File.h"
+#include "Join.h"
+#include "Split.h"
+#include "TestSupport.h"
+
+namespace vokram {
+namespace {
+
+namespace fs = std::filesystem;
+using test::Bytes;
+using test::N;
+
+constexpr int kInjectedError = 5;  // EIO on POSIX, ERROR_ACCESS_DENIED on Windows
+
+const char* OpName(io::Op op) {
+  switch (op) {
+    case io::Op::OpenRead: return "OpenRead";
+    case io::Op::Create: return "Create";
+    case io::Op::CreateNew: return "CreateNew";
+    case io::Op::Read: return "Read";
+    case io::Op::Write: return "Write";
+    case io::Op::Seek: return "Seek";
+    case io::Op::Size: return "Size";
+    case io::Op::Close: return "Close";
+    case io::Op::Rename: return "Rename";
+  }
+  return "?";
+}
+
+struct Call {
+  io::Op op;
+  fs::path path;
+};
+
+// Installs a hook for one run and removes it however the run ends.
+class HookGuard {
+ public:
+  explicit HookGuard(io::FaultHook hook) { io::SetFaultHook(std::move(hook)); }
+  ~HookGuard() { io::SetFaultHook({}); }
+  HookGuard(const HookGuard&) = delete;
+  HookGuard& operator=(const HookGuard&) = delete;
+};
+
+// Every call an operation makes, with a hook that lets all of them run.
+std::vector<Call> RecordCalls(const std::function<void()>& operation) {
+  std::vector<Call> calls;
+  HookGuard guard([&](io::Op op, const fs::path& path) -> std::optional<int> {
+    calls.push_back({op, path});
+    return std::nullopt;
+  });
+  operation();
+  return calls;
+}
+
+struct Outcome {
+  std::optional<Call> failed;    // the call the hook made fail
+  std::optional<VokError> error; // what the operation threw
+  std::string otherException;    // anything else it threw
+  bool returned = false;
+};
+
+// Runs the operation with only call number n (from 1) failing.
+Outcome RunFailingCall(std::size_t n, const std::function<void()>& operation) {
+  Outcome outcome;
+  std::size_t seen = 0;
+  HookGuard guard([&](io::Op op, const fs::path& path) -> std::optional<int> {
+    if (++seen != n) return std::nullopt;
+    outcome.failed = Call{op, path};
+    return kInjectedError;
+  });
+  try {
+    operation();
+    outcome.returned = true;
+  } catch (const VokError& e) {
+    outcome.error = e;
+  } catch (const std::exception& e) {
+    outcome.otherException = e.what();
+  } catch (...) {
+    outcome.otherException = "a non-standard exception";
+  }
+  return outcome;
+}
+
+std::string Describe(std::size_t n, const Call& call) {
+  std::ostringstream text;
+  text << "failing call " << n << ": " << OpName(call.op) << " " << ToUtf8(call.path);
+  return text.str();
+}
+
+// Checks what must hold after any injected failure and gives the error back.
+const VokError* ExpectFailed(const Outcome& outcome, const Call& expectedCall) {
+  EXPECT_FALSE(outcome.returned) << "reported success";
+  EXPECT_EQ(outcome.otherException, "") << "threw something other than VokError";
+  // The same call fails as was counted: the walk really reaches every call.
+  if (outcome.failed) {
+    EXPECT_EQ(outcome.failed->op, expectedCall.op);
+    EXPECT_EQ(ToUtf8(outcome.failed->path.filename()), ToUtf8(expectedCall.path.filename()));
+  } else {
+    ADD_FAILURE() << "the operation made fewer calls than when it was counted";
+  }
+  if (!outcome.error) {
+    ADD_FAILURE() << "no VokError";
+    return nullptr;
+  }
+  EXPECT_FALSE(outcome.error->File().empty()) << "the failure names no file";
+  return &*outcome.error;
+}
+
+// Names and contents of the plain files directly in a folder.
+std::map<std::string, Bytes> Snapshot(const fs::path& folder) {
+  std::map<std::string, Bytes> files;
+  for (const auto& entry : fs::directory_iterator(folder)) {
+    files[ToUtf8(entry.path().filename())] = entry.is_regular_file() ? test::ReadFile(entry.path()) : Bytes{};
+  }
+  return files;
+}
+
+std::vector<std::string> Names(const std::map<std::string, Bytes>& snapshot) {
+  std::vector<std::string> names;
+  for (const auto& [name, bytes] : snapshot) names.push_back(name);
+  return names;
+}
+
+// A source of a few KiB cut into 1,025-byte pieces, with batch and descriptor.
+constexpr std::size_t kSourceSize = 4700;
+constexpr int kPieces = 5;
+const char* const kSourceName = "データ.avi";
+const char* const kBaseName = "データ";
+
+struct SplitScene {
+  test::TempDir in, out;
+  fs::path source = in / kSourceName;
+  SplitScene() { test::WriteFile(source, test::RandomBytes(kSourceSize, 7)); }
+  NativeString OutputBase() const { return out.Folder() + N(kBaseName); }
+  fs::path Vok() const { return out / "データ.vok"; }
+  SplitResult Run() const {
+    return SplitFile(source.native(), OutputBase(), 1, 1, SplitOptions{true, true}, {}, test::Draws({0.5f}));
+  }
+};
+
+TEST(SplitFaults, EveryFailingCallStopsTheSplitWithAnUnfinishedDescriptor) {
+  std::vector<Call> calls;
+  {
+    const SplitScene scene;
+    calls = RecordCalls([&] { EXPECT_EQ(scene.Run().pieceCount, kPieces); });
+  }
+  // Open, create and close of every piece at least.
+  ASSERT_GE(calls.size(), static_cast<std::size_t>(3 * kPieces));
+  // The descriptor's header says "finished" from its last write on; its close
+  // is the only later call on it.
+  const auto vokClose = std::find_if(calls.rbegin(), calls.rend(), [](const Call& c) {
+    return c.op == io::Op::Close && c.path.filename() == test::U8("データ.vok");
+  });
+  ASSERT_NE(vokClose, calls.rend()) << "the descriptor was never closed";
+  const std::size_t vokFinished = static_cast<std::size_t>(calls.rend() - vokClose);  // its number, from 1
+
+  for (std::size_t n = 1; n <= calls.size(); ++n) {
+    SCOPED_TRACE(Describe(n, calls[n - 1]));
+    const SplitScene scene;
+    const Bytes sourceBefore = test::ReadFile(scene.source);
+    const Outcome outcome = RunFailingCall(n, [&] { scene.Run(); });
+    const VokError* error = ExpectFailed(outcome, calls[n - 1]);
+    if (error && outcome.failed) {
+      EXPECT_EQ(error->Code(), ErrorCode::IoFailed);
+      EXPECT_EQ(ToUtf8(error->File()), ToUtf8(outcome.failed->path)) << "names another file than the one that failed";
+    }
+    EXPECT_EQ(test::ReadFile(scene.source), sourceBefore);
+    if (fs::exists(scene.Vok()) && n < vokFinished) {
+      const Bytes vok = test::ReadFile(scene.Vok());
+      EXPECT_FALSE(vok.size() >= 3 && vok[0] == 'V' && vok[1] == 'O' && vok[2] == 'K')
+          << "an interrupted split left a descriptor that reads as finished";
+    }
+  }
+}
+
+TEST(SplitFaults, AHookThatNeverFailsChangesNothing) {
+  const SplitScene plain, hooked;
+  const SplitResult expected = plain.Run();
+  SplitResult got;
+  const auto calls = RecordCalls([&] { got = hooked.Run(); });
+  EXPECT_FALSE(calls.empty());
+  EXPECT_EQ(got.pieceCount, expected.pieceCount);
+  EXPECT_EQ(got.sourceCrc, expected.sourceCrc);
+  const auto files = Snapshot(hooked.out.Path());
+  EXPECT_EQ(files, Snapshot(plain.out.Path()));
+  EXPECT_EQ(files.size(), static_cast<std::size_t>(kPieces + 2));  // pieces, batch, descriptor
+}
+
+// ---------------------------------------------------------------------------
+// Join
+
+// Pieces and descriptor in `parts`; the join writes into `out`, or into
+// `parts` itself, where an earlier file of the source's name may already lie.
+struct JoinScene {
+  test::TempDir parts, out;
+  bool intoParts;
+  Bytes sourceBytes = test::RandomBytes(kSourceSize, 11);
+  fs::path vok = parts / "データ.vok";
+
+  JoinScene(bool joinIntoParts, bool outputExists) : intoParts(joinIntoParts) {
+    const fs::path source = parts / kSourceName;
+    test::WriteFile(source, sourceBytes);
+    SplitFile(source.native(), parts.Folder() + N(kBaseName), 1, 1, SplitOptions{true, false}, {},
+              test::Draws({0.5f}));
+    fs::remove(source);
+    if (outputExists) test::WriteFile(Folder() / kSourceName, "an earlier, longer file of the same name .....");
+  }
+  fs::path Folder() const { return intoParts ? parts.Path() : out.Path(); }
+  JoinResult Run() const { return JoinFile(vok, Folder().native()); }
+};
+
+void WalkJoinFailures(bool intoParts, bool outputExists) {
+  std::vector<Call> calls;
+  {
+    const JoinScene scene(intoParts, outputExists);
+    calls = RecordCalls([&] {
+      const JoinResult result = scene.Run();
+      EXPECT_TRUE(result.matchesRecord);
+    });
+  }
+  // The descriptor, every piece and the output at least.
+  ASSERT_GE(calls.size(), static_cast<std::size_t>(2 * kPieces + 4));
+
+  for (std::size_t n = 1; n <= calls.size(); ++n) {
+    SCOPED_TRACE(Describe(n, calls[n - 1]));
+    const JoinScene scene(intoParts, outputExists);
+    const auto before = Snapshot(scene.Folder());
+    const Outcome outcome = RunFailingCall(n, [&] { scene.Run(); });
+    const VokError* error = ExpectFailed(outcome, calls[n - 1]);
+    if (error && outcome.failed) {
+      // The piece is named by its bare name, as the descriptor lists it.
+      const bool namesFailedFile =
+          error->File() == outcome.failed->path || error->File() == outcome.failed->path.filename();
+      EXPECT_TRUE(namesFailedFile) << "names " << ToUtf8(error->File());
+      EXPECT_TRUE(error->Code() == ErrorCode::IoFailed || error->Code() == ErrorCode::PieceUnreadable)
+          << error->what();
+      if (outcome.failed->path == scene.vok) {
+        // An unreadable descriptor is not a broken one.
+        EXPECT_EQ(error->Code(), ErrorCode::IoFailed);
+      }
+    }
+    // No output under the final name, an earlier one untouched, no temporary left.
+    const auto after = Snapshot(scene.Folder());
+    EXPECT_EQ(Names(after), Names(before));
+    EXPECT_EQ(after, before);
+  }
+}
+
+TEST(JoinFaults, EveryFailingCallLeavesTheOutputFolderAsItWas) { WalkJoinFailures(false, false); }
+
+TEST(JoinFaults, EveryFailingCallKeepsAnEarlierOutputFile) { WalkJoinFailures(false, true); }
+
+TEST(JoinFaults, EveryFailingCallIntoThePiecesFolderLeavesItAsItWas) { WalkJoinFailures(true, false); }
+
+TEST(JoinFaults, AHookThatNeverFailsChangesNothing) {
+  const JoinScene plain(false, true), hooked(false, true);
+  const JoinResult expected = plain.Run();
+  JoinResult got;
+  const auto calls = RecordCalls([&] { got = hooked.Run(); });
+  EXPECT_FALSE(calls.empty());
+  EXPECT_TRUE(got.matchesRecord);
+  EXPECT_EQ(got.size, expected.size);
+  EXPECT_EQ(got.crc, expected.crc);
+  EXPECT_EQ(test::ReadFile(got.outputPath), hooked.sourceBytes);
+  EXPECT_EQ(Snapshot(hooked.out.Path()), Snapshot(plain.out.Path()));
+}
+
+// ---------------------------------------------------------------------------
+// Piece check
+
+std::vector<PieceReport> CheckAll(const fs::path& vok) {
+  std::vector<PieceReport> reports;
+  CheckPieces(vok, [&](const PieceReport& r) { reports.push_back(r); });
+  return reports;
+}
+
+TEST(CheckFaults, AnUnreadablePieceIsDamagedAndAnUnreadableDescriptorStopsTheCheck) {
+  std::vector<Call> calls;
+  {
+    const JoinScene scene(false, false);
+    calls = RecordCalls([&] {
+      const auto reports = CheckAll(scene.vok);
+      ASSERT_EQ(reports.size(), static_cast<std::size_t>(kPieces));
+      for (const auto& r : reports) EXPECT_EQ(r.status, PieceStatus::Sound);
+    });
+  }
+  ASSERT_GE(calls.size(), static_cast<std::size_t>(2 * kPieces + 2));
+
+  for (std::size_t n = 1; n <= calls.size(); ++n) {
+    SCOPED_TRACE(Describe(n, calls[n - 1]));
+    const JoinScene scene(false, false);
+    const auto before = Snapshot(scene.parts.Path());
+    std::vector<PieceReport> reports;
+    const Outcome outcome = RunFailingCall(n, [&] { reports = CheckAll(scene.vok); });
+    ASSERT_TRUE(outcome.failed.has_value());
+    EXPECT_EQ(outcome.otherException, "");
+    if (outcome.failed->path == scene.vok) {
+      ASSERT_TRUE(outcome.error.has_value()) << "an unreadable descriptor was not reported";
+      EXPECT_EQ(outcome.error->Code(), ErrorCode::IoFailed);
+      EXPECT_EQ(ToUtf8(outcome.error->File()), ToUtf8(scene.vok));
+    } else {
+      ASSERT_TRUE(outcome.returned) << (outcome.error ? outcome.error->what() : "");
+      ASSERT_EQ(reports.size(), static_cast<std::size_t>(kPieces));
+      for (const auto& r : reports) {
+        const bool failedOne = r.name == outcome.failed->path.filename();
+        EXPECT_EQ(r.status, failedOne ? PieceStatus::Damaged : PieceStatus::Sound) << ToUtf8(r.name);
+      }
+    }
+    EXPECT_EQ(Snapshot(scene.parts.Path()), before) << "the check changed a file";
+  }
+}
+
+TEST(CheckFaults, AHookThatNeverFailsChangesNothing) {
+  const JoinScene scene(false, false);
+  const auto expected = CheckAll(scene.vok);
+  std::vector<PieceReport> got;
+  const auto calls = RecordCalls([&] { got = CheckAll(scene.vok); });
+  EXPECT_FALSE(calls.empty());
+  ASSERT_EQ(got.size(), expected.size());
+  for (std::size_t i = 0; i < got.size(); ++i) {
+    EXPECT_EQ(ToUtf8(got[i].name), ToUtf8(expected[i].name));
+    EXPECT_EQ(got[i].status, PieceStatus::Sound);
+  }
+}
+
+}  // namespace
+}  // namespace vokram

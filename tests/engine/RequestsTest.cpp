@@ -1,0 +1,621 @@
+// The Run command's checks over field values, against an in-memory disk.
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <map>
+#include <optional>
+#include <set>
+#include <string>
+#include <variant>
+
+#include "Messages.h"
+#include "Requests.h"
+#include "TestSupport.h"
+
+namespace vokram {
+namespace {
+
+using test::N;
+
+// Paths are written POSIX style in the tables; on Windows "/data/x" becomes
+// "C:\data\x" so the engine sees the separators of the system it runs on.
+NativeString P(std::string_view posix) {
+  std::string text(posix);
+#ifdef _WIN32
+  const auto first = text.find_first_not_of(' ');
+  if (first != std::string::npos && text[first] == '/') text.insert(first, "C:");
+  for (char& c : text) {
+    if (c == '/') c = '\\';
+  }
+#endif
+  return N(text);
+}
+
+// Files with their lengths and folders, looked up exactly as written (a
+// folder also with or without its trailing separator).
+class FakeDisk final : public FileSystemView {
+ public:
+  FakeDisk& AddFile(std::string_view posix, std::uint64_t length) {
+    files_[P(posix)] = length;
+    return *this;
+  }
+  FakeDisk& AddNativeFile(const NativeString& path, std::uint64_t length) {
+    files_[path] = length;
+    return *this;
+  }
+  FakeDisk& AddNativeFolder(const NativeString& path) {
+    folders_.insert(path);
+    return *this;
+  }
+  FakeDisk& AddFolder(std::string_view posix) {
+    const NativeString folder = P(posix);
+    folders_.insert(folder);
+    folders_.insert(WithTrailingSeparator(folder));
+    if (folder.size() > 1 && IsSeparator(folder.back())) folders_.insert(folder.substr(0, folder.size() - 1));
+    return *this;
+  }
+  bool IsExistingFile(NativeView path) const override { return files_.count(NativeString(path)) != 0; }
+  bool IsExistingFolder(NativeView path) const override { return folders_.count(NativeString(path)) != 0; }
+  std::optional<std::uint64_t> FileLength(NativeView path) const override {
+    const auto it = files_.find(NativeString(path));
+    if (it == files_.end()) return std::nullopt;
+    return it->second;
+  }
+  bool IsSameFile(NativeView a, NativeView b) const override { return a == b && IsExistingFile(a); }
+
+ private:
+  std::map<NativeString, std::uint64_t> files_;
+  std::set<NativeString> folders_;
+};
+
+constexpr std::uint64_t k2GiB = 0x80000000ull;
+
+const FakeDisk& Disk() {
+  static const FakeDisk disk = [] {
+    FakeDisk d;
+    d.AddFolder("/").AddFolder("/data").AddFolder("/out").AddFolder("/parts").AddFolder("/restore");
+    d.AddFile("/data/movie.part1.avi", 5000)
+        .AddFile("/data/.profile", 10)
+        .AddFile("/data/noext", 10)
+        .AddFile("/data/archive.tar.gz", 10)
+        .AddFile("/data/empty.bin", 0)
+        .AddFile("/data/huge.bin", k2GiB)
+        .AddFile("/data/largest.bin", k2GiB - 1)
+        .AddFile("/data/many.bin", 32766)
+        .AddFile("/data/edge.bin", 32765)
+        .AddFile("/data/café.avi", 10)
+        .AddFile("/data/日本語の動画.avi", 5000)
+        .AddFile("/out/file.txt", 10)
+        .AddFile("/parts/movie.vok", 100)
+        .AddFile("/restore/file.txt", 10)
+        .AddFile("movie.vok", 100);  // relative to the current folder
+    return d;
+  }();
+  return disk;
+}
+
+// UTF-8 text of n characters "あ" (two bytes each in code page 932, three in UTF-8).
+std::string Hiragana(int n) {
+  std::string text;
+  for (int i = 0; i < n; ++i) text += "あ";
+  return text;
+}
+
+struct Fields {
+  std::string src, dst, base, min, max;
+};
+
+SplitFields ToSplitFields(const Fields& f) { return {P(f.src), P(f.dst), N(f.base), N(f.min), N(f.max)}; }
+
+const char* Name(MessageId id) {
+  switch (id) {
+    case MessageId::SourceBlank: return "SourceBlank";
+    case MessageId::SourceMissing: return "SourceMissing";
+    case MessageId::DstDirBlank: return "DstDirBlank";
+    case MessageId::SaveDirBlank: return "SaveDirBlank";
+    case MessageId::FolderMissing: return "FolderMissing";
+    case MessageId::MinSizeBlank: return "MinSizeBlank";
+    case MessageId::MaxSizeBlank: return "MaxSizeBlank";
+    case MessageId::NotNumeric: return "NotNumeric";
+    case MessageId::SizeOutOfRange: return "SizeOutOfRange";
+    case MessageId::SourceEmpty: return "SourceEmpty";
+    case MessageId::SourceTooLarge: return "SourceTooLarge";
+    case MessageId::TooManyPieces: return "TooManyPieces";
+    case MessageId::BadBaseName: return "BadBaseName";
+    case MessageId::NameNotEncodable: return "NameNotEncodable";
+    case MessageId::OutputIsSource: return "OutputIsSource";
+    default: return "another message";
+  }
+}
+
+// Checks that a validation refused with the given message and focus.
+void ExpectRefused(const std::variant<Rejection, SplitRequest>& outcome, MessageId message, Focus focus) {
+  const auto* refused = std::get_if<Rejection>(&outcome);
+  ASSERT_NE(refused, nullptr) << "accepted, expected " << Name(message);
+  EXPECT_EQ(refused->message, message) << "got " << Name(refused->message) << ", expected " << Name(message);
+  EXPECT_EQ(refused->focus, focus);
+}
+
+const SplitRequest* Accepted(const SplitValidation& v) {
+  const auto* request = std::get_if<SplitRequest>(&v.outcome);
+  if (!request) {
+    ADD_FAILURE() << "refused with " << Name(std::get<Rejection>(v.outcome).message);
+  }
+  return request;
+}
+
+// ---------------------------------------------------------------------------
+// Numbers in the size fields
+
+struct NumberCase {
+  const char* text;
+  std::optional<double> parsed;       // nothing: not numeric
+  std::optional<std::int32_t> size;   // nothing: out of range (when numeric)
+};
+
+TEST(ParseNumberField, AcceptsSignedDecimalsWithFractionExponentAndFullWidthDigits) {
+  const NumberCase cases[] = {
+      {"10", 10, 10},
+      {"  20  ", 20, 20},
+      {"007", 7, 7},
+      {"1.5", 1.5, 2},
+      {"2.5", 2.5, 2},
+      {"3.5", 3.5, 4},
+      {".5", 0.5, 0},
+      {"5.", 5, 5},
+      {"+7", 7, 7},
+      {"-0", 0, 0},
+      {"-0.4", -0.4, 0},
+      {"-0.5", -0.5, 0},
+      {"-0.6", -0.6, std::nullopt},
+      {"1e3", 1000, 1000},
+      {"1E+3", 1000, 1000},
+      {"25e-1", 2.5, 2},
+      {"1.5e0", 1.5, 2},
+      {"１２３", 123, 123},
+      {"１．５", 1.5, 2},
+      {"１ｅ３", 1000, 1000},
+      {"－１", -1, std::nullopt},
+      {"2097151", 2097151, 2097151},
+      {"2097151.4", 2097151.4, 2097151},
+      {"2097150.5", 2097150.5, 2097150},
+      {"2097151.5", 2097151.5, std::nullopt},  // the even neighbour is 2097152
+      {"2097152", 2097152, std::nullopt},
+      {"2147483648", 2147483648.0, std::nullopt},
+      {"-5", -5, std::nullopt},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.text);
+    const auto parsed = ParseNumberField(N(c.text));
+    ASSERT_TRUE(parsed.has_value()) << "not taken as a number";
+    EXPECT_DOUBLE_EQ(*parsed, *c.parsed);
+    EXPECT_EQ(SizeInRange(*parsed), c.size);
+  }
+}
+
+TEST(ParseNumberField, RefusesEverythingElse) {
+  const char* cases[] = {"",    "   ",  "abc",  "1e",  "1e+", "e5",   ".",      "+",     "-",   "+-1",
+                         "1.2.3", "0x10", "1,000", "1 000", "12a", "a12", "inf", "nan", "1..2", "１２a",
+                         "\t5"};
+  for (const char* text : cases) {
+    SCOPED_TRACE(text);
+    EXPECT_EQ(ParseNumberField(N(text)), std::nullopt);
+  }
+}
+
+TEST(ParseNumberField, ExponentsBeyondDoubleAreNumbersOutOfRangeOrZero) {
+  // Numeric, so the message is the range message, not "数字を入力してください。".
+  for (const char* text : {"1e400", "-1e400"}) {
+    SCOPED_TRACE(text);
+    const auto parsed = ParseNumberField(N(text));
+    ASSERT_TRUE(parsed.has_value());
+    EXPECT_EQ(SizeInRange(*parsed), std::nullopt);
+  }
+  // A value too small for a double is still a value that rounds to 0.
+  const auto tiny = ParseNumberField(N("1e-400"));
+  ASSERT_TRUE(tiny.has_value());
+  EXPECT_EQ(SizeInRange(*tiny), 0);
+}
+
+TEST(SizeInRange, RoundsHalvesToEvenAndKeepsTheBounds) {
+  const std::pair<double, std::optional<std::int32_t>> cases[] = {
+      {0.0, 0},          {0.5, 0},
+      {1.5, 2},          {2.5, 2},
+      {-0.5, 0},         {-0.51, std::nullopt},
+      {2097151.0, 2097151}, {2097151.49, 2097151},
+      {2097151.5, std::nullopt}, {4294967296.0, std::nullopt},
+      {HUGE_VAL, std::nullopt},  {-HUGE_VAL, std::nullopt},
+      {std::nan(""), std::nullopt},
+  };
+  for (const auto& [value, expected] : cases) {
+    SCOPED_TRACE(value);
+    EXPECT_EQ(SizeInRange(value), expected);
+  }
+}
+
+// ---------------------------------------------------------------------------
+// Split mode
+
+struct RefusalCase {
+  const char* what;
+  Fields fields;
+  MessageId message;
+  Focus focus;
+  std::optional<std::string> derived;  // the base name written back, if any
+};
+
+TEST(ValidateSplit, EachCheckRefusesInItsOrderWithItsFocus) {
+  const std::string src = "/data/movie.part1.avi";
+  const RefusalCase cases[] = {
+      {"every field empty", {"", "", "", "", ""}, MessageId::SourceBlank, Focus::Unchanged, std::nullopt},
+      {"source only spaces", {"   ", "/out", "mv", "1", "1"}, MessageId::SourceBlank, Focus::Unchanged, std::nullopt},
+      {"source missing", {"/data/none.avi", "/out", "mv", "1", "1"}, MessageId::SourceMissing, Focus::Unchanged,
+       std::nullopt},
+      {"source missing before a blank folder", {"/data/none.avi", "", "", "", ""}, MessageId::SourceMissing,
+       Focus::Unchanged, std::nullopt},
+      {"source is a folder", {"/data", "/out", "mv", "1", "1"}, MessageId::SourceMissing, Focus::Unchanged,
+       std::nullopt},
+      {"source is a folder with separator", {"/data/", "/out", "mv", "1", "1"}, MessageId::SourceMissing,
+       Focus::Unchanged, std::nullopt},
+      {"folder blank", {src, "", "", "", ""}, MessageId::DstDirBlank, Focus::Unchanged, std::nullopt},
+      {"folder only spaces", {src, "  ", "mv", "1", "1"}, MessageId::DstDirBlank, Focus::Unchanged, std::nullopt},
+      {"folder missing, base not yet derived", {src, "/nowhere", "", "1", "1"}, MessageId::FolderMissing,
+       Focus::Unchanged, std::nullopt},
+      {"folder is a file", {src, "/out/file.txt", "mv", "1", "1"}, MessageId::FolderMissing, Focus::Unchanged,
+       std::nullopt},
+      {"minimum blank after deriving the base", {src, "/out", "", "", "1"}, MessageId::MinSizeBlank,
+       Focus::MinSize, "movie.part1"},
+      {"base only spaces is derived too", {src, "/out", "   ", "", ""}, MessageId::MinSizeBlank, Focus::MinSize,
+       "movie.part1"},
+      {"minimum blank, base given", {src, "/out", "mv", "", ""}, MessageId::MinSizeBlank, Focus::MinSize,
+       std::nullopt},
+      {"minimum blank before maximum not numeric", {src, "/out", "mv", " ", "abc"}, MessageId::MinSizeBlank,
+       Focus::MinSize, std::nullopt},
+      {"maximum blank", {src, "/out", "mv", "1", ""}, MessageId::MaxSizeBlank, Focus::MaxSize, std::nullopt},
+      {"maximum blank before minimum not numeric", {src, "/out", "mv", "abc", "  "}, MessageId::MaxSizeBlank,
+       Focus::MaxSize, std::nullopt},
+      {"neither numeric", {src, "/out", "mv", "abc", "def"}, MessageId::NotNumeric, Focus::MinSize, std::nullopt},
+      {"maximum not numeric", {src, "/out", "mv", "1", "1x"}, MessageId::NotNumeric, Focus::MaxSize, std::nullopt},
+      {"numeric checks before the range check", {src, "/out", "mv", "-1", "abc"}, MessageId::NotNumeric,
+       Focus::MaxSize, std::nullopt},
+      {"minimum below 0", {src, "/out", "", "-1", "1"}, MessageId::SizeOutOfRange, Focus::MinSize, "movie.part1"},
+      {"maximum above the largest size", {src, "/out", "mv", "1", "2097152"}, MessageId::SizeOutOfRange,
+       Focus::MaxSize, std::nullopt},
+      {"both out of range", {src, "/out", "mv", "2097152", "-3"}, MessageId::SizeOutOfRange, Focus::MinSize,
+       std::nullopt},
+      {"maximum rounds up out of range", {src, "/out", "mv", "1", "2097151.5"}, MessageId::SizeOutOfRange,
+       Focus::MaxSize, std::nullopt},
+      {"size range before an empty source", {"/data/empty.bin", "/out", "mv", "1", "-1"}, MessageId::SizeOutOfRange,
+       Focus::MaxSize, std::nullopt},
+      {"empty source", {"/data/empty.bin", "/out", "mv", "1", "1"}, MessageId::SourceEmpty, Focus::Unchanged,
+       std::nullopt},
+      {"source of 2 GiB", {"/data/huge.bin", "/out", "mv", "2097151", "2097151"}, MessageId::SourceTooLarge,
+       Focus::Unchanged, std::nullopt},
+      {"32,766 one-byte pieces", {"/data/many.bin", "/out", "mv", "0", "0"}, MessageId::TooManyPieces,
+       Focus::MinSize, std::nullopt},
+      {"the smaller size counts", {"/data/many.bin", "/out", "mv", "0", "5"}, MessageId::TooManyPieces,
+       Focus::MinSize, std::nullopt},
+      {"minimum above maximum", {"/data/many.bin", "/out", "", "5", "0"}, MessageId::TooManyPieces, Focus::MinSize,
+       "many"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    const SplitValidation v = ValidateSplit(ToSplitFields(c.fields), SplitOptions{}, Disk());
+    ExpectRefused(v.outcome, c.message, c.focus);
+    if (c.derived) {
+      ASSERT_TRUE(v.derivedBaseName.has_value());
+      EXPECT_EQ(*v.derivedBaseName, N(*c.derived));
+    } else {
+      EXPECT_FALSE(v.derivedBaseName.has_value());
+    }
+  }
+}
+
+TEST(ValidateSplit, RefusalsOfTheSplitPlanCarryTheEngineError) {
+  const std::pair<Fields, ErrorCode> cases[] = {
+      {{"/data/empty.bin", "/out", "mv", "1", "1"}, ErrorCode::SourceEmpty},
+      {{"/data/huge.bin", "/out", "mv", "1", "1"}, ErrorCode::SourceTooLarge},
+      {{"/data/many.bin", "/out", "mv", "0", "0"}, ErrorCode::TooManyPieces},
+      {{"/data/movie.part1.avi", "/out", "m*v", "1", "1"}, ErrorCode::BadBaseName},
+  };
+  for (const auto& [fields, code] : cases) {
+    SCOPED_TRACE(fields.src + " / " + fields.base);
+    const SplitValidation v = ValidateSplit(ToSplitFields(fields), SplitOptions{}, Disk());
+    const auto* refused = std::get_if<Rejection>(&v.outcome);
+    ASSERT_NE(refused, nullptr);
+    ASSERT_TRUE(refused->error.has_value());
+    EXPECT_EQ(refused->error->Code(), code);
+  }
+}
+
+TEST(ValidateSplit, AcceptsTheLimitsThemselves) {
+  const std::pair<Fields, std::pair<std::int32_t, std::int32_t>> cases[] = {
+      {{"/data/edge.bin", "/out", "mv", "0", "0"}, {0, 0}},  // exactly 32,765 pieces
+      {{"/data/many.bin", "/out", "mv", "1", "1.4"}, {1, 1}},
+      {{"/data/largest.bin", "/out", "mv", "2097151", "2097151.4"}, {2097151, 2097151}},  // 2 GiB - 1 bytes
+      {{"/data/movie.part1.avi", "/out", "mv", "-0.4", "2097151"}, {0, 2097151}},
+      {{"/data/movie.part1.avi", "/out", "mv", " ２ ", "１e1"}, {2, 10}},
+  };
+  for (const auto& [fields, sizes] : cases) {
+    SCOPED_TRACE(fields.src + " " + fields.min + ".." + fields.max);
+    const SplitValidation v = ValidateSplit(ToSplitFields(fields), SplitOptions{}, Disk());
+    const SplitRequest* request = Accepted(v);
+    if (!request) continue;
+    EXPECT_EQ(request->minimum, sizes.first);
+    EXPECT_EQ(request->maximum, sizes.second);
+  }
+}
+
+struct RequestCase {
+  const char* what;
+  Fields fields;
+  std::string sourcePath;  // POSIX form, see P()
+  std::string outputBase;
+  std::optional<std::string> derived;
+};
+
+TEST(ValidateSplit, BuildsTheRequestFromTrimmedValues) {
+  const RequestCase cases[] = {
+      {"base derived before the last dot", {"/data/movie.part1.avi", "/out", "", "1", "2"}, "/data/movie.part1.avi",
+       "/out/movie.part1", "movie.part1"},
+      {"folder with its separator", {"/data/movie.part1.avi", "/out/", "", "1", "2"}, "/data/movie.part1.avi",
+       "/out/movie.part1", "movie.part1"},
+      {"root folder", {"/data/movie.part1.avi", "/", "mv", "1", "2"}, "/data/movie.part1.avi", "/mv", std::nullopt},
+      {"surrounding spaces", {"  /data/movie.part1.avi  ", "  /out  ", "  mv  ", "  1  ", "  2  "},
+       "/data/movie.part1.avi", "/out/mv", std::nullopt},
+      {"inner spaces of the base stay", {"/data/movie.part1.avi", "/out", "my movie", "1", "2"},
+       "/data/movie.part1.avi", "/out/my movie", std::nullopt},
+      {"a leading dot only gives an empty base", {"/data/.profile", "/out", "", "1", "2"}, "/data/.profile", "/out/",
+       ""},
+      {"a name without a dot is its own base", {"/data/noext", "/out", "", "1", "2"}, "/data/noext", "/out/noext",
+       "noext"},
+      {"only the last extension goes", {"/data/archive.tar.gz", "/out", "", "1", "2"}, "/data/archive.tar.gz",
+       "/out/archive.tar", "archive.tar"},
+      {"Japanese names", {"/data/日本語の動画.avi", "/out", "", "1", "2"}, "/data/日本語の動画.avi",
+       "/out/日本語の動画", "日本語の動画"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    const SplitValidation v = ValidateSplit(ToSplitFields(c.fields), SplitOptions{}, Disk());
+    const SplitRequest* request = Accepted(v);
+    if (!request) continue;
+    EXPECT_EQ(request->sourcePath, P(c.sourcePath));
+    EXPECT_EQ(request->outputBase, P(c.outputBase));
+    EXPECT_EQ(request->minimum, 1);
+    EXPECT_EQ(request->maximum, 2);
+    EXPECT_EQ(v.derivedBaseName, c.derived ? std::optional<NativeString>(N(*c.derived)) : std::nullopt);
+  }
+}
+
+#ifdef _WIN32
+TEST(ValidateSplit, ForwardSlashesSeparateFoldersOnWindows) {
+  FakeDisk disk;
+  disk.AddNativeFolder(N("C:/out/")).AddNativeFile(N("C:/data/movie.part1.avi"), 5000);
+  const SplitValidation v =
+      ValidateSplit({N("C:/data/movie.part1.avi"), N("C:/out/"), N(""), N("1"), N("1")}, SplitOptions{}, disk);
+  ASSERT_TRUE(v.derivedBaseName.has_value());
+  EXPECT_EQ(*v.derivedBaseName, N("movie.part1"));
+  const SplitRequest* request = Accepted(v);
+  ASSERT_NE(request, nullptr);
+  EXPECT_EQ(request->outputBase, N("C:/out/movie.part1"));
+}
+#endif
+
+TEST(ValidateSplit, RefusesEachCharacterForbiddenInFileNames) {
+  const char* bases[] = {"a\\b", "a/b", "a:b", "a*b", "a?b", "a\"b", "a<b", "a>b", "a|b", "a\x01" "b", "a\tb",
+                         "\x1f", "mv/"};
+  for (const char* base : bases) {
+    SCOPED_TRACE(::testing::PrintToString(std::string(base)));
+    const SplitValidation v =
+        ValidateSplit(ToSplitFields({"/data/movie.part1.avi", "/out", base, "1", "1"}), SplitOptions{}, Disk());
+    ExpectRefused(v.outcome, MessageId::BadBaseName, Focus::DstFileName);
+  }
+}
+
+struct EncodingCase {
+  const char* what;
+  Fields fields;
+  SplitOptions options;
+  bool refused;
+};
+
+TEST(ValidateSplit, NamesMustFit255BytesOfCodePage932WhenWritten) {
+  const SplitOptions vok{true, false}, bat{false, true}, none{false, false};
+  // 125 "あ" are 250 bytes in code page 932 (375 in UTF-8): with ".000" 254.
+  const std::string fits = Hiragana(125), tooLong = Hiragana(126);
+  const EncodingCase cases[] = {
+      {"source name not in the code page, descriptor", {"/data/café.avi", "/out", "mv", "1", "1"}, vok, true},
+      {"source name not in the code page, batch", {"/data/café.avi", "/out", "mv", "1", "1"}, bat, true},
+      {"source name not in the code page, neither file", {"/data/café.avi", "/out", "mv", "1", "1"}, none, false},
+      {"base name not in the code page", {"/data/movie.part1.avi", "/out", "mv😀", "1", "1"}, vok, true},
+      {"base name with euro sign", {"/data/movie.part1.avi", "/out", "€", "1", "1"}, bat, true},
+      {"Japanese names", {"/data/日本語の動画.avi", "/out", "", "1", "1"}, vok, false},
+      {"piece name of 254 bytes", {"/data/movie.part1.avi", "/out", fits, "1", "1"}, vok, false},
+      {"piece name of 256 bytes", {"/data/movie.part1.avi", "/out", tooLong, "1", "1"}, vok, true},
+      {"piece name of 255 bytes", {"/data/movie.part1.avi", "/out", std::string(251, 'p'), "1", "1"}, bat, false},
+      {"five-digit piece numbers", {"/data/edge.bin", "/out", std::string(249, 'p'), "0", "0"}, vok, false},
+      {"five-digit piece numbers, one byte over", {"/data/edge.bin", "/out", std::string(250, 'p'), "0", "0"}, vok,
+       true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    const SplitValidation v = ValidateSplit(ToSplitFields(c.fields), c.options, Disk());
+    if (c.refused) {
+      ExpectRefused(v.outcome, MessageId::NameNotEncodable, Focus::Unchanged);
+    } else {
+      Accepted(v);
+    }
+  }
+}
+
+TEST(ValidateSplit, SourceNamesAreMeasuredInCodePage932Bytes) {
+  // "あ" × 125 + ".avi" is 254 bytes in code page 932, 379 in UTF-8.
+  FakeDisk disk;
+  disk.AddFolder("/out");
+  const std::string fits = "/data/" + Hiragana(125) + ".avi", tooLong = "/data/" + Hiragana(126) + ".avi";
+  disk.AddFile(fits, 10).AddFile(tooLong, 10);
+  Accepted(ValidateSplit(ToSplitFields({fits, "/out", "mv", "1", "1"}), SplitOptions{}, disk));
+  ExpectRefused(ValidateSplit(ToSplitFields({tooLong, "/out", "mv", "1", "1"}), SplitOptions{}, disk).outcome,
+                MessageId::NameNotEncodable, Focus::Unchanged);
+}
+
+// The view is all the checks may know of the disk: a front end or a test
+// that hands in its own view must get the same answers as the real disk.
+TEST(ValidateSplit, RefusesOutputsThatWouldBeTheSourceAsTheViewSeesThem) {
+  FakeDisk disk;
+  disk.AddFolder("/data").AddFolder("/out");
+  disk.AddFile("/data/mv.000", 5000).AddFile("/data/movie.vok", 5000).AddFile("/data/movie.bat", 5000);
+  const SplitOptions vok{true, false}, bat{false, true}, none{false, false};
+  const EncodingCase cases[] = {
+      {"the first piece is the source", {"/data/mv.000", "/data", "mv", "1", "1"}, none, true},
+      {"the first piece elsewhere", {"/data/mv.000", "/out", "mv", "1", "1"}, none, false},
+      {"the descriptor is the source", {"/data/movie.vok", "/data", "x", "1", "1"}, vok, true},
+      {"no descriptor written", {"/data/movie.vok", "/data", "x", "1", "1"}, none, false},
+      {"the batch file is the source", {"/data/movie.bat", "/data/", "x", "1", "1"}, bat, true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    const SplitValidation v = ValidateSplit(ToSplitFields(c.fields), c.options, disk);
+    if (c.refused) {
+      ExpectRefused(v.outcome, MessageId::OutputIsSource, Focus::Unchanged);
+    } else {
+      Accepted(v);
+    }
+  }
+}
+
+TEST(ValidateSplit, RefusesOutputsThatWouldBeTheSourceOnTheRealDisk) {
+  test::TempDir dir;
+  test::WriteFile(dir / "mv.000", test::RandomBytes(5000));
+  const NativeString source = (dir / "mv.000").native();
+  const SplitValidation same =
+      ValidateSplit({source, dir.Path().native(), N("mv"), N("1"), N("1")}, SplitOptions{}, RealFileSystem());
+  ExpectRefused(same.outcome, MessageId::OutputIsSource, Focus::Unchanged);
+  const SplitValidation other =
+      ValidateSplit({source, dir.Path().native(), N("other"), N("1"), N("1")}, SplitOptions{}, RealFileSystem());
+  Accepted(other);
+}
+
+// ---------------------------------------------------------------------------
+// Join mode and the piece check
+
+struct JoinCase {
+  const char* what;
+  std::string vok, saveDir;
+  bool chosenFolder;
+  std::optional<MessageId> refusal;
+  std::string vokPath, outputFolder;  // when accepted
+};
+
+TEST(ValidateJoin, ChecksInOrderAndPicksTheOutputFolder) {
+  const JoinCase cases[] = {
+      {"descriptor blank", "", "", true, MessageId::SourceBlank, "", ""},
+      {"descriptor only spaces", "   ", "/restore", true, MessageId::SourceBlank, "", ""},
+      {"descriptor missing", "/parts/none.vok", "/restore", true, MessageId::SourceMissing, "", ""},
+      {"descriptor missing before a blank folder", "/parts/none.vok", "", true, MessageId::SourceMissing, "", ""},
+      {"descriptor is a folder", "/parts", "/restore", true, MessageId::SourceMissing, "", ""},
+      {"chosen folder blank", "/parts/movie.vok", "", true, MessageId::SaveDirBlank, "", ""},
+      {"chosen folder only spaces", "/parts/movie.vok", "   ", true, MessageId::SaveDirBlank, "", ""},
+      {"chosen folder missing", "/parts/movie.vok", "/nowhere", true, MessageId::FolderMissing, "", ""},
+      {"chosen folder is a file", "/parts/movie.vok", "/restore/file.txt", true, MessageId::FolderMissing, "", ""},
+      {"chosen folder passed unchanged", "/parts/movie.vok", "/restore", true, std::nullopt, "/parts/movie.vok",
+       "/restore"},
+      {"chosen folder trimmed, separator kept", " /parts/movie.vok ", "  /restore/ ", true, std::nullopt,
+       "/parts/movie.vok", "/restore/"},
+      {"descriptor's folder, blank field ignored", "/parts/movie.vok", "", false, std::nullopt, "/parts/movie.vok",
+       "/parts/"},
+      {"descriptor's folder, missing folder ignored", "  /parts/movie.vok  ", "/nowhere", false, std::nullopt,
+       "/parts/movie.vok", "/parts/"},
+      {"a bare descriptor name gives the current folder", "movie.vok", "", false, std::nullopt, "movie.vok", ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    const auto outcome = ValidateJoin({P(c.vok), P(c.saveDir), c.chosenFolder}, Disk());
+    if (c.refusal) {
+      const auto* refused = std::get_if<Rejection>(&outcome);
+      ASSERT_NE(refused, nullptr);
+      EXPECT_EQ(refused->message, *c.refusal) << Name(refused->message);
+      EXPECT_EQ(refused->focus, Focus::Unchanged);
+    } else {
+      const auto* request = std::get_if<JoinRequest>(&outcome);
+      ASSERT_NE(request, nullptr) << Name(std::get<Rejection>(outcome).message);
+      EXPECT_EQ(request->vokPath, P(c.vokPath));
+      EXPECT_EQ(request->outputFolder, P(c.outputFolder));
+    }
+  }
+}
+
+#ifdef _WIN32
+TEST(ValidateJoin, DescriptorFolderEndsAtEitherSeparatorOnWindows) {
+  const std::pair<const char*, const char*> cases[] = {
+      {"C:/parts/movie.vok", "C:/parts/"},
+      {"C:\\parts/sub\\movie.vok", "C:\\parts/sub\\"},
+      {"C:\\parts\\sub/movie.vok", "C:\\parts\\sub/"},
+  };
+  for (const auto& [vok, folder] : cases) {
+    SCOPED_TRACE(vok);
+    FakeDisk disk;
+    disk.AddNativeFile(N(vok), 100);
+    const auto outcome = ValidateJoin({N(vok), N(""), false}, disk);
+    const auto* request = std::get_if<JoinRequest>(&outcome);
+    ASSERT_NE(request, nullptr);
+    EXPECT_EQ(request->outputFolder, N(folder));
+  }
+}
+#endif
+
+TEST(ValidateCheck, RefusesABlankOrMissingDescriptor) {
+  const std::pair<std::string, std::optional<MessageId>> cases[] = {
+      {"", MessageId::SourceBlank},
+      {"    ", MessageId::SourceBlank},
+      {"/parts/none.vok", MessageId::SourceMissing},
+      {"/parts", MessageId::SourceMissing},
+      {"/parts/movie.vok", std::nullopt},
+      {"  /parts/movie.vok  ", std::nullopt},
+  };
+  for (const auto& [vok, expected] : cases) {
+    SCOPED_TRACE("\"" + vok + "\"");
+    const auto refused = ValidateCheck(P(vok), Disk());
+    ASSERT_EQ(refused.has_value(), expected.has_value());
+    if (refused) {
+      EXPECT_EQ(refused->message, *expected);
+      EXPECT_EQ(refused->focus, Focus::Unchanged);
+    }
+  }
+}
+
+// ---------------------------------------------------------------------------
+// The texts the checks show, character for character.
+
+TEST(MessageText, EveryCheckShowsItsExactText) {
+  const std::pair<MessageId, const char*> cases[] = {
+      {MessageId::SourceBlank, "対象ファイルを入力してください。"},
+      {MessageId::SourceMissing, "対象ファイルが存在しません。"},
+      {MessageId::DstDirBlank, "保存フォルダを入力してください。"},
+      {MessageId::SaveDirBlank, "保存先のフォルダを入力してください。"},
+      {MessageId::FolderMissing, "保存先のフォルダが存在しません。"},
+      {MessageId::MinSizeBlank, "最小サイズが入力されていません。"},
+      {MessageId::MaxSizeBlank, "最大サイズが入力されていません。"},
+      {MessageId::NotNumeric, "数字を入力してください。"},
+      {MessageId::SizeOutOfRange, "0～2097151 の数字を入力してください。"},
+      {MessageId::SourceEmpty, "対象ファイルが空です。"},
+      {MessageId::SourceTooLarge, "2GB 以上のファイルは分割できません。"},
+      {MessageId::TooManyPieces, "分割数が多すぎます。分割サイズを大きくしてください。"},
+      {MessageId::BadBaseName, "分割ファイル名に使えない文字が含まれています。"},
+      {MessageId::NameNotEncodable, "ファイル名にvokファイルで扱えない文字が含まれています。"},
+      {MessageId::OutputIsSource, "保存先のファイルが対象ファイルと同じです。"},
+      {MessageId::NotVok, "vokファイルではありません。"},
+      {MessageId::BrokenVok, "vokファイルが壊れています。"},
+      {MessageId::JoinMismatch, "結合しましたが、vokファイルの記録と一致しません。"},
+      {MessageId::Done, "終了しました。"},
+  };
+  for (const auto& [id, text] : cases) {
+    EXPECT_EQ(MessageText(id), text);
+  }
+  EXPECT_EQ(kTitleWarning, "警告");
+  EXPECT_EQ(kTitleDone, "終了");
+}
+
+}  // namespace
+}  // namespace vokram
