@@ -100,7 +100,12 @@ std::optional<double> ParseNumberField(NativeView text) {
   if (s[0] == '+') s.erase(0, 1);  // from_chars takes no plus sign
   double value = 0;
   const auto [end, error] = std::from_chars(s.data(), s.data() + s.size(), value);
-  if (error == std::errc::result_out_of_range) return s[0] == '-' ? -HUGE_VAL : HUGE_VAL;
+  if (error == std::errc::result_out_of_range) {
+    // Too large, or too small to represent: the exponent's sign tells which.
+    const auto e = s.find_first_of("eE");
+    if (e != std::string::npos && s[e + 1] == '-') return 0.0;
+    return s[0] == '-' ? -HUGE_VAL : HUGE_VAL;
+  }
   if (error != std::errc() || end != s.data() + s.size()) return std::nullopt;
   return value;
 }
@@ -142,10 +147,16 @@ SplitValidation ValidateSplit(const SplitFields& fields, const SplitOptions& opt
   SplitRequest request{source, WithTrailingSeparator(dstDir) + base, *minimum, *maximum};
   const auto length = fs.FileLength(source);
   if (!length) return v.outcome = Refuse(MessageId::SourceMissing), v;
-  if (auto refused = CheckSplitPlan(request.sourcePath, *length, request.outputBase, request.minimum,
-                                    request.maximum, options)) {
-    return v.outcome = RefuseFor(*refused), v;
-  }
+  auto refused = CheckSplitPlan(request.sourcePath, *length, request.outputBase, request.minimum,
+                                request.maximum, options,
+                                [&fs](NativeView a, NativeView b) { return fs.IsSameFile(a, b); });
+  // The plan sees the base name only after the last separator, so a base name
+  // holding one is refused here, in the same place of the order.
+  const bool refusedEarlier = refused && (refused->Code() == ErrorCode::SourceEmpty ||
+                                          refused->Code() == ErrorCode::SourceTooLarge ||
+                                          refused->Code() == ErrorCode::TooManyPieces);
+  if (!refusedEarlier && !IsValidBaseName(base)) return v.outcome = RefuseFor(VokError(ErrorCode::BadBaseName, {})), v;
+  if (refused) return v.outcome = RefuseFor(*refused), v;
   v.outcome = std::move(request);
   return v;
 }

@@ -64,9 +64,11 @@ bool IsPieceName(NativeView name, NativeView base, std::uint64_t pieces) {
 }
 
 bool WouldOverwriteSource(const SplitNames& names, NativeView sourcePath, std::uint64_t pieces,
-                          const SplitOptions& options) {
-  const std::filesystem::path sameNameInOutput(names.folder + names.sourceName);
-  if (!IsSameFile(sameNameInOutput, std::filesystem::path(sourcePath))) return false;
+                          const SplitOptions& options, const SameFileTest& isSameFile) {
+  const NativeString sameNameInOutput = names.folder + names.sourceName;
+  const bool same = isSameFile ? isSameFile(sameNameInOutput, sourcePath)
+                               : IsSameFile(std::filesystem::path(sameNameInOutput), std::filesystem::path(sourcePath));
+  if (!same) return false;
   const NativeView source = names.sourceName;
   return (options.writeBat && EqualsName(source, names.stem + NATIVE(".bat"))) ||
          (options.writeVok && EqualsName(source, names.stem + NATIVE(".vok"))) ||
@@ -112,7 +114,8 @@ SplitNames DeriveSplitNames(NativeView sourcePath, NativeView outputBase) {
 
 std::optional<VokError> CheckSplitPlan(NativeView sourcePath, std::uint64_t sourceLength,
                                        NativeView outputBase, std::int32_t minimum,
-                                       std::int32_t maximum, const SplitOptions& options) {
+                                       std::int32_t maximum, const SplitOptions& options,
+                                       const SameFileTest& isSameFile) {
   const std::filesystem::path source(sourcePath);
   if (minimum < 0 || minimum > kMaxSizeKb || maximum < 0 || maximum > kMaxSizeKb) {
     return VokError(ErrorCode::SizeOutOfRange, {});
@@ -133,7 +136,7 @@ std::optional<VokError> CheckSplitPlan(NativeView sourcePath, std::uint64_t sour
       return VokError(ErrorCode::NameNotEncodable, source);
     }
   }
-  if (WouldOverwriteSource(names, sourcePath, pieces, options)) {
+  if (WouldOverwriteSource(names, sourcePath, pieces, options, isSameFile)) {
     return VokError(ErrorCode::OutputIsSource, source);
   }
   return std::nullopt;

@@ -56,9 +56,11 @@ SplitNames DeriveSplitNames(NativeView sourcePath, NativeView outputBase);
 // even if every piece is drawn at the smaller size, a valid base name, names
 // that fit the descriptor and batch file, and no output file that is the
 // source. Nothing on success.
+using SameFileTest = std::function<bool(NativeView, NativeView)>;
 std::optional<VokError> CheckSplitPlan(NativeView sourcePath, std::uint64_t sourceLength,
                                        NativeView outputBase, std::int32_t minimum,
-                                       std::int32_t maximum, const SplitOptions& options);
+                                       std::int32_t maximum, const SplitOptions& options,
+                                       const SameFileTest& isSameFile = {});
 
 struct SplitResult {
   int pieceCount = 0;

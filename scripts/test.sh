@@ -1,0 +1,63 @@
+#!/usr/bin/env bash
+# Builds everything and runs every test: natively, then the Windows build
+# under Wine (engine tests, the batch file under Wine's cmd.exe, the window).
+# Ends with "N passed, M failed" summed over all suites.
+set -uo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+cd "$root"
+"$root/scripts/deps.sh" || { echo "0 passed, 1 failed"; exit 1; }
+
+passed=0
+failed=0
+jobs=${VOKRAM_JOBS:-2}
+
+# Adds the counts of one ctest run (or one failure when it could not run).
+count_ctest() {
+  local log=$1 line total bad
+  line=$(grep -E 'tests passed, [0-9]+ tests? failed out of [0-9]+' "$log" | tail -n1)
+  if [ -z "$line" ]; then
+    failed=$((failed + 1))
+    return
+  fi
+  bad=$(sed -E 's/.* ([0-9]+) tests? failed out of ([0-9]+).*/\1/' <<<"$line")
+  total=$(sed -E 's/.* failed out of ([0-9]+).*/\1/' <<<"$line")
+  passed=$((passed + total - bad))
+  failed=$((failed + bad))
+}
+
+build() {
+  local preset=$1
+  echo "== build $preset"
+  cmake --preset "$preset" -DVOKRAM_WERROR=ON >/dev/null &&
+    cmake --build --preset "$preset" -j "$jobs"
+}
+
+logs=$root/build/logs
+mkdir -p "$logs"
+
+if build native; then
+  echo "== test native"
+  ctest --preset native -j "$jobs" 2>&1 | tee "$logs/native.log"
+  count_ctest "$logs/native.log"
+else
+  echo "native build failed"
+  failed=$((failed + 1))
+fi
+
+if build windows; then
+  echo "== test windows (under Wine)"
+  # shellcheck source=wine-env.sh
+  source "$root/scripts/wine-env.sh"
+  wine_env_start "$root/build/windows/wineprefix"
+  trap wine_env_stop EXIT
+  ctest --preset windows -j "$jobs" --timeout 300 2>&1 | tee "$logs/windows.log"
+  count_ctest "$logs/windows.log"
+  wine_env_stop
+  trap - EXIT
+else
+  echo "windows build failed"
+  failed=$((failed + 1))
+fi
+
+echo "$passed passed, $failed failed"
+[ "$failed" -eq 0 ]
