@@ -37,7 +37,45 @@ std::uint16_t UpdateBytewise(std::uint16_t crc, const std::uint8_t* p, std::size
   return crc;
 }
 
+// A linear map of the 16-bit register over GF(2), one column per bit.
+using Operator = std::array<std::uint16_t, 16>;
+
+std::uint16_t Apply(const Operator& op, std::uint16_t v) noexcept {
+  std::uint16_t result = 0;
+  for (int bit = 0; v != 0; ++bit, v = static_cast<std::uint16_t>(v >> 1)) {
+    if (v & 1) result ^= op[bit];
+  }
+  return result;
+}
+
+Operator Compose(const Operator& outer, const Operator& inner) noexcept {
+  Operator result;
+  for (int bit = 0; bit < 16; ++bit) result[bit] = Apply(outer, inner[bit]);
+  return result;
+}
+
+// The register after `bytes` zero bytes, in O(log bytes) operator squarings.
+std::uint16_t AdvanceOverZeros(std::uint16_t crc, std::uint64_t bytes) noexcept {
+  Operator step;  // one zero byte
+  for (int bit = 0; bit < 16; ++bit) {
+    const auto r = static_cast<std::uint16_t>(1u << bit);
+    step[bit] = static_cast<std::uint16_t>((r >> 8) ^ table[r & 0xFF]);
+  }
+  for (; bytes != 0; bytes >>= 1) {
+    if (bytes & 1) crc = Apply(step, crc);
+    step = Compose(step, step);
+  }
+  return crc;
+}
+
 }  // namespace
+
+std::uint16_t CombineCRC(std::uint16_t crcA, std::uint16_t crcB, std::uint64_t lengthB) noexcept {
+  EnsureTables();
+  // crcB was started from 0xFFFF; starting from crcA instead differs by the
+  // (linear) effect of crcA ^ 0xFFFF carried over lengthB bytes.
+  return static_cast<std::uint16_t>(crcB ^ AdvanceOverZeros(static_cast<std::uint16_t>(crcA ^ kCrcInitial), lengthB));
+}
 
 void MakeCRCTable() {
   for (unsigned k = 0; k < 256; ++k) {

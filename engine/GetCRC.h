@@ -26,6 +26,10 @@ inline std::uint16_t UpdateCRC(std::uint16_t crc, std::span<const std::uint8_t> 
   return UpdateCRC(crc, bytes.data(), bytes.size());
 }
 
+// The CRC of A followed by B, from the CRC of A, the CRC of B and B's length:
+// a split fingerprints every byte once and still knows the source's CRC.
+std::uint16_t CombineCRC(std::uint16_t crcA, std::uint16_t crcB, std::uint64_t lengthB) noexcept;
+
 std::string CRCText(std::uint16_t value);
 // The value of four hexadecimal digits (either case); nothing for other text.
 std::optional<std::uint16_t> ParseCRCText(std::string_view text);

@@ -181,11 +181,11 @@ SplitResult SplitFile(NativeView sourcePath, NativeView outputBase, std::int32_t
         throw VokError(ErrorCode::IoFailed, source.Path(), "the file ended before its recorded length");
       }
       pieceCrc = UpdateCRC(pieceCrc, buffer.get(), chunk);
-      sourceCrc = UpdateCRC(sourceCrc, buffer.get(), chunk);
       piece.Write(buffer.get(), chunk);
       left -= chunk;
     }
     piece.Close();
+    sourceCrc = CombineCRC(sourceCrc, pieceCrc, pieceLength);
 
     const std::string digits = Digits(number);
     if (vok) vok->AddPiece({baseBytes + "." + digits, static_cast<std::int32_t>(pieceLength), pieceCrc});

@@ -78,6 +78,24 @@ TEST(UpdateCRC, AgreesWithTheBitwiseDefinitionAtEveryLengthAndChunking) {
   }
 }
 
+TEST(CombineCRC, EqualsTheCrcOfTheConcatenation) {
+  const Bytes data = test::RandomBytes(5000, 11);
+  for (std::size_t cut : {0u, 1u, 2u, 15u, 16u, 17u, 1000u, 4999u, 5000u}) {
+    const Bytes a(data.begin(), data.begin() + static_cast<std::ptrdiff_t>(cut));
+    const Bytes b(data.begin() + static_cast<std::ptrdiff_t>(cut), data.end());
+    EXPECT_EQ(CombineCRC(UpdateCRC(kCrcInitial, a), UpdateCRC(kCrcInitial, b), b.size()), BitwiseCrc(data))
+        << "cut at " << cut;
+  }
+  // Many pieces folded one after another, as a split does.
+  std::uint16_t combined = kCrcInitial;
+  for (std::size_t at = 0; at < data.size(); at += 333) {
+    const Bytes piece(data.begin() + static_cast<std::ptrdiff_t>(at),
+                      data.begin() + static_cast<std::ptrdiff_t>(std::min(at + 333, data.size())));
+    combined = CombineCRC(combined, UpdateCRC(kCrcInitial, piece), piece.size());
+  }
+  EXPECT_EQ(combined, BitwiseCrc(data));
+}
+
 TEST(GetFileCRC, MatchesTheBufferAndIsEmptyForNoFile) {
   test::TempDir dir;
   const Bytes data = test::RandomBytes(2'500'000, 9);  // spans several read blocks
