@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Builds everything and runs every test: natively, then the Windows build
+# Builds everything and runs every test: natively, natively under the
+# address and undefined-behaviour sanitizers, then the Windows build
 # under Wine (engine tests, the batch file under Wine's cmd.exe, the window).
 # Ends with "N passed, M failed" summed over all suites.
 set -uo pipefail
@@ -41,6 +42,16 @@ if build native; then
   count_ctest "$logs/native.log"
 else
   echo "native build failed"
+  failed=$((failed + 1))
+fi
+
+# The same suites again with AddressSanitizer and UndefinedBehaviorSanitizer.
+if build sanitize; then
+  echo "== test sanitize"
+  ctest --preset sanitize -j "$jobs" 2>&1 | tee "$logs/sanitize.log"
+  count_ctest "$logs/sanitize.log"
+else
+  echo "sanitize build failed"
   failed=$((failed + 1))
 fi
 
