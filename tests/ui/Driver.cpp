@@ -1,0 +1,283 @@
+#include "Driver.h"
+
+#include <chrono>
+#include <stdexcept>
+#include <thread>
+#include <vector>
+
+#include "ControlIds.h"
+
+namespace vokram::uitest {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+std::wstring VokramExePath() {
+  // The build passes the Unix path; Wine shows the Unix root as drive Z:.
+  std::string path = VOKRAM_EXE;
+  if (!path.empty() && path[0] == '/') path = "Z:" + path;
+  std::wstring wide(path.begin(), path.end());
+  for (auto& c : wide) {
+    if (c == L'/') c = L'\\';
+  }
+  return wide;
+}
+
+template <typename Predicate>
+bool WaitUntil(DWORD timeoutMs, Predicate done) {
+  const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+  while (!done()) {
+    if (Clock::now() > deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return true;
+}
+
+struct WindowSearch {
+  DWORD processId;
+  const wchar_t* className;  // nullptr: any
+  const std::wstring* title; // nullptr: any
+  HWND owner;                // nullptr: any
+  HWND found = nullptr;
+};
+
+BOOL CALLBACK MatchWindow(HWND hwnd, LPARAM param) {
+  auto* search = reinterpret_cast<WindowSearch*>(param);
+  DWORD pid = 0;
+  GetWindowThreadProcessId(hwnd, &pid);
+  if (pid != search->processId || !IsWindowVisible(hwnd)) return TRUE;
+  if (search->className) {
+    wchar_t name[64] = {};
+    GetClassNameW(hwnd, name, 64);
+    if (std::wstring(name) != search->className) return TRUE;
+  }
+  if (search->owner && GetWindow(hwnd, GW_OWNER) != search->owner) return TRUE;
+  if (search->title && WindowText(hwnd) != *search->title) return TRUE;
+  search->found = hwnd;
+  return FALSE;
+}
+
+HWND FindTopLevel(WindowSearch search) {
+  EnumWindows(MatchWindow, reinterpret_cast<LPARAM>(&search));
+  return search.found;
+}
+
+struct IdSearch {
+  int id;
+  HWND found = nullptr;
+};
+
+BOOL CALLBACK MatchId(HWND hwnd, LPARAM param) {
+  auto* search = reinterpret_cast<IdSearch*>(param);
+  if (GetDlgCtrlID(hwnd) == search->id) {
+    search->found = hwnd;
+    return FALSE;
+  }
+  return TRUE;
+}
+
+}  // namespace
+
+std::wstring WindowText(HWND window) {
+  DWORD_PTR length = 0;
+  if (!SendMessageTimeoutW(window, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG, 5000, &length)) {
+    return L"<no answer>";
+  }
+  std::vector<wchar_t> buffer(length + 1);
+  DWORD_PTR copied = 0;
+  SendMessageTimeoutW(window, WM_GETTEXT, buffer.size(), reinterpret_cast<LPARAM>(buffer.data()),
+                      SMTO_ABORTIFHUNG, 5000, &copied);
+  return std::wstring(buffer.data(), copied);
+}
+
+VokramProcess::VokramProcess() {
+  std::wstring exe = VokramExePath();
+  std::wstring commandLine = L"\"" + exe + L"\"";
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  if (!CreateProcessW(exe.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                      &startup, &process_)) {
+    throw std::runtime_error("Vokram.exe did not start");
+  }
+  WaitForInputIdle(process_.hProcess, 20000);
+  const std::wstring title = L"Vokram　－　分割";
+  WaitUntil(20000, [&] {
+    main_ = FindTopLevel({process_.dwProcessId, nullptr, &title, nullptr});
+    return main_ != nullptr;
+  });
+  if (!main_) throw std::runtime_error("the main window did not appear");
+  Sync();
+}
+
+VokramProcess::~VokramProcess() {
+  if (WaitForSingleObject(process_.hProcess, 0) == WAIT_TIMEOUT) {
+    TerminateProcess(process_.hProcess, 1);
+    WaitForSingleObject(process_.hProcess, 5000);
+  }
+  CloseHandle(process_.hThread);
+  CloseHandle(process_.hProcess);
+}
+
+HWND VokramProcess::Control(int id) const {
+  IdSearch search{id};
+  EnumChildWindows(main_, MatchId, reinterpret_cast<LPARAM>(&search));
+  return search.found;
+}
+
+std::wstring VokramProcess::Caption() const { return WindowText(main_); }
+
+std::wstring VokramProcess::Text(int id) const { return WindowText(Control(id)); }
+
+void VokramProcess::SetText(int id, const std::wstring& text) {
+  SendMessageTimeoutW(Control(id), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()),
+                      SMTO_ABORTIFHUNG, 5000, nullptr);
+}
+
+bool VokramProcess::IsChecked(int id) const {
+  DWORD_PTR state = 0;
+  SendMessageTimeoutW(Control(id), BM_GETCHECK, 0, 0, SMTO_ABORTIFHUNG, 5000, &state);
+  return state == BST_CHECKED;
+}
+
+void VokramProcess::SetChecked(int id, bool checked) {
+  if (IsChecked(id) != checked) ClickAndWait(id);
+}
+
+bool VokramProcess::IsVisible(int id) const { return IsWindowVisible(Control(id)) != FALSE; }
+
+bool VokramProcess::IsEnabled(HWND window) const { return IsWindowEnabled(window) != FALSE; }
+
+void VokramProcess::Click(int id) { PostMessageW(Control(id), BM_CLICK, 0, 0); }
+
+void VokramProcess::ClickAndWait(int id) {
+  SendMessageTimeoutW(Control(id), BM_CLICK, 0, 0, SMTO_NORMAL, 10000, nullptr);
+}
+
+void VokramProcess::Menu(int menuId) { PostMessageW(main_, WM_COMMAND, MAKEWPARAM(menuId, 0), 0); }
+
+void VokramProcess::MenuAndWait(int menuId) {
+  SendMessageTimeoutW(main_, WM_COMMAND, MAKEWPARAM(menuId, 0), 0, SMTO_NORMAL, 10000, nullptr);
+}
+
+void VokramProcess::PressKey(UINT virtualKey) {
+  GUITHREADINFO info{};
+  info.cbSize = sizeof info;
+  GetGUIThreadInfo(process_.dwThreadId, &info);
+  HWND target = info.hwndFocus ? info.hwndFocus : main_;
+  const UINT scan = MapVirtualKeyW(virtualKey, MAPVK_VK_TO_VSC);
+  PostMessageW(target, WM_KEYDOWN, virtualKey, 1 | (scan << 16));
+  PostMessageW(target, WM_KEYUP, virtualKey, 1 | (scan << 16) | (3u << 30));
+}
+
+int VokramProcess::WaitForFocusOtherThan(int id, DWORD timeoutMs) const {
+  int focused = FocusedId();
+  WaitUntil(timeoutMs, [&] { return (focused = FocusedId()) != id; });
+  return focused;
+}
+
+int VokramProcess::FocusedId() const {
+  GUITHREADINFO info{};
+  info.cbSize = sizeof info;
+  if (!GetGUIThreadInfo(process_.dwThreadId, &info) || !info.hwndFocus) return 0;
+  return GetDlgCtrlID(info.hwndFocus);
+}
+
+void VokramProcess::Sync() const {
+  // A sent message is handled only where the program next asks for messages:
+  // back in its loop, or in the loop of a box it has just opened.
+  SendMessageTimeoutW(main_, WM_NULL, 0, 0, SMTO_NORMAL, 10000, nullptr);
+}
+
+std::optional<MessageBoxSeen> VokramProcess::WaitForMessageBox(DWORD timeoutMs) const {
+  HWND box = nullptr;
+  WaitUntil(timeoutMs, [&] {
+    box = FindTopLevel({process_.dwProcessId, L"#32770", nullptr, main_});
+    return box != nullptr;
+  });
+  if (!box) return std::nullopt;
+  // The text is set while the box initialises; wait until it is there.
+  HWND text = GetDlgItem(box, 0xFFFF);
+  WaitUntil(5000, [&] { return text && !WindowText(text).empty(); });
+  return MessageBoxSeen{box, WindowText(box), text ? WindowText(text) : L""};
+}
+
+void VokramProcess::PressOk(const MessageBoxSeen& box) const {
+  PostMessageW(box.box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED),
+               reinterpret_cast<LPARAM>(GetDlgItem(box.box, IDOK)));
+  WaitUntil(10000, [&] { return !IsWindow(box.box); });
+  Sync();
+}
+
+MessageBoxSeen VokramProcess::RunAndAnswer() { return ClickAndAnswer(ui::IDC_cmdRun); }
+
+MessageBoxSeen VokramProcess::ClickAndAnswer(int id) {
+  Click(id);
+  auto box = WaitForMessageBox();
+  if (!box) return {nullptr, L"<no box>", L"<no box>"};
+  PressOk(*box);
+  return *box;
+}
+
+bool VokramProcess::NoMessageBox() const {
+  Sync();
+  return FindTopLevel({process_.dwProcessId, L"#32770", nullptr, main_}) == nullptr;
+}
+
+HWND VokramProcess::WaitForWindow(const std::wstring& title, DWORD timeoutMs) const {
+  HWND found = nullptr;
+  WaitUntil(timeoutMs, [&] {
+    found = FindTopLevel({process_.dwProcessId, nullptr, &title, nullptr});
+    return found != nullptr;
+  });
+  return found;
+}
+
+std::optional<DWORD> VokramProcess::WaitForExit(DWORD timeoutMs) {
+  if (WaitForSingleObject(process_.hProcess, timeoutMs) != WAIT_OBJECT_0) return std::nullopt;
+  DWORD code = 0;
+  GetExitCodeProcess(process_.hProcess, &code);
+  return code;
+}
+
+bool SaveWindowBitmap(HWND window, const std::wstring& path) {
+  RECT rect;
+  if (!GetWindowRect(window, &rect)) return false;
+  const int width = rect.right - rect.left;
+  const int height = rect.bottom - rect.top;
+  HDC screen = GetDC(nullptr);
+  HDC memory = CreateCompatibleDC(screen);
+  HBITMAP bitmap = CreateCompatibleBitmap(screen, width, height);
+  HGDIOBJ old = SelectObject(memory, bitmap);
+  BitBlt(memory, 0, 0, width, height, screen, rect.left, rect.top, SRCCOPY);
+  SelectObject(memory, old);
+
+  BITMAPINFOHEADER header{};
+  header.biSize = sizeof header;
+  header.biWidth = width;
+  header.biHeight = height;
+  header.biPlanes = 1;
+  header.biBitCount = 24;
+  header.biCompression = BI_RGB;
+  const DWORD stride = (static_cast<DWORD>(width) * 3 + 3) & ~3u;
+  std::vector<char> pixels(static_cast<std::size_t>(stride) * static_cast<std::size_t>(height));
+  GetDIBits(memory, bitmap, 0, static_cast<UINT>(height), pixels.data(),
+            reinterpret_cast<BITMAPINFO*>(&header), DIB_RGB_COLORS);
+  DeleteObject(bitmap);
+  DeleteDC(memory);
+  ReleaseDC(nullptr, screen);
+
+  BITMAPFILEHEADER file{};
+  file.bfType = 0x4D42;
+  file.bfOffBits = sizeof file + sizeof header;
+  file.bfSize = file.bfOffBits + static_cast<DWORD>(pixels.size());
+  HANDLE out = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+  if (out == INVALID_HANDLE_VALUE) return false;
+  DWORD written = 0;
+  bool ok = WriteFile(out, &file, sizeof file, &written, nullptr) &&
+            WriteFile(out, &header, sizeof header, &written, nullptr) &&
+            WriteFile(out, pixels.data(), static_cast<DWORD>(pixels.size()), &written, nullptr);
+  CloseHandle(out);
+  return ok;
+}
+
+}  // namespace vokram::uitest

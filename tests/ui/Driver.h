@@ -1,0 +1,86 @@
+// Drives a running Vokram.exe from another process, as a user would, through
+// its controls: texts are set and read with window messages, buttons are
+// clicked with posted BM_CLICK (so a message box cannot block the driver),
+// and message boxes are found, read and answered.
+#pragma once
+
+#include <windows.h>
+
+#include <optional>
+#include <string>
+
+namespace vokram::uitest {
+
+struct MessageBoxSeen {
+  HWND box = nullptr;
+  std::wstring title;
+  std::wstring text;
+};
+
+class VokramProcess {
+ public:
+  // Starts Vokram.exe and waits for its main window; throws when it does not
+  // appear.
+  VokramProcess();
+  ~VokramProcess();
+  VokramProcess(const VokramProcess&) = delete;
+  VokramProcess& operator=(const VokramProcess&) = delete;
+
+  HWND Main() const { return main_; }
+  HWND Control(int id) const;
+  DWORD ProcessId() const { return process_.dwProcessId; }
+
+  std::wstring Caption() const;
+  std::wstring Text(int id) const;
+  void SetText(int id, const std::wstring& text);
+  bool IsChecked(int id) const;
+  void SetChecked(int id, bool checked);
+  bool IsVisible(int id) const;
+  bool IsEnabled(HWND window) const;
+
+  // Posted, for clicks that may open a modal window.
+  void Click(int id);
+  void Menu(int menuId);
+  // Sent: returns once the program has handled it. Only for actions that
+  // open no modal window.
+  void ClickAndWait(int id);
+  void MenuAndWait(int menuId);
+  // A key press posted to the control that has the focus. Posted messages
+  // are handled in order, so a later posted click shows when it was handled.
+  void PressKey(UINT virtualKey);
+  // The ID of the control that has the focus in the program (0 for none).
+  int FocusedId() const;
+  // Waits until the focus leaves control `id`; the new focus.
+  int WaitForFocusOtherThan(int id, DWORD timeoutMs = 5000) const;
+
+  // Waits until the program has handled what was sent before.
+  void Sync() const;
+
+  // The next message box of the program, waiting up to the timeout.
+  std::optional<MessageBoxSeen> WaitForMessageBox(DWORD timeoutMs = 20000) const;
+  // Presses OK and waits for the box to close.
+  void PressOk(const MessageBoxSeen& box) const;
+  // Clicks the button and returns the box it shows, answered.
+  MessageBoxSeen ClickAndAnswer(int id);
+  MessageBoxSeen RunAndAnswer();
+  // True when no box is open once the program has caught up.
+  bool NoMessageBox() const;
+
+  // A top-level window of the program by title.
+  HWND WaitForWindow(const std::wstring& title, DWORD timeoutMs = 20000) const;
+
+  // Waits for the process to end; its exit code, or nothing on timeout.
+  std::optional<DWORD> WaitForExit(DWORD timeoutMs = 20000);
+
+ private:
+  PROCESS_INFORMATION process_{};
+  HWND main_ = nullptr;
+};
+
+// Text of any window of another process (edit controls included).
+std::wstring WindowText(HWND window);
+
+// Saves the screen area of a window as a 24-bit BMP file.
+bool SaveWindowBitmap(HWND window, const std::wstring& path);
+
+}  // namespace vokram::uitest

@@ -1,0 +1,233 @@
+#include "Frm_Bun.h"
+
+#include "ControlIds.h"
+#include "Dpi.h"
+#include "Frm_BunLayout.h"
+#include "Frm_Ver.h"
+#include "Resource.h"
+#include "TabOrder.h"
+
+namespace vokram::ui {
+namespace {
+
+constexpr wchar_t kClassName[] = L"VokramFrmBun";
+// A fixed frame: the design places every control for one client size.
+constexpr DWORD kStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
+constexpr DWORD kExStyle = WS_EX_CONTROLPARENT;
+
+HMENU BuildMenuBar() {
+  UniqueMenu menu(CreateMenu());
+  if (!menu) return nullptr;
+  // Plain commands on the bar itself: no submenus, access keys or shortcuts.
+  AppendMenuW(menu.get(), MF_STRING, IDM_mnuBunkatsu, L"分割");
+  AppendMenuW(menu.get(), MF_STRING, IDM_mnuKetsugou, L"結合");
+  AppendMenuW(menu.get(), MF_STRING, IDM_mnuVer, L"バージョン");
+  return menu.release();
+}
+
+}  // namespace
+
+bool Frm_Bun::Create(int showCommand) {
+  const HINSTANCE instance = GetModuleHandleW(nullptr);
+  auto icon = static_cast<HICON>(
+      LoadImageW(instance, MAKEINTRESOURCEW(IDI_VOKRAM), IMAGE_ICON, 32, 32, LR_SHARED));
+  auto smallIcon = static_cast<HICON>(LoadImageW(instance, MAKEINTRESOURCEW(IDI_VOKRAM), IMAGE_ICON,
+                                                 GetSystemMetrics(SM_CXSMICON),
+                                                 GetSystemMetrics(SM_CYSMICON), LR_SHARED));
+  RegisterClassOnce(kClassName, icon, smallIcon);
+
+  UniqueMenu menu(BuildMenuBar());
+  const SIZE size = WindowSizeForClient(kFrmBunWidthTwips, kFrmBunHeightTwips, kStyle, kExStyle,
+                                        true, GetDpiForSystem());
+  if (!CreateTopLevel(kClassName, kCaptionSplit, kStyle, kExStyle, CW_USEDEFAULT, CW_USEDEFAULT,
+                      size.cx, size.cy, nullptr, menu.get())) {
+    return false;
+  }
+  menu.release();  // the window owns its menu bar now
+  if (!CreateControls(Handle(), FrmBunControls())) return false;
+  SendMessageW(Control(IDC_chkVokFile), BM_SETCHECK, BST_CHECKED, 0);
+  SendMessageW(Control(IDC_optSavePath0), BM_SETCHECK, BST_CHECKED, 0);
+  ApplyDpi(WindowDpi(Handle()), nullptr);
+
+  ShowWindow(Handle(), showCommand);
+  UpdateWindow(Handle());
+  return true;
+}
+
+bool Frm_Bun::IsJoinMode() const noexcept { return IsWindowVisible(Control(IDC_picKetsugou)) != FALSE; }
+
+HWND Frm_Bun::Control(int id) const noexcept { return FindControl(Handle(), id); }
+
+std::wstring Frm_Bun::FieldText(int id) const { return GetText(Control(id)); }
+
+bool Frm_Bun::PreTranslateMessage(MSG& msg) {
+  if (msg.message == WM_KEYDOWN && msg.wParam == VK_TAB && GetKeyState(VK_CONTROL) >= 0 &&
+      GetKeyState(VK_MENU) >= 0) {
+    MoveFocusInTabOrder(GetKeyState(VK_SHIFT) < 0);
+    return true;
+  }
+  return Window::PreTranslateMessage(msg);
+}
+
+bool Frm_Bun::CanTakeTabFocus(int id) const {
+  HWND control = Control(id);
+  if (!control || !IsWindowVisible(control) || !IsWindowEnabled(control)) return false;
+  if (!(GetWindowLongPtrW(control, GWL_STYLE) & WS_TABSTOP)) return false;
+  // As in a dialog, Tab reaches an option pair only at its selected option.
+  if ((SendMessageW(control, WM_GETDLGCODE, 0, 0) & DLGC_RADIOBUTTON) != 0) {
+    return SendMessageW(control, BM_GETCHECK, 0, 0) == BST_CHECKED;
+  }
+  return true;
+}
+
+void Frm_Bun::MoveFocusInTabOrder(bool backward) {
+  const int current = GetDlgCtrlID(GetFocus());
+  const auto next = NextTabStop(FrmBunTabOrder(), current, backward,
+                                [this](int id) { return CanTakeTabFocus(id); });
+  if (!next) return;
+  HWND control = Control(*next);
+  SetFocus(control);
+  // Like the dialog manager: a text box entered by Tab has its text selected.
+  if ((SendMessageW(control, WM_GETDLGCODE, 0, 0) & DLGC_HASSETSEL) != 0) {
+    SendMessageW(control, EM_SETSEL, 0, -1);
+  }
+}
+
+void Frm_Bun::ApplyDpi(UINT dpi, const RECT* suggested) {
+  font_ = CreateMessageFont(dpi);
+  LayoutControls(Handle(), FrmBunControls(), dpi, font_.get());
+  if (suggested) {
+    SetWindowPos(Handle(), nullptr, suggested->left, suggested->top,
+                 suggested->right - suggested->left, suggested->bottom - suggested->top,
+                 SWP_NOZORDER | SWP_NOACTIVATE);
+  } else {
+    const SIZE size =
+        WindowSizeForClient(kFrmBunWidthTwips, kFrmBunHeightTwips, kStyle, kExStyle, true, dpi);
+    SetWindowPos(Handle(), nullptr, 0, 0, size.cx, size.cy, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+  }
+}
+
+void Frm_Bun::OnActivate(bool active) {
+  if (!active) {
+    HWND focus = GetFocus();
+    if (focus && IsChild(Handle(), focus)) focusBeforeDeactivate_ = focus;
+    return;
+  }
+  // Back from a message box or another program: the focus returns to the
+  // control that had it, or goes to the first stop at start.
+  if (focusBeforeDeactivate_ && IsWindow(focusBeforeDeactivate_) &&
+      IsWindowVisible(focusBeforeDeactivate_)) {
+    SetFocus(focusBeforeDeactivate_);
+  } else {
+    SetFocus(Handle());
+    MoveFocusInTabOrder(false);
+  }
+}
+
+LRESULT Frm_Bun::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
+  switch (message) {
+    case WM_COMMAND:
+      OnCommand(LOWORD(wParam), HIWORD(wParam));
+      return 0;
+    case WM_ACTIVATE:
+      OnActivate(LOWORD(wParam) != WA_INACTIVE && !HIWORD(wParam));
+      return 0;
+    case WM_SETCURSOR:
+      // Controls ask their parents first, so this covers the whole window.
+      if (waitPointer_) {
+        SetCursor(LoadCursorW(nullptr, IDC_WAIT));
+        return TRUE;
+      }
+      break;
+    case WM_DPICHANGED:
+      ApplyDpi(HIWORD(wParam), reinterpret_cast<const RECT*>(lParam));
+      return 0;
+    case WM_CLOSE:
+      Form_Close();
+      return 0;
+    default:
+      break;
+  }
+  return Window::HandleMessage(message, wParam, lParam);
+}
+
+void Frm_Bun::OnDestroyed() { PostQuitMessage(0); }
+
+void Frm_Bun::OnCommand(int id, int notification) {
+  // Anything that would start another action or close the window waits for
+  // the running one: it is dropped, not queued.
+  switch (id) {
+    case IDM_mnuBunkatsu:
+      if (!busy_) mnuBunkatsu_Click();
+      return;
+    case IDM_mnuKetsugou:
+      if (!busy_) mnuKetsugou_Click();
+      return;
+    case IDM_mnuVer:
+      if (!busy_) mnuVer_Click();
+      return;
+    default:
+      break;
+  }
+  if (notification != BN_CLICKED) return;
+  switch (id) {
+    case IDC_cmdRun:
+      if (!busy_) cmdRun_Click();
+      break;
+    case IDC_cmdEnd:
+      if (!busy_) cmdEnd_Click();
+      break;
+    case IDC_cmdChk:
+      if (!busy_) cmdChk_Click();
+      break;
+    case IDC_cmdSrcRef0:
+    case IDC_cmdSrcRef1:
+      if (!busy_) cmdSrcRef_Click(id == IDC_cmdSrcRef0 ? 0 : 1);
+      break;
+    case IDC_cmdRef0:
+    case IDC_cmdRef1:
+      if (!busy_) cmdRef_Click(id == IDC_cmdRef0 ? 0 : 1);
+      break;
+    case IDC_optSavePath0:
+    case IDC_optSavePath1:
+      optSavePath_Click(id == IDC_optSavePath0 ? 0 : 1);
+      break;
+    default:
+      // IDOK and IDCANCEL from Enter and Esc land here: no default button.
+      break;
+  }
+}
+
+void Frm_Bun::ShowPanel(int shownId, int hiddenId, const wchar_t* caption) {
+  HWND hidden = Control(hiddenId);
+  HWND focus = GetFocus();
+  const bool focusHidden = focus && IsChild(hidden, focus);
+  ShowWindow(hidden, SW_HIDE);
+  ShowWindow(Control(shownId), SW_SHOW);
+  SetWindowTextW(Handle(), caption);
+  // Keys must not reach a control that can no longer be seen; the focus moves
+  // on only in that case, as when a focused control disappears.
+  if (focusHidden) MoveFocusInTabOrder(false);
+}
+
+void Frm_Bun::mnuBunkatsu_Click() { ShowPanel(IDC_picBunkatsu, IDC_picKetsugou, kCaptionSplit); }
+
+void Frm_Bun::mnuKetsugou_Click() { ShowPanel(IDC_picKetsugou, IDC_picBunkatsu, kCaptionJoin); }
+
+void Frm_Bun::mnuVer_Click() { Frm_Ver::ShowModal(Handle()); }
+
+void Frm_Bun::cmdEnd_Click() { DestroyWindow(Handle()); }
+
+void Frm_Bun::Form_Close() {
+  if (!busy_) DestroyWindow(Handle());
+}
+
+// The browse buttons open the pickers in a later step; until then a click
+// does nothing.
+void Frm_Bun::cmdSrcRef_Click(int /*index*/) {}
+void Frm_Bun::cmdRef_Click(int /*index*/) {}
+
+// The selection itself is all an option click does; Run reads it.
+void Frm_Bun::optSavePath_Click(int /*index*/) {}
+
+}  // namespace vokram::ui

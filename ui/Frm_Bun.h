@@ -1,0 +1,63 @@
+// The main window: the split and join panels, the menu bar, the Run and End
+// buttons and the piece check. All lasting state lives in its controls; the
+// mode is whether picKetsugou is visible.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+#include "Handles.h"
+#include "Requests.h"
+#include "Window.h"
+
+namespace vokram::ui {
+
+class Frm_Bun : public Window {
+ public:
+  // Creates the window in its design state and shows it.
+  bool Create(int showCommand);
+
+  bool IsJoinMode() const noexcept;
+  HWND Control(int id) const noexcept;
+
+  bool PreTranslateMessage(MSG& msg) override;
+
+ protected:
+  LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) override;
+  void OnDestroyed() override;
+
+ private:
+  void OnCommand(int id, int notification);
+  void OnActivate(bool active);
+  void ApplyDpi(UINT dpi, const RECT* suggested);
+  bool CanTakeTabFocus(int id) const;
+  void MoveFocusInTabOrder(bool backward);
+  void ShowPanel(int shownId, int hiddenId, const wchar_t* caption);
+  std::wstring FieldText(int id) const;
+
+  // Handlers, named after control and event.
+  void mnuBunkatsu_Click();
+  void mnuKetsugou_Click();
+  void mnuVer_Click();
+  void cmdRun_Click();
+  void cmdEnd_Click();
+  void cmdChk_Click();
+  void cmdSrcRef_Click(int index);
+  void cmdRef_Click(int index);
+  void optSavePath_Click(int index);
+  void Form_Close();
+
+  // The Run command (Frm_Bun_Run.cpp).
+  void RunSplit();
+  void RunJoin();
+  void Reject(const Rejection& rejection, Operation operation);
+  void Fail(const std::exception& error, Operation operation, const std::wstring& file);
+
+  UniqueFont font_;
+  HWND focusBeforeDeactivate_ = nullptr;
+  bool busy_ = false;
+  bool waitPointer_ = false;
+};
+
+}  // namespace vokram::ui

@@ -1,0 +1,118 @@
+// The Run command: the checks of the mode's fields in their fixed order, then
+// the engine call under the wait pointer, then "終了しました。".
+#include <filesystem>
+#include <variant>
+
+#include "Busy.h"
+#include "ControlIds.h"
+#include "Controls.h"
+#include "Frm_Bun.h"
+#include "Join.h"
+#include "MessageBoxes.h"
+#include "MessageLoop.h"
+#include "Split.h"
+
+namespace vokram::ui {
+namespace {
+
+bool IsChecked(HWND button) { return SendMessageW(button, BM_GETCHECK, 0, 0) == BST_CHECKED; }
+
+int FocusTarget(Focus focus) {
+  switch (focus) {
+    case Focus::MinSize:
+      return IDC_txtMinSize;
+    case Focus::MaxSize:
+      return IDC_txtMaxSize;
+    case Focus::DstFileName:
+      return IDC_txtDstFileName;
+    case Focus::Unchanged:
+      break;
+  }
+  return 0;
+}
+
+}  // namespace
+
+void Frm_Bun::cmdRun_Click() {
+  if (IsJoinMode()) {
+    RunJoin();
+  } else {
+    RunSplit();
+  }
+}
+
+void Frm_Bun::RunSplit() {
+  // The split writes what the check boxes say at the moment Run is pressed.
+  const SplitOptions options{IsChecked(Control(IDC_chkVokFile)), IsChecked(Control(IDC_chkBatFile))};
+  const SplitFields fields{FieldText(IDC_txtSrcFile), FieldText(IDC_txtDstdir),
+                           FieldText(IDC_txtDstFileName), FieldText(IDC_txtMinSize),
+                           FieldText(IDC_txtMaxSize)};
+  const SplitValidation validation = ValidateSplit(fields, options, RealFileSystem());
+  // The user sees the derived name even when a later check refuses.
+  if (validation.derivedBaseName) SetText(Control(IDC_txtDstFileName), *validation.derivedBaseName);
+  if (const auto* rejection = std::get_if<Rejection>(&validation.outcome)) {
+    Reject(*rejection, Operation::Split);
+    return;
+  }
+  const auto& request = std::get<SplitRequest>(validation.outcome);
+  {
+    BusyScope busy(busy_, waitPointer_, true);
+    try {
+      SplitFile(request.sourcePath, request.outputBase, request.minimum, request.maximum, options,
+                [] { PumpPendingMessages(); });
+    } catch (const std::exception& error) {
+      busy.End();
+      Fail(error, Operation::Split, request.sourcePath);
+      return;
+    }
+  }
+  ShowDone(Handle());
+}
+
+void Frm_Bun::RunJoin() {
+  const JoinFields fields{FieldText(IDC_txtVokFile), FieldText(IDC_txtSaveDir),
+                          IsChecked(Control(IDC_optSavePath0))};
+  const auto outcome = ValidateJoin(fields, RealFileSystem());
+  if (const auto* rejection = std::get_if<Rejection>(&outcome)) {
+    Reject(*rejection, Operation::Join);
+    return;
+  }
+  const auto& request = std::get<JoinRequest>(outcome);
+  JoinResult result;
+  {
+    BusyScope busy(busy_, waitPointer_, true);
+    try {
+      result = JoinFile(std::filesystem::path(request.vokPath), request.outputFolder);
+    } catch (const std::exception& error) {
+      busy.End();
+      Fail(error, Operation::Join, request.vokPath);
+      return;
+    }
+  }
+  if (result.matchesRecord) {
+    ShowDone(Handle());
+  } else {
+    ShowWarning(Handle(), MessageId::JoinMismatch);
+  }
+}
+
+void Frm_Bun::Reject(const Rejection& rejection, Operation operation) {
+  if (rejection.error) {
+    ShowWarning(Handle(), ErrorMessage(*rejection.error, operation));
+  } else {
+    ShowWarning(Handle(), rejection.message);
+  }
+  if (const int target = FocusTarget(rejection.focus)) SetFocus(Control(target));
+}
+
+void Frm_Bun::Fail(const std::exception& error, Operation operation, const std::wstring& file) {
+  if (const auto* vokError = dynamic_cast<const VokError*>(&error)) {
+    ShowWarning(Handle(), ErrorMessage(*vokError, operation));
+    return;
+  }
+  // Anything else (out of memory, a library error) is still a failed
+  // operation on that file, and the user must learn of it.
+  ShowWarning(Handle(), ErrorMessage(VokError(ErrorCode::IoFailed, file, error.what()), operation));
+}
+
+}  // namespace vokram::ui

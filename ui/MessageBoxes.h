@@ -1,0 +1,22 @@
+// Every message the window shows goes through here: problems under "警告"
+// with the exclamation mark, completion under "終了" with the information
+// icon, each with one OK button.
+#pragma once
+
+#include <windows.h>
+
+#include <string_view>
+
+#include "Messages.h"
+
+namespace vokram::ui {
+
+// Shows one box and waits for it; MessageBoxW unless a test records instead.
+using MessageBoxFunction = int (*)(HWND owner, const wchar_t* text, const wchar_t* title, UINT type);
+void SetMessageBoxFunction(MessageBoxFunction function) noexcept;
+
+void ShowWarning(HWND owner, std::string_view utf8Text);
+void ShowWarning(HWND owner, MessageId id);
+void ShowDone(HWND owner);
+
+}  // namespace vokram::ui

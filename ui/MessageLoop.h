@@ -1,0 +1,22 @@
+// The message loops of the program: the main one, the modal one of the
+// version window, and the pump a long operation calls between its steps.
+// All give keyboard messages to the navigation of the window they are for.
+#pragma once
+
+#include <windows.h>
+
+namespace vokram::ui {
+
+void TranslateAndDispatch(MSG& msg);
+
+// Handles every message already waiting and returns; a WM_QUIT met on the
+// way is posted again for the main loop.
+void PumpPendingMessages();
+
+// Until WM_QUIT; returns its exit code.
+int RunMessageLoop();
+
+// Until `window` is destroyed.
+void RunModalLoop(HWND window);
+
+}  // namespace vokram::ui
