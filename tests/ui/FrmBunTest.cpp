@@ -1,0 +1,320 @@
+// Frm_Bun created inside the test process, where what a second process
+// cannot see is visible: the icons and buttons of the message boxes, the
+// mouse pointer during an operation, clicks that arrive while one runs, the
+// whole tab order, the geometry and the font.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "Controls.h"
+#include "ControlIds.h"
+#include "Frm_Bun.h"
+#include "MessageBoxes.h"
+#include "MessageLoop.h"
+#include "Split.h"
+#include "TestSupport.h"
+
+namespace vokram::ui {
+namespace {
+
+using test::TempDir;
+namespace fs = std::filesystem;
+
+struct BoxShown {
+  std::wstring text, title;
+  UINT type;
+  HWND owner;
+  HCURSOR pointer;  // the pointer while the box shows
+};
+std::vector<BoxShown> boxes;
+
+int RecordBox(HWND owner, const wchar_t* text, const wchar_t* title, UINT type) {
+  boxes.push_back({text, title, type, owner, GetCursor()});
+  return IDOK;
+}
+
+// A window of the test that notes the pointer whenever a message reaches it;
+// posted before a click, it shows what the pointer was while the click's
+// operation pumped messages.
+struct Probe {
+  static inline std::vector<HCURSOR> seen;
+  static LRESULT CALLBACK Proc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_APP) {
+      seen.push_back(GetCursor());
+      return 0;
+    }
+    return DefWindowProcW(hwnd, message, wParam, lParam);
+  }
+  HWND hwnd = nullptr;
+  Probe() {
+    WNDCLASSW wc{};
+    wc.lpfnWndProc = Proc;
+    wc.hInstance = GetModuleHandleW(nullptr);
+    wc.lpszClassName = L"VokramTestProbe";
+    RegisterClassW(&wc);
+    hwnd = CreateWindowW(L"VokramTestProbe", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
+                         wc.hInstance, nullptr);
+    seen.clear();
+  }
+  ~Probe() { DestroyWindow(hwnd); }
+  void Post() const { PostMessageW(hwnd, WM_APP, 0, 0); }
+};
+
+HCURSOR WaitPointer() { return LoadCursorW(nullptr, IDC_WAIT); }
+HCURSOR ArrowPointer() { return LoadCursorW(nullptr, IDC_ARROW); }
+
+class FrmBunTest : public ::testing::Test {
+ protected:
+  std::unique_ptr<Frm_Bun> form = std::make_unique<Frm_Bun>();
+  TempDir dir;
+
+  void SetUp() override {
+    boxes.clear();
+    SetMessageBoxFunction(RecordBox);
+    ASSERT_TRUE(form->Create(SW_SHOWNORMAL));
+    SetForegroundWindow(form->Handle());
+    PumpPendingMessages();
+  }
+  void TearDown() override {
+    form.reset();
+    SetMessageBoxFunction(nullptr);
+    MSG msg;
+    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+    }
+  }
+
+  HWND Ctl(int id) const { return form->Control(id); }
+  void Set(int id, const std::wstring& text) { SetText(Ctl(id), text); }
+  void Click(int id) { SendMessageW(Ctl(id), BM_CLICK, 0, 0); }
+  void Menu(int id) { SendMessageW(form->Handle(), WM_COMMAND, MAKEWPARAM(id, 0), 0); }
+  void PostClick(int id) { PostMessageW(Ctl(id), BM_CLICK, 0, 0); }
+  void PostMenu(int id) { PostMessageW(form->Handle(), WM_COMMAND, MAKEWPARAM(id, 0), 0); }
+
+  // A key as the message loop would receive it, with Shift held or not.
+  void Key(UINT vk, bool shift = false) {
+    BYTE keys[256];
+    GetKeyboardState(keys);
+    keys[VK_SHIFT] = shift ? 0x80 : 0;
+    SetKeyboardState(keys);
+    MSG msg{GetFocus(), WM_KEYDOWN, vk, 1, 0, {}};
+    TranslateAndDispatch(msg);
+    msg.message = WM_KEYUP;
+    msg.lParam = 1 | (3u << 30);
+    TranslateAndDispatch(msg);
+    keys[VK_SHIFT] = 0;
+    SetKeyboardState(keys);
+    PumpPendingMessages();
+  }
+
+  int Focused() const { return GetDlgCtrlID(GetFocus()); }
+
+  // A source of several pieces and the split fields for it.
+  void PrepareSplit(std::size_t bytes) {
+    test::WriteFile(dir / "src.bin", test::RandomBytes(bytes));
+    fs::create_directories(dir / "out");
+    Set(IDC_txtSrcFile, (dir / "src.bin").wstring());
+    Set(IDC_txtDstdir, (dir / "out").wstring());
+    Set(IDC_txtMinSize, L"1");
+    Set(IDC_txtMaxSize, L"1");
+  }
+};
+
+TEST_F(FrmBunTest, WarningsHaveTheExclamationMarkAndCompletionTheInformationIcon) {
+  Click(IDC_cmdRun);
+  PrepareSplit(3000);
+  Click(IDC_cmdRun);
+  ASSERT_EQ(boxes.size(), 2u);
+  EXPECT_EQ(boxes[0].title, L"警告");
+  EXPECT_EQ(boxes[0].type, static_cast<UINT>(MB_OK | MB_ICONEXCLAMATION));
+  EXPECT_EQ(boxes[0].owner, form->Handle());
+  EXPECT_EQ(boxes[1].title, L"終了");
+  EXPECT_EQ(boxes[1].text, L"終了しました。");
+  EXPECT_EQ(boxes[1].type, static_cast<UINT>(MB_OK | MB_ICONINFORMATION));
+}
+
+TEST_F(FrmBunTest, WaitPointerDuringTheSplitAndDefaultWhenItEnds) {
+  PrepareSplit(3000);  // three pieces of 1 KB
+  Probe probe;
+  probe.Post();
+  Click(IDC_cmdRun);
+  ASSERT_EQ(Probe::seen.size(), 1u);  // handled by the split's pump
+  EXPECT_EQ(Probe::seen[0], WaitPointer());
+  ASSERT_EQ(boxes.size(), 1u);
+  EXPECT_EQ(boxes[0].pointer, ArrowPointer());
+  EXPECT_EQ(GetCursor(), ArrowPointer());
+}
+
+TEST_F(FrmBunTest, DefaultPointerAndNoCompletionAfterAFailedSplit) {
+  PrepareSplit(3000);
+  Set(IDC_txtDstFileName, L"p");
+  fs::create_directories(dir / "out" / "p.001");  // the second piece cannot be written
+  Click(IDC_cmdRun);
+  ASSERT_EQ(boxes.size(), 1u);
+  EXPECT_EQ(boxes[0].title, L"警告");
+  EXPECT_NE(boxes[0].text.find(L"分割を中止しました。"), std::wstring::npos);
+  EXPECT_EQ(boxes[0].pointer, ArrowPointer());
+  // The next click runs again: nothing was left busy.
+  fs::remove(dir / "out" / "p.001");
+  Click(IDC_cmdRun);
+  ASSERT_EQ(boxes.size(), 2u);
+  EXPECT_EQ(boxes[1].text, L"終了しました。");
+}
+
+TEST_F(FrmBunTest, ClicksDuringASplitAreIgnored) {
+  PrepareSplit(3000);
+  Probe probe;
+  // Queued now, handled by the split's pump while it runs.
+  PostClick(IDC_cmdRun);
+  PostClick(IDC_cmdEnd);
+  PostClick(IDC_cmdSrcRef0);
+  PostMenu(IDM_mnuKetsugou);
+  PostMessageW(form->Handle(), WM_CLOSE, 0, 0);
+  probe.Post();
+  Click(IDC_cmdRun);
+  ASSERT_EQ(Probe::seen.size(), 1u);
+  EXPECT_EQ(Probe::seen[0], WaitPointer()) << "the queued clicks arrived after the split";
+  ASSERT_EQ(boxes.size(), 1u);
+  EXPECT_EQ(boxes[0].text, L"終了しました。");
+  EXPECT_TRUE(IsWindow(form->Handle()));
+  EXPECT_FALSE(form->IsJoinMode());
+}
+
+TEST_F(FrmBunTest, ClicksDuringAPieceCheckAreIgnoredAndTheWindowPaints) {
+  test::WriteFile(dir / "src.bin", test::RandomBytes(5000));
+  SplitFile((dir / "src.bin").native(), (dir / "p").native(), 1, 1, SplitOptions{true, false});
+  Menu(IDM_mnuKetsugou);
+  Set(IDC_txtVokFile, (dir / "src.vok").wstring());
+  Set(IDC_txtSaveDir, L"");  // a Run now would warn about the folder
+  Probe probe;
+  PostClick(IDC_cmdRun);
+  PostMenu(IDM_mnuBunkatsu);
+  PostMessageW(form->Handle(), WM_CLOSE, 0, 0);
+  probe.Post();
+  Click(IDC_cmdChk);
+  EXPECT_EQ(Probe::seen.size(), 1u);
+  EXPECT_TRUE(boxes.empty());
+  EXPECT_TRUE(form->IsJoinMode());
+  EXPECT_TRUE(IsWindow(form->Handle()));
+  EXPECT_EQ(GetText(Ctl(IDC_txtChkCRC)),
+            L" ○  p.000\r\n ○  p.001\r\n ○  p.002\r\n ○  p.003\r\n ○  p.004\r\n");
+}
+
+TEST_F(FrmBunTest, ReportHoldsMoreThanTheDefaultTextLimit) {
+  // 1,300 one-byte pieces with long names give a report of about 36,000
+  // characters.
+  test::WriteFile(dir / "s.bin", test::RandomBytes(1300));
+  SplitFile((dir / "s.bin").native(), (dir / "a_long_piece_name").native(), 0, 0,
+            SplitOptions{true, false});
+  Menu(IDM_mnuKetsugou);
+  Set(IDC_txtVokFile, (dir / "s.vok").wstring());
+  Click(IDC_cmdChk);
+  const std::wstring report = GetText(Ctl(IDC_txtChkCRC));
+  EXPECT_GT(report.size(), 32767u);
+  EXPECT_EQ(report.substr(0, 27), L" ○  a_long_piece_name.000\r\n");
+  EXPECT_EQ(report.substr(report.size() - 28), L" ○  a_long_piece_name.1299\r\n");
+  EXPECT_TRUE(boxes.empty());
+}
+
+TEST_F(FrmBunTest, TabOrderInSplitModeAndBackwards) {
+  EXPECT_EQ(Focused(), IDC_txtSrcFile);
+  const int forward[] = {IDC_cmdSrcRef0, IDC_txtDstdir,  IDC_cmdRef0,    IDC_txtMinSize,
+                         IDC_txtMaxSize, IDC_txtDstFileName, IDC_chkVokFile, IDC_chkBatFile,
+                         IDC_cmdRun,     IDC_cmdEnd,     IDC_txtSrcFile};
+  for (int id : forward) {
+    Key(VK_TAB);
+    EXPECT_EQ(Focused(), id);
+  }
+  Key(VK_TAB, true);
+  EXPECT_EQ(Focused(), IDC_cmdEnd);
+  Key(VK_TAB, true);
+  EXPECT_EQ(Focused(), IDC_cmdRun);
+}
+
+TEST_F(FrmBunTest, TabOrderInJoinModeReachesTheSelectedOptionOnly) {
+  Menu(IDM_mnuKetsugou);
+  // The focus was in the hidden panel; it moved on to the join panel.
+  EXPECT_EQ(Focused(), IDC_txtVokFile);
+  const int forward[] = {IDC_cmdSrcRef1, IDC_optSavePath0, IDC_txtSaveDir, IDC_cmdRef1,
+                         IDC_cmdChk,     IDC_cmdRun,       IDC_cmdEnd,     IDC_txtChkCRC,
+                         IDC_txtVokFile};
+  for (int id : forward) {
+    Key(VK_TAB);
+    EXPECT_EQ(Focused(), id);
+  }
+  Click(IDC_optSavePath1);
+  SetFocus(Ctl(IDC_cmdRef1));
+  Key(VK_TAB);
+  EXPECT_EQ(Focused(), IDC_optSavePath1);
+  EXPECT_FALSE(SendMessageW(Ctl(IDC_optSavePath0), BM_GETCHECK, 0, 0) == BST_CHECKED);
+}
+
+TEST_F(FrmBunTest, EnterAndEscapePressNothingButSpacePressesTheFocusedButton) {
+  SetFocus(Ctl(IDC_cmdRun));
+  Key(VK_RETURN);
+  Key(VK_ESCAPE);
+  EXPECT_TRUE(boxes.empty());
+  SetFocus(Ctl(IDC_cmdEnd));
+  Key(VK_RETURN);
+  Key(VK_ESCAPE);
+  EXPECT_TRUE(IsWindow(form->Handle()));
+  SetFocus(Ctl(IDC_cmdRun));
+  Key(VK_SPACE);
+  ASSERT_EQ(boxes.size(), 1u);
+  EXPECT_EQ(boxes[0].text, L"対象ファイルを入力してください。");
+}
+
+TEST_F(FrmBunTest, GeometryFollowsTheDesignAt96Dpi) {
+  if (GetDpiForWindow(form->Handle()) != 96) GTEST_SKIP() << "display is not at 96 DPI";
+  RECT client;
+  GetClientRect(form->Handle(), &client);
+  EXPECT_EQ(client.right, 576);
+  EXPECT_EQ(client.bottom, 278);
+  const auto placeOf = [&](int id) {
+    RECT r;
+    HWND control = Ctl(id);
+    GetWindowRect(control, &r);
+    MapWindowPoints(nullptr, GetParent(control), reinterpret_cast<POINT*>(&r), 2);
+    return std::vector<LONG>{r.left, r.top, r.right - r.left, r.bottom - r.top};
+  };
+  EXPECT_EQ(placeOf(IDC_picBunkatsu), (std::vector<LONG>{8, 0, 561, 221}));
+  EXPECT_EQ(placeOf(IDC_picKetsugou), (std::vector<LONG>{0, 4, 569, 225}));
+  EXPECT_EQ(placeOf(IDC_cmdRun), (std::vector<LONG>{340, 240, 109, 29}));
+  EXPECT_EQ(placeOf(IDC_cmdEnd), (std::vector<LONG>{460, 240, 109, 29}));
+}
+
+TEST_F(FrmBunTest, ControlsUseTheSystemMessageFont) {
+  NONCLIENTMETRICSW metrics{};
+  metrics.cbSize = sizeof metrics;
+  ASSERT_TRUE(SystemParametersInfoForDpi(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0,
+                                         GetDpiForWindow(form->Handle())));
+  for (int id : {IDC_txtSrcFile, IDC_Label8_2, IDC_cmdRun, IDC_chkVokFile}) {
+    auto font = reinterpret_cast<HFONT>(SendMessageW(Ctl(id), WM_GETFONT, 0, 0));
+    ASSERT_NE(font, nullptr) << id;
+    LOGFONTW used{};
+    GetObjectW(font, sizeof used, &used);
+    EXPECT_STREQ(used.lfFaceName, metrics.lfMessageFont.lfFaceName) << id;
+    EXPECT_EQ(used.lfHeight, metrics.lfMessageFont.lfHeight) << id;
+  }
+}
+
+TEST_F(FrmBunTest, MenuBarHoldsThreePlainCommands) {
+  HMENU menu = GetMenu(form->Handle());
+  ASSERT_EQ(GetMenuItemCount(menu), 3);
+  const std::pair<int, std::wstring> expected[] = {
+      {IDM_mnuBunkatsu, L"分割"}, {IDM_mnuKetsugou, L"結合"}, {IDM_mnuVer, L"バージョン"}};
+  for (int i = 0; i < 3; ++i) {
+    wchar_t text[32] = {};
+    GetMenuStringW(menu, static_cast<UINT>(i), text, 32, MF_BYPOSITION);
+    EXPECT_EQ(text, expected[i].second);
+    EXPECT_EQ(GetMenuItemID(menu, i), static_cast<UINT>(expected[i].first));
+    EXPECT_EQ(GetSubMenu(menu, i), nullptr);
+  }
+}
+
+}  // namespace
+}  // namespace vokram::ui
