@@ -26,7 +26,7 @@ constexpr ControlDef kControls[] = {
     {IDC_lblVer, 0, L"STATIC", WS_VISIBLE | SS_LEFTNOWORDWRAP | SS_NOPREFIX, 0, L"Vokram ", 1140,
      240, 2355, 315},
     {IDC_Ver_Label2, 0, L"STATIC", WS_VISIBLE | SS_LEFTNOWORDWRAP | SS_NOPREFIX, 0,
-     L"Copyright (C) 2002 Vokram Project", 1140, 540, 2535, 375},
+     L"(C) 2002 Vokram Project", 1140, 540, 2535, 375},
     {IDC_Ver_cmdEnd, 0, L"BUTTON", WS_VISIBLE | WS_TABSTOP | BS_PUSHBUTTON, 0, L"OK", 1320, 1080,
      1455, 375},
 };

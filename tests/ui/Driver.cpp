@@ -13,14 +13,8 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 std::wstring VokramExePath() {
-  // The build passes the Unix path; Wine shows the Unix root as drive Z:.
-  std::string path = VOKRAM_EXE;
-  if (!path.empty() && path[0] == '/') path = "Z:" + path;
-  std::wstring wide(path.begin(), path.end());
-  for (auto& c : wide) {
-    if (c == L'/') c = L'\\';
-  }
-  return wide;
+  const std::string path = VOKRAM_EXE;
+  return FromUnixPath(std::wstring(path.begin(), path.end()));
 }
 
 template <typename Predicate>
@@ -77,6 +71,15 @@ BOOL CALLBACK MatchId(HWND hwnd, LPARAM param) {
 }
 
 }  // namespace
+
+std::wstring FromUnixPath(std::wstring path) {
+  // Wine shows the Unix root as drive Z:.
+  if (!path.empty() && path[0] == L'/') path = L"Z:" + path;
+  for (auto& c : path) {
+    if (c == L'/') c = L'\\';
+  }
+  return path;
+}
 
 std::wstring WindowText(HWND window) {
   DWORD_PTR length = 0;

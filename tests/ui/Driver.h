@@ -77,6 +77,10 @@ class VokramProcess {
   HWND main_ = nullptr;
 };
 
+// A path the build gives in Unix form, as Wine names it (drive Z:); other
+// paths unchanged.
+std::wstring FromUnixPath(std::wstring path);
+
 // Text of any window of another process (edit controls included).
 std::wstring WindowText(HWND window);
 

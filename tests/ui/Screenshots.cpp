@@ -1,0 +1,76 @@
+// Saves pictures of the split mode, the join mode with a check report and the
+// version window, as BMP files in the folder given (a Unix path under Wine).
+// Fields hold example values so the pictures show the program in use.
+#include <windows.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <string>
+
+#include "ControlIds.h"
+#include "Driver.h"
+#include "Split.h"
+#include "TestSupport.h"
+
+using namespace vokram::ui;
+using vokram::uitest::VokramProcess;
+namespace fs = std::filesystem;
+
+namespace {
+
+bool Save(HWND window, const std::wstring& folder, const wchar_t* name) {
+  // A window needs a moment to finish painting after a change.
+  Sleep(700);
+  const std::wstring path = folder + L"\\" + name;
+  const bool saved = vokram::uitest::SaveWindowBitmap(window, path);
+  std::fwprintf(saved ? stdout : stderr, L"%ls %ls\n", saved ? L"saved" : L"could not save",
+                path.c_str());
+  return saved;
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+  if (argc != 2) {
+    std::fputs("usage: ui_screenshots FOLDER\n", stderr);
+    return 2;
+  }
+  const std::wstring folder = vokram::uitest::FromUnixPath(argv[1]);
+  fs::create_directories(folder);
+
+  vokram::test::TempDir dir;
+  const fs::path source = dir / "旅行の写真.zip";
+  vokram::test::WriteFile(source, vokram::test::RandomBytes(40 * 1024, 9));
+  fs::create_directories(dir / "pieces");
+  vokram::SplitFile(source.native(), (dir / "pieces" / vokram::test::U8("旅行の写真")).native(), 8, 12,
+                    vokram::SplitOptions{true, false});
+  fs::remove(dir / "pieces" / vokram::test::U8("旅行の写真.002"));
+
+  try {
+    VokramProcess app;
+    bool ok = true;
+    app.SetText(IDC_txtSrcFile, L"C:\\Users\\yamada\\Documents\\旅行の写真.zip");
+    app.SetText(IDC_txtDstdir, L"D:\\分割");
+    app.SetText(IDC_txtMinSize, L"1000");
+    app.SetText(IDC_txtMaxSize, L"1400");
+    app.SetText(IDC_txtDstFileName, L"旅行の写真");
+    ok &= Save(app.Main(), folder, L"split.bmp");
+
+    app.MenuAndWait(IDM_mnuKetsugou);
+    app.SetText(IDC_txtVokFile, (dir / "pieces" / vokram::test::U8("旅行の写真.vok")).wstring());
+    app.SetText(IDC_txtSaveDir, L"D:\\復元");
+    app.ClickAndWait(IDC_cmdChk);
+    ok &= Save(app.Main(), folder, L"join.bmp");
+
+    app.Menu(IDM_mnuVer);
+    HWND version = app.WaitForWindow(L"バージョン");
+    ok &= version && Save(version, folder, L"version.bmp");
+    PostMessageW(version, WM_CLOSE, 0, 0);
+    app.Click(IDC_cmdEnd);
+    ok &= app.WaitForExit().has_value();
+    return ok ? 0 : 1;
+  } catch (const std::exception& error) {
+    std::fprintf(stderr, "%s\n", error.what());
+    return 1;
+  }
+}
