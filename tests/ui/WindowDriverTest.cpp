@@ -393,6 +393,15 @@ TEST_F(WindowDriverTest, VersionWindowIsModalAndComposesItsTextOnEveryLoad) {
     EXPECT_NE(WindowText(GetDlgItem(ver, IDC_Ver_Label2)).find(L"2002"), std::wstring::npos);
     EXPECT_EQ(WindowText(GetDlgItem(ver, IDC_Ver_cmdEnd)), L"OK");
     EXPECT_FALSE(app.IsEnabled(app.Main()));
+    DWORD_PTR icon = 0;
+    SendMessageTimeoutW(GetDlgItem(ver, IDC_Image1), STM_GETICON, 0, 0, SMTO_NORMAL, 5000, &icon);
+    EXPECT_NE(icon, 0u);
+    // Centred on the screen.
+    RECT frame, work;
+    GetWindowRect(ver, &frame);
+    SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
+    EXPECT_NEAR((frame.left + frame.right) / 2, (work.left + work.right) / 2, 1);
+    EXPECT_NEAR((frame.top + frame.bottom) / 2, (work.top + work.bottom) / 2, 1);
 
     // Escape closes nothing; then each round closes another way.
     app.PressKey(VK_ESCAPE);
