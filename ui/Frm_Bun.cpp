@@ -81,7 +81,9 @@ bool Frm_Bun::CanTakeTabFocus(int id) const {
 }
 
 void Frm_Bun::MoveFocusInTabOrder(bool backward) {
-  const int current = GetDlgCtrlID(GetFocus());
+  // Only a control has a place in the order; the window itself has none.
+  HWND focus = GetFocus();
+  const int current = focus && IsChild(Handle(), focus) ? GetDlgCtrlID(focus) : 0;
   const auto next = NextTabStop(FrmBunTabOrder(), current, backward,
                                 [this](int id) { return CanTakeTabFocus(id); });
   if (!next) return;
@@ -120,7 +122,7 @@ void Frm_Bun::OnActivate(bool active) {
     SetFocus(focusBeforeDeactivate_);
   } else {
     SetFocus(Handle());
-    MoveFocusInTabOrder(false);
+    MoveFocusInTabOrder(false);  // from the window: the first stop
   }
 }
 

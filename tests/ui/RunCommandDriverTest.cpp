@@ -1,0 +1,226 @@
+// The Run command and the piece check driven from outside through the
+// fields: every check the window can reach, split and join ending in
+// "終了しました。" with the right files, failures without it, and the report.
+#include "DriverFixture.h"
+
+namespace vokram::uitest {
+namespace {
+
+TEST_F(WindowDriverTest, SplitChecksReportTheFirstProblem) {
+  const fs::path source = dir / "movie.part1.avi";
+  WriteFile(source, test::RandomBytes(5000));
+  fs::create_directories(dir / "out");
+  const std::wstring src = W(source), out = W(dir / "out");
+
+  SplitFields(L"   ", out, L"", L"1", L"2");
+  ExpectRunWarns(L"対象ファイルを入力してください。");
+  for (const std::wstring& notAFile :
+       {W(dir / "missing.bin"), out, out + L"\\", W(dir / "movie.*"), W(dir / "movie.part1.av?")}) {
+    SplitFields(notAFile, out, L"", L"1", L"2");
+    ExpectRunWarns(L"対象ファイルが存在しません。");
+  }
+  SplitFields(src, L"  ", L"", L"1", L"2");
+  ExpectRunWarns(L"保存フォルダを入力してください。");
+  SplitFields(src, src, L"", L"1", L"2");
+  ExpectRunWarns(L"保存先のフォルダが存在しません。");
+  SplitFields(src, W(dir / "nowhere"), L"", L"1", L"2");
+  ExpectRunWarns(L"保存先のフォルダが存在しません。");
+
+  // The base name is derived before the size checks and stays.
+  SplitFields(src, out, L"", L"", L"2");
+  ExpectRunWarns(L"最小サイズが入力されていません。", IDC_txtMinSize);
+  EXPECT_EQ(app.Text(IDC_txtDstFileName), L"movie.part1");
+
+  SplitFields(src, out, L"x", L"1", L" ");
+  ExpectRunWarns(L"最大サイズが入力されていません。", IDC_txtMaxSize);
+  SplitFields(src, out, L"x", L"abc", L"def");
+  ExpectRunWarns(L"数字を入力してください。", IDC_txtMinSize);
+  SplitFields(src, out, L"x", L"1", L"2KB");
+  ExpectRunWarns(L"数字を入力してください。", IDC_txtMaxSize);
+  SplitFields(src, out, L"x", L"-1", L"2");
+  ExpectRunWarns(L"0～2097151 の数字を入力してください。", IDC_txtMinSize);
+  SplitFields(src, out, L"x", L"1", L"2097152");
+  ExpectRunWarns(L"0～2097151 の数字を入力してください。", IDC_txtMaxSize);
+  // 2097151.5 rounds to the even 2097152: out of range.
+  SplitFields(src, out, L"x", L"2097151.5", L"1");
+  ExpectRunWarns(L"0～2097151 の数字を入力してください。", IDC_txtMinSize);
+
+  SplitFields(src, out, L"a:b", L"1", L"2");
+  ExpectRunWarns(L"分割ファイル名に使えない文字が含まれています。", IDC_txtDstFileName);
+  EXPECT_TRUE(fs::is_empty(dir / "out"));
+}
+
+TEST_F(WindowDriverTest, SplitRefusesSourcesAndNamesItCannotHandle) {
+  const fs::path empty = dir / "empty.bin";
+  WriteFile(empty, Bytes{});
+  SplitFields(W(empty), W(dir.Path()), L"", L"1", L"2");
+  ExpectRunWarns(L"対象ファイルが空です。");
+
+  // 2 GiB without writing them: a sparse file.
+  const fs::path huge = dir / "huge.bin";
+  WriteFile(huge, Bytes{1});
+  fs::resize_file(huge, 0x80000000ull);
+  SplitFields(W(huge), W(dir.Path()), L"", L"1", L"2");
+  ExpectRunWarns(L"2GB 以上のファイルは分割できません。");
+
+  // Sizes of 0 KB give 1-byte pieces: 32,766 of them is one too many.
+  const fs::path many = dir / "many.bin";
+  WriteFile(many, test::RandomBytes(32766));
+  fs::create_directories(dir / "none");
+  SplitFields(W(many), W(dir / "none"), L"m", L"0", L"0");
+  ExpectRunWarns(L"分割数が多すぎます。分割サイズを大きくしてください。", IDC_txtMinSize);
+  EXPECT_TRUE(fs::is_empty(dir / "none"));
+
+  // "é" has no code page 932 form; the descriptor could not name the source.
+  const fs::path accented = dir.Path() / L"café.bin";
+  WriteFile(accented, test::RandomBytes(100));
+  SplitFields(W(accented), W(dir.Path()), L"cafe", L"1", L"2");
+  ExpectRunWarns(L"ファイル名にvokファイルで扱えない文字が含まれています。");
+
+  // The first piece would be the source itself.
+  const fs::path piece = dir / "a.000";
+  WriteFile(piece, test::RandomBytes(100));
+  SplitFields(W(piece), W(dir.Path()), L"a", L"1", L"2");
+  ExpectRunWarns(L"保存先のファイルが対象ファイルと同じです。");
+  EXPECT_EQ(ReadFile(piece), test::RandomBytes(100));
+}
+
+TEST_F(WindowDriverTest, SplitAndJoinThroughTheFieldsWithJapaneseNames) {
+  const fs::path source = dir / "日本語の資料.bin";
+  const Bytes content = test::RandomBytes(300 * 1024 + 17, 7);
+  WriteFile(source, content);
+  const fs::path parts = dir / "分割先";
+  fs::create_directories(parts);
+
+  // Surrounding spaces are not part of any value; the base name is derived.
+  SplitFields(L"  " + W(source) + L" ", W(parts) + L"\\", L"", L" 10 ", L"５０");
+  app.ClickAndWait(IDC_chkBatFile);
+  ExpectRunFinishes();
+  EXPECT_EQ(app.Text(IDC_txtDstFileName), L"日本語の資料");
+
+  std::vector<fs::path> pieces;
+  for (int i = 0; fs::exists(parts / PieceName(L"日本語の資料", i)); ++i) {
+    pieces.push_back(parts / PieceName(L"日本語の資料", i));
+  }
+  ASSERT_GE(pieces.size(), 6u);  // at most 50 KB + 1 byte each
+  EXPECT_EQ(test::Concatenate(pieces), content);
+  EXPECT_TRUE(fs::exists(parts / L"日本語の資料.vok"));
+  EXPECT_TRUE(fs::exists(parts / L"日本語の資料.bat"));
+
+  const fs::path restored = dir / "復元";
+  fs::create_directories(restored);
+  JoinFields(L" " + W(parts / L"日本語の資料.vok") + L" ", true, W(restored));
+  ExpectRunFinishes();
+  EXPECT_EQ(ReadFile(restored / L"日本語の資料.bin"), content);
+}
+
+TEST_F(WindowDriverTest, JoinIntoTheDescriptorsFolderIgnoresTheFolderField) {
+  const fs::path source = dir / "src" / "data.bin";
+  fs::create_directories(source.parent_path());
+  const Bytes content = test::RandomBytes(40000, 3);
+  WriteFile(source, content);
+  const fs::path vok = SplitWithEngine(source, dir / "parts", L"data", 4, 8);
+
+  JoinFields(W(vok), false, L"Q:\\does\\not\\exist");
+  ExpectRunFinishes();
+  EXPECT_EQ(ReadFile(dir / "parts" / "data.bin"), content);
+}
+
+TEST_F(WindowDriverTest, JoinChecksAndFailuresReportWithoutCompletion) {
+  JoinFields(L"  ", true, L"");
+  ExpectRunWarns(L"対象ファイルを入力してください。");
+  JoinFields(W(dir / "none.vok"), true, L"");
+  ExpectRunWarns(L"対象ファイルが存在しません。");
+
+  const fs::path source = dir / "src" / "data.bin";
+  fs::create_directories(source.parent_path());
+  WriteFile(source, test::RandomBytes(20000, 5));
+  const fs::path vok = SplitWithEngine(source, dir / "parts", L"data", 4, 8);
+  const fs::path out = dir / "out";
+  fs::create_directories(out);
+
+  JoinFields(W(vok), true, L" ");
+  ExpectRunWarns(L"保存先のフォルダを入力してください。");
+  JoinFields(W(vok), true, W(dir / "nowhere"));
+  ExpectRunWarns(L"保存先のフォルダが存在しません。");
+  JoinFields(W(vok), true, W(source));
+  ExpectRunWarns(L"保存先のフォルダが存在しません。");
+
+  JoinFields(W(source), true, W(out));
+  ExpectRunWarns(L"vokファイルではありません。");
+
+  const Bytes whole = ReadFile(vok);
+  const fs::path truncated = dir / "parts" / "cut.vok";
+  WriteFile(truncated, Bytes(whole.begin(), whole.begin() + 30));
+  JoinFields(W(truncated), true, W(out));
+  ExpectRunWarns(L"vokファイルが壊れています。");
+
+  // The joined name is taken by a folder: the final rename fails.
+  fs::create_directories(out / "data.bin");
+  JoinFields(W(vok), true, W(out));
+  const MessageBoxSeen io = app.RunAndAnswer();
+  EXPECT_EQ(io.title, kWarning);
+  EXPECT_NE(io.text.find(L"ファイルの読み書きに失敗しました。結合を中止しました。"), std::wstring::npos)
+      << std::string(io.text.begin(), io.text.end());
+  EXPECT_TRUE(app.NoMessageBox());
+  fs::remove(out / "data.bin");
+
+  // A piece changed in place: joined, but not what the descriptor records.
+  Bytes piece = ReadFile(dir / "parts" / "data.001");
+  piece[10] ^= 0xFF;
+  WriteFile(dir / "parts" / "data.001", piece);
+  JoinFields(W(vok), true, W(out));
+  ExpectRunWarns(L"結合しましたが、vokファイルの記録と一致しません。");
+
+  fs::remove(dir / "parts" / "data.001");
+  JoinFields(W(vok), true, W(out));
+  ExpectRunWarns(L"「data.001」を読み込めませんでした。結合を中止しました。");
+}
+
+TEST_F(WindowDriverTest, SplitWriteFailureIsReportedWithoutCompletion) {
+  const fs::path source = dir / "data.bin";
+  WriteFile(source, test::RandomBytes(5000));
+  fs::create_directories(dir / "out" / "p.000");  // the first piece's name
+  SplitFields(W(source), W(dir / "out"), L"p", L"1", L"2");
+  const MessageBoxSeen box = app.RunAndAnswer();
+  EXPECT_EQ(box.title, kWarning);
+  EXPECT_NE(box.text.find(L"ファイルの読み書きに失敗しました。分割を中止しました。"), std::wstring::npos);
+  EXPECT_TRUE(app.NoMessageBox());
+}
+
+TEST_F(WindowDriverTest, PieceCheckReportsEveryPieceAndReplacesTheLastReport) {
+  app.MenuAndWait(IDM_mnuKetsugou);
+  app.SetText(IDC_txtVokFile, L"");
+  EXPECT_EQ(app.ClickAndAnswer(IDC_cmdChk).text, L"対象ファイルを入力してください。");
+  app.SetText(IDC_txtVokFile, W(dir / "none.vok"));
+  EXPECT_EQ(app.ClickAndAnswer(IDC_cmdChk).text, L"対象ファイルが存在しません。");
+
+  const fs::path source = dir / "src" / test::U8("写真.jpg");
+  fs::create_directories(source.parent_path());
+  WriteFile(source, test::RandomBytes(10 * 1024, 11));
+  const fs::path vok = SplitWithEngine(source, dir / "parts", L"写真", 3, 3);  // 4 pieces
+
+  app.SetText(IDC_txtVokFile, L" " + W(vok) + L" ");
+  app.ClickAndWait(IDC_cmdChk);
+  EXPECT_EQ(app.Text(IDC_txtChkCRC),
+            L" ○  写真.000\r\n ○  写真.001\r\n ○  写真.002\r\n ○  写真.003\r\n");
+  EXPECT_TRUE(app.NoMessageBox());
+
+  fs::remove(dir / "parts" / L"写真.001");
+  Bytes third = ReadFile(dir / "parts" / L"写真.002");
+  third[0] ^= 1;
+  WriteFile(dir / "parts" / L"写真.002", third);
+  app.ClickAndWait(IDC_cmdChk);
+  EXPECT_EQ(app.Text(IDC_txtChkCRC),
+            L" ○  写真.000\r\n ×  写真.001\r\n △  写真.002\r\n ○  写真.003\r\n");
+
+  const fs::path broken = dir / "parts" / "broken.vok";
+  WriteFile(broken, Bytes{'V', 'O', 'K', 1, 2});
+  app.SetText(IDC_txtVokFile, W(broken));
+  const MessageBoxSeen box = app.ClickAndAnswer(IDC_cmdChk);
+  EXPECT_EQ(box.title, kWarning);
+  EXPECT_EQ(box.text, L"vokファイルが壊れています。");
+}
+
+}  // namespace
+}  // namespace vokram::uitest
