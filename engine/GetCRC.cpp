@@ -3,6 +3,7 @@
 #include <memory>
 #include <mutex>
 
+#include "CrcFold.h"
 #include "File.h"
 
 namespace vokram {
@@ -91,6 +92,17 @@ const std::array<std::uint16_t, 256>& CRCTable() {
 }
 
 std::uint16_t UpdateCRC(std::uint16_t crc, const std::uint8_t* data, std::size_t n) noexcept {
+  EnsureTables();
+  if (n >= detail::kFoldMinimum && detail::HasCarrylessMultiply()) {
+    std::size_t done = 0;
+    crc = detail::UpdateCRCFolded(crc, data, n, &done);
+    data += done;
+    n -= done;
+  }
+  return UpdateCRCSliced(crc, data, n);
+}
+
+std::uint16_t UpdateCRCSliced(std::uint16_t crc, const std::uint8_t* data, std::size_t n) noexcept {
   EnsureTables();
   while (n >= kSlices) {
     std::uint8_t b[kSlices];

@@ -2,6 +2,7 @@
 
 #include <random>
 
+#include "CrcFold.h"
 #include "GetCRC.h"
 #include "TestSupport.h"
 
@@ -75,6 +76,26 @@ TEST(UpdateCRC, AgreesWithTheBitwiseDefinitionAtEveryLengthAndChunking) {
       at += n;
     }
     ASSERT_EQ(crc, BitwiseCrc(data));
+  }
+}
+
+// The carry-less path against the table, at every length to a few thousand
+// bytes, every alignment and every starting register it is likely to meet.
+TEST(UpdateCRCFolded, AgreesWithTheTableEverywhere) {
+  if (!detail::HasCarrylessMultiply()) GTEST_SKIP() << "no carry-less multiply on this processor";
+  const Bytes data = test::RandomBytes(4200, 13);
+  for (std::size_t offset = 0; offset < 16; ++offset) {
+    for (std::size_t length = detail::kFoldMinimum; length + offset <= data.size(); length += (offset ? 61 : 1)) {
+      const std::uint8_t* p = data.data() + offset;
+      std::size_t done = 0;
+      const std::uint16_t folded = detail::UpdateCRCFolded(0x1D0F, p, length, &done);
+      ASSERT_EQ(done, length / 16 * 16);
+      ASSERT_EQ(folded, UpdateCRCSliced(0x1D0F, p, done)) << "length " << length << " offset " << offset;
+    }
+  }
+  for (std::uint16_t start : {0x0000, 0xFFFF, 0x8000, 0x0001}) {
+    std::size_t done = 0;
+    EXPECT_EQ(detail::UpdateCRCFolded(start, data.data(), 1024, &done), UpdateCRCSliced(start, data.data(), 1024));
   }
 }
 

@@ -1,0 +1,136 @@
+#include "CrcFold.h"
+
+#if defined(__x86_64__) || defined(_M_X64)
+#include <immintrin.h>
+#define VOKRAM_HAVE_FOLD 1
+#endif
+
+namespace vokram::detail {
+
+#ifdef VOKRAM_HAVE_FOLD
+
+namespace {
+
+// x^16 * (x^16 + x^12 + x^5 + 1), the CRC-16 generator lifted to 32 bits.
+constexpr std::uint64_t kGenerator = 0x110210000;
+
+constexpr std::uint64_t Reflect(std::uint64_t v, int bits) {
+  std::uint64_t r = 0;
+  for (int i = 0; i < bits; ++i) r |= ((v >> i) & 1) << (bits - 1 - i);
+  return r;
+}
+
+constexpr std::uint64_t XPowModG(int n) {
+  std::uint64_t r = 1;
+  for (int i = 0; i < n; ++i) {
+    r <<= 1;
+    if (r >> 32 & 1) r ^= kGenerator;
+  }
+  return r;
+}
+
+// Folding constant for a distance of n bits, in the reflected 33-bit form.
+constexpr std::uint64_t K(int n) { return Reflect(XPowModG(n), 32) << 1; }
+
+// floor(x^64 / G), for the final Barrett reduction.
+constexpr std::uint64_t BarrettQuotient() {
+  // The first step takes x^64 down by G * x^32; the x^64 terms cancel, so the
+  // remainder fits 64 bits from then on.
+  std::uint64_t q = std::uint64_t{1} << 32;
+  std::uint64_t r = kGenerator << 32;
+  for (int i = 63; i >= 32; --i) {
+    if (r >> i & 1) {
+      q |= std::uint64_t{1} << (i - 32);
+      r ^= kGenerator << (i - 32);
+    }
+  }
+  return q;
+}
+
+static_assert(Reflect(kGenerator, 33) == 0x10811);
+static_assert(Reflect(BarrettQuotient(), 33) == 0x11c581911);
+
+constexpr std::uint64_t kFold4[2] = {K(4 * 128 + 32), K(4 * 128 - 32)};
+constexpr std::uint64_t kFold1[2] = {K(128 + 32), K(128 - 32)};
+constexpr std::uint64_t kFold64 = K(64);
+constexpr std::uint64_t kBarrett[2] = {Reflect(kGenerator, 33), Reflect(BarrettQuotient(), 33)};
+
+__attribute__((target("pclmul,sse4.1"))) inline __m128i Fold(__m128i acc, __m128i k, __m128i next) {
+  const __m128i lo = _mm_clmulepi64_si128(acc, k, 0x00);
+  const __m128i hi = _mm_clmulepi64_si128(acc, k, 0x11);
+  return _mm_xor_si128(_mm_xor_si128(lo, hi), next);
+}
+
+__attribute__((target("pclmul,sse4.1"))) std::uint16_t Folded(std::uint16_t crc, const std::uint8_t* p,
+                                                              std::size_t n, std::size_t* done) noexcept {
+  const std::uint8_t* const start = p;
+  auto load = [](const std::uint8_t* q) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(q)); };
+  __m128i x1 = _mm_xor_si128(load(p), _mm_cvtsi32_si128(crc));
+  __m128i x2 = load(p + 16), x3 = load(p + 32), x4 = load(p + 48);
+  p += 64;
+  n -= 64;
+
+  const __m128i k4 = _mm_set_epi64x(static_cast<long long>(kFold4[1]), static_cast<long long>(kFold4[0]));
+  while (n >= 64) {
+    x1 = Fold(x1, k4, load(p));
+    x2 = Fold(x2, k4, load(p + 16));
+    x3 = Fold(x3, k4, load(p + 32));
+    x4 = Fold(x4, k4, load(p + 48));
+    p += 64;
+    n -= 64;
+  }
+
+  const __m128i k1 = _mm_set_epi64x(static_cast<long long>(kFold1[1]), static_cast<long long>(kFold1[0]));
+  x1 = Fold(x1, k1, x2);
+  x1 = Fold(x1, k1, x3);
+  x1 = Fold(x1, k1, x4);
+  while (n >= 16) {
+    x1 = Fold(x1, k1, load(p));
+    p += 16;
+    n -= 16;
+  }
+
+  // 128 bits down to 64, then to 32 by Barrett reduction.
+  const __m128i mask32 = _mm_setr_epi32(-1, 0, -1, 0);
+  __m128i x = _mm_clmulepi64_si128(x1, k1, 0x10);
+  x1 = _mm_xor_si128(_mm_srli_si128(x1, 8), x);
+  x = _mm_srli_si128(x1, 4);
+  x1 = _mm_and_si128(x1, mask32);
+  x1 = _mm_clmulepi64_si128(x1, _mm_cvtsi64_si128(static_cast<long long>(kFold64)), 0x00);
+  x1 = _mm_xor_si128(x1, x);
+
+  const __m128i barrett = _mm_set_epi64x(static_cast<long long>(kBarrett[1]), static_cast<long long>(kBarrett[0]));
+  x = _mm_and_si128(x1, mask32);
+  x = _mm_clmulepi64_si128(x, barrett, 0x10);
+  x = _mm_and_si128(x, mask32);
+  x = _mm_clmulepi64_si128(x, barrett, 0x00);
+  x1 = _mm_xor_si128(x1, x);
+
+  *done = static_cast<std::size_t>(p - start);
+  return static_cast<std::uint16_t>(_mm_extract_epi32(x1, 1));
+}
+
+}  // namespace
+
+bool HasCarrylessMultiply() noexcept {
+  static const bool has = __builtin_cpu_supports("pclmul") && __builtin_cpu_supports("sse4.1");
+  return has;
+}
+
+std::uint16_t UpdateCRCFolded(std::uint16_t crc, const std::uint8_t* data, std::size_t n,
+                              std::size_t* done) noexcept {
+  return Folded(crc, data, n, done);
+}
+
+#else
+
+bool HasCarrylessMultiply() noexcept { return false; }
+
+std::uint16_t UpdateCRCFolded(std::uint16_t crc, const std::uint8_t*, std::size_t, std::size_t* done) noexcept {
+  *done = 0;
+  return crc;
+}
+
+#endif
+
+}  // namespace vokram::detail
