@@ -35,8 +35,23 @@ void Sliced(benchmark::State& state) {
 
 void Best(benchmark::State& state) {
   const auto data = Data(static_cast<std::size_t>(state.range(0)));
-  state.SetLabel(vokram::detail::HasCarrylessMultiply() ? "carry-less" : "sliced");
+  state.SetLabel(vokram::detail::HasWideCarrylessMultiply() ? "512-bit carry-less"
+                 : vokram::detail::HasCarrylessMultiply()   ? "128-bit carry-less"
+                                                            : "sliced");
   for (auto _ : state) benchmark::DoNotOptimize(vokram::UpdateCRC(vokram::kCrcInitial, data.data(), data.size()));
+  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * state.range(0));
+}
+
+void Folded128(benchmark::State& state) {
+  if (!vokram::detail::HasCarrylessMultiply()) {
+    state.SkipWithError("no carry-less multiply");
+    return;
+  }
+  const auto data = Data(static_cast<std::size_t>(state.range(0)));
+  for (auto _ : state) {
+    std::size_t done = 0;
+    benchmark::DoNotOptimize(vokram::detail::UpdateCRCFolded(vokram::kCrcInitial, data.data(), data.size(), &done));
+  }
   state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * state.range(0));
 }
 
@@ -54,6 +69,7 @@ void Memcpy(benchmark::State& state) {
 
 BENCHMARK(Bytewise)->Arg(4 << 10)->Arg(1 << 20)->Arg(256 << 20);
 BENCHMARK(Sliced)->Arg(4 << 10)->Arg(1 << 20)->Arg(256 << 20);
+BENCHMARK(Folded128)->Arg(4 << 10)->Arg(1 << 20)->Arg(256 << 20);
 BENCHMARK(Best)->Arg(4 << 10)->Arg(1 << 20)->Arg(256 << 20);
 BENCHMARK(Memcpy)->Arg(4 << 10)->Arg(1 << 20)->Arg(256 << 20);
 BENCHMARK_MAIN();

@@ -18,4 +18,11 @@ inline constexpr std::size_t kFoldMinimum = 64;
 std::uint16_t UpdateCRCFolded(std::uint16_t crc, const std::uint8_t* data, std::size_t n,
                               std::size_t* done) noexcept;
 
+// The same with 512-bit registers (AVX-512 with VPCLMULQDQ), 256 bytes per
+// step; n >= kFoldWideMinimum, and *done is a multiple of 16.
+bool HasWideCarrylessMultiply() noexcept;
+inline constexpr std::size_t kFoldWideMinimum = 256;
+std::uint16_t UpdateCRCFoldedWide(std::uint16_t crc, const std::uint8_t* data, std::size_t n,
+                                  std::size_t* done) noexcept;
+
 }  // namespace vokram::detail

@@ -93,7 +93,12 @@ const std::array<std::uint16_t, 256>& CRCTable() {
 
 std::uint16_t UpdateCRC(std::uint16_t crc, const std::uint8_t* data, std::size_t n) noexcept {
   EnsureTables();
-  if (n >= detail::kFoldMinimum && detail::HasCarrylessMultiply()) {
+  if (n >= detail::kFoldWideMinimum && detail::HasWideCarrylessMultiply()) {
+    std::size_t done = 0;
+    crc = detail::UpdateCRCFoldedWide(crc, data, n, &done);
+    data += done;
+    n -= done;
+  } else if (n >= detail::kFoldMinimum && detail::HasCarrylessMultiply()) {
     std::size_t done = 0;
     crc = detail::UpdateCRCFolded(crc, data, n, &done);
     data += done;

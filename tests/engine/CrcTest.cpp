@@ -99,6 +99,20 @@ TEST(UpdateCRCFolded, AgreesWithTheTableEverywhere) {
   }
 }
 
+TEST(UpdateCRCFoldedWide, AgreesWithTheTableEverywhere) {
+  if (!detail::HasWideCarrylessMultiply()) GTEST_SKIP() << "no 512-bit carry-less multiply on this processor";
+  const Bytes data = test::RandomBytes(4200, 17);
+  for (std::size_t offset = 0; offset < 64; offset += 7) {
+    for (std::size_t length = detail::kFoldWideMinimum; length + offset <= data.size(); length += (offset ? 67 : 1)) {
+      const std::uint8_t* p = data.data() + offset;
+      std::size_t done = 0;
+      const std::uint16_t folded = detail::UpdateCRCFoldedWide(0x1D0F, p, length, &done);
+      ASSERT_EQ(done, length / 16 * 16);
+      ASSERT_EQ(folded, UpdateCRCSliced(0x1D0F, p, done)) << "length " << length << " offset " << offset;
+    }
+  }
+}
+
 TEST(CombineCRC, EqualsTheCrcOfTheConcatenation) {
   const Bytes data = test::RandomBytes(5000, 11);
   for (std::size_t cut : {0u, 1u, 2u, 15u, 16u, 17u, 1000u, 4999u, 5000u}) {
