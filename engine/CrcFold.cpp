@@ -4,7 +4,9 @@
 // GCC 12's AVX-512 intrinsics build on deliberately undefined placeholder
 // vectors, which its own uninitialised-use warning then reports.
 #pragma GCC diagnostic ignored "-Wuninitialized"
+#if !defined(__clang__)
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
 #include <immintrin.h>
 #define VOKRAM_HAVE_FOLD 1
 #endif

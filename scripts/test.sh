@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds everything and runs every test: natively, natively under the
-# address and undefined-behaviour sanitizers, then the Windows build
+# address and undefined-behaviour sanitizers, the fuzz targets for a fixed
+# time, then the Windows build
 # under Wine (engine tests, the batch file under Wine's cmd.exe, the window).
 # Ends with "N passed, M failed" summed over all suites.
 set -uo pipefail
@@ -52,6 +53,28 @@ if build sanitize; then
   count_ctest "$logs/sanitize.log"
 else
   echo "sanitize build failed"
+  failed=$((failed + 1))
+fi
+
+# Fuzzing: each libFuzzer target for a fixed time over the seed corpus in
+# fuzz/corpus; a crash, a leak or a broken invariant fails it.
+fuzz_seconds=${VOKRAM_FUZZ_SECONDS:-45}
+if cmake --preset fuzz >/dev/null && cmake --build --preset fuzz -j "$jobs"; then
+  for target in descriptor check join; do
+    echo "== fuzz $target (${fuzz_seconds}s)"
+    corpus=$root/build/fuzz/corpus-$target
+    mkdir -p "$corpus"
+    if "$root/build/fuzz/fuzz/fuzz_$target" -max_total_time="$fuzz_seconds" -print_final_stats=1 \
+         -artifact_prefix="$root/build/fuzz/" "$corpus" "$root/fuzz/corpus" >"$logs/fuzz-$target.log" 2>&1; then
+      grep -E 'number_of_executed_units|DONE' "$logs/fuzz-$target.log" | tail -n2
+      passed=$((passed + 1))
+    else
+      tail -n 30 "$logs/fuzz-$target.log"
+      failed=$((failed + 1))
+    fi
+  done
+else
+  echo "fuzz build failed"
   failed=$((failed + 1))
 fi
 
