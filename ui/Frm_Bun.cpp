@@ -45,6 +45,7 @@ bool Frm_Bun::Create(int showCommand) {
   }
   menu.release();  // the window owns its menu bar now
   if (!CreateControls(Handle(), FrmBunControls())) return false;
+  AcceptDropsOnPathBoxes();
   SendMessageW(Control(IDC_chkVokFile), BM_SETCHECK, BST_CHECKED, 0);
   SendMessageW(Control(IDC_optSavePath0), BM_SETCHECK, BST_CHECKED, 0);
   ApplyDpi(WindowDpi(Handle()), nullptr);
@@ -147,6 +148,10 @@ LRESULT Frm_Bun::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     case WM_CLOSE:
       Form_Close();
       return 0;
+    case WM_DESTROY:
+      // The boxes still exist here; their drop registrations go first.
+      drops_.clear();
+      break;
     default:
       break;
   }
@@ -170,6 +175,10 @@ void Frm_Bun::OnCommand(int id, int notification) {
       return;
     default:
       break;
+  }
+  if (notification == EN_SETFOCUS && IsPathBox(id)) {
+    txtPath_GotFocus(id);
+    return;
   }
   if (notification != BN_CLICKED) return;
   switch (id) {
@@ -223,11 +232,6 @@ void Frm_Bun::cmdEnd_Click() { DestroyWindow(Handle()); }
 void Frm_Bun::Form_Close() {
   if (!busy_) DestroyWindow(Handle());
 }
-
-// The browse buttons open the pickers in a later step; until then a click
-// does nothing.
-void Frm_Bun::cmdSrcRef_Click(int /*index*/) {}
-void Frm_Bun::cmdRef_Click(int /*index*/) {}
 
 // The selection itself is all an option click does; Run reads it.
 void Frm_Bun::optSavePath_Click(int /*index*/) {}

@@ -5,8 +5,11 @@
 
 #include <windows.h>
 
+#include <memory>
 #include <string>
+#include <vector>
 
+#include "DropTarget.h"
 #include "Handles.h"
 #include "Requests.h"
 #include "Window.h"
@@ -36,6 +39,11 @@ class Frm_Bun : public Window {
   void ShowPanel(int shownId, int hiddenId, const wchar_t* caption);
   std::wstring FieldText(int id) const;
 
+  // The path boxes (Frm_Bun_Paths.cpp).
+  static bool IsPathBox(int id) noexcept;
+  void AcceptDropsOnPathBoxes();
+  void KeepFocusOn(int buttonId);
+
   // Handlers, named after control and event.
   void mnuBunkatsu_Click();
   void mnuKetsugou_Click();
@@ -46,6 +54,9 @@ class Frm_Bun : public Window {
   void cmdSrcRef_Click(int index);
   void cmdRef_Click(int index);
   void optSavePath_Click(int index);
+  // One handler for each family of four: the box is the argument.
+  void txtPath_GotFocus(int id);
+  void txtPath_OLEDragDrop(HWND box, const std::vector<std::wstring>& paths);
   void Form_Close();
 
   // The Run command (Frm_Bun_Run.cpp).
@@ -54,10 +65,14 @@ class Frm_Bun : public Window {
   void Reject(const Rejection& rejection, Operation operation);
   void Fail(const std::exception& error, Operation operation, const std::wstring& file);
 
+  // Declared before the drops: they are revoked while OLE is still up.
+  OleSession ole_;
+  std::vector<std::unique_ptr<BoxDrops>> drops_;
   UniqueFont font_;
   HWND focusBeforeDeactivate_ = nullptr;
   bool busy_ = false;
   bool waitPointer_ = false;
+  bool tidying_ = false;
 };
 
 }  // namespace vokram::ui

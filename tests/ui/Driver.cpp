@@ -1,11 +1,14 @@
 #include "Driver.h"
 
+#include <shlobj.h>
+
 #include <chrono>
 #include <stdexcept>
 #include <thread>
 #include <vector>
 
 #include "ControlIds.h"
+#include "DragDrop.h"
 
 namespace vokram::uitest {
 namespace {
@@ -226,6 +229,44 @@ bool VokramProcess::NoMessageBox() const {
   return FindTopLevel({process_.dwProcessId, L"#32770", nullptr, main_}) == nullptr;
 }
 
+HWND VokramProcess::WaitForDialog(DWORD timeoutMs) const {
+  HWND found = nullptr;
+  WaitUntil(timeoutMs, [&] {
+    found = FindTopLevel({process_.dwProcessId, L"#32770", nullptr, main_});
+    return found != nullptr;
+  });
+  return found;
+}
+
+void VokramProcess::CloseDialog(HWND dialog, int buttonId) const {
+  PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(buttonId, BN_CLICKED),
+               reinterpret_cast<LPARAM>(GetDlgItem(dialog, buttonId)));
+  WaitUntil(10000, [&] { return !IsWindow(dialog); });
+  Sync();
+}
+
+bool VokramProcess::SelectFolder(HWND folderBrowser, const std::wstring& path) {
+  RemoteMemory text(process_.hProcess, path.c_str(), (path.size() + 1) * sizeof(wchar_t));
+  if (!text.Address()) return false;
+  return SendMessageTimeoutW(folderBrowser, BFFM_SETSELECTIONW, TRUE,
+                             reinterpret_cast<LPARAM>(text.Address()), SMTO_NORMAL, 10000,
+                             nullptr) != 0;
+}
+
+void VokramProcess::DropFiles(int id, const std::vector<std::wstring>& paths) {
+  const std::vector<BYTE> list = FileListBytes(paths);
+  RemoteMemory block(process_.hProcess, list.data(), list.size());
+  // Sent, not posted: the block must outlive the handling.
+  SendMessageTimeoutW(Control(id), WM_DROPFILES, reinterpret_cast<WPARAM>(block.Address()), 0,
+                      SMTO_NORMAL, 10000, nullptr);
+}
+
+std::pair<int, int> VokramProcess::Selection(int id) const {
+  DWORD_PTR packed = 0;
+  SendMessageTimeoutW(Control(id), EM_GETSEL, 0, 0, SMTO_ABORTIFHUNG, 5000, &packed);
+  return {LOWORD(packed), HIWORD(packed)};
+}
+
 HWND VokramProcess::WaitForWindow(const std::wstring& title, DWORD timeoutMs) const {
   HWND found = nullptr;
   WaitUntil(timeoutMs, [&] {
@@ -242,9 +283,40 @@ std::optional<DWORD> VokramProcess::WaitForExit(DWORD timeoutMs) {
   return code;
 }
 
+std::vector<std::wstring> StaticTexts(HWND window) {
+  std::vector<std::wstring> texts;
+  EnumChildWindows(
+      window,
+      [](HWND child, LPARAM out) -> BOOL {
+        wchar_t name[16] = {};
+        GetClassNameW(child, name, 16);
+        if (_wcsicmp(name, L"static") == 0) {
+          reinterpret_cast<std::vector<std::wstring>*>(out)->push_back(WindowText(child));
+        }
+        return TRUE;
+      },
+      reinterpret_cast<LPARAM>(&texts));
+  return texts;
+}
+
+RemoteMemory::RemoteMemory(HANDLE process, const void* bytes, std::size_t size) : process_(process) {
+  address_ = VirtualAllocEx(process_, nullptr, size, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
+  if (address_ && !WriteProcessMemory(process_, address_, bytes, size, nullptr)) {
+    VirtualFreeEx(process_, address_, 0, MEM_RELEASE);
+    address_ = nullptr;
+  }
+}
+
+RemoteMemory::~RemoteMemory() {
+  if (address_) VirtualFreeEx(process_, address_, 0, MEM_RELEASE);
+}
+
 bool SaveWindowBitmap(HWND window, const std::wstring& path) {
   RECT rect;
-  if (!GetWindowRect(window, &rect)) return false;
+  return GetWindowRect(window, &rect) && SaveScreenBitmap(rect, path);
+}
+
+bool SaveScreenBitmap(const RECT& rect, const std::wstring& path) {
   const int width = rect.right - rect.left;
   const int height = rect.bottom - rect.top;
   HDC screen = GetDC(nullptr);

@@ -8,6 +8,8 @@
 
 #include <optional>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace vokram::uitest {
 
@@ -66,6 +68,22 @@ class VokramProcess {
   // True when no box is open once the program has caught up.
   bool NoMessageBox() const;
 
+  // A dialog of the program owned by its main window (a picker), waiting up
+  // to the timeout.
+  HWND WaitForDialog(DWORD timeoutMs = 20000) const;
+  // Presses a dialog's button (IDOK, IDCANCEL) and waits for it to close.
+  void CloseDialog(HWND dialog, int buttonId) const;
+  // Makes the open folder browser select a folder, as a click in its tree.
+  bool SelectFolder(HWND folderBrowser, const std::wstring& path);
+
+  // The shell's plain file drop: WM_DROPFILES with the list written into the
+  // program's memory. The program reads it as its own; Wine allows this,
+  // Windows would not. Returns once the program has handled it.
+  void DropFiles(int id, const std::vector<std::wstring>& paths);
+
+  // The selection of a text box: first and one past the last character.
+  std::pair<int, int> Selection(int id) const;
+
   // A top-level window of the program by title.
   HWND WaitForWindow(const std::wstring& title, DWORD timeoutMs = 20000) const;
 
@@ -84,7 +102,26 @@ std::wstring FromUnixPath(std::wstring path);
 // Text of any window of another process (edit controls included).
 std::wstring WindowText(HWND window);
 
-// Saves the screen area of a window as a 24-bit BMP file.
+// The texts of a window's static controls, in their order.
+std::vector<std::wstring> StaticTexts(HWND window);
+
+// Bytes written into another process, freed with the object.
+class RemoteMemory {
+ public:
+  RemoteMemory(HANDLE process, const void* bytes, std::size_t size);
+  ~RemoteMemory();
+  RemoteMemory(const RemoteMemory&) = delete;
+  RemoteMemory& operator=(const RemoteMemory&) = delete;
+  void* Address() const { return address_; }
+
+ private:
+  HANDLE process_;
+  void* address_ = nullptr;
+};
+
+// Saves an area of the screen as a 24-bit BMP file.
+bool SaveScreenBitmap(const RECT& area, const std::wstring& path);
+// Saves the screen area of a window.
 bool SaveWindowBitmap(HWND window, const std::wstring& path);
 
 }  // namespace vokram::uitest

@@ -1,5 +1,6 @@
-// Saves pictures of the split mode, the join mode with a check report and the
-// version window, as BMP files in the folder given (a Unix path under Wine).
+// Saves pictures of the split mode, the join mode with a check report, the
+// version window and the two pickers opened from the browse buttons, as BMP
+// files in the folder given (a Unix path under Wine).
 // Fields hold example values so the pictures show the program in use.
 #include <windows.h>
 
@@ -23,6 +24,22 @@ bool Save(HWND window, const std::wstring& folder, const wchar_t* name) {
   Sleep(700);
   const std::wstring path = folder + L"\\" + name;
   const bool saved = vokram::uitest::SaveWindowBitmap(window, path);
+  std::fwprintf(saved ? stdout : stderr, L"%ls %ls\n", saved ? L"saved" : L"could not save",
+                path.c_str());
+  return saved;
+}
+
+// A picker over the window that opened it: the area holding both.
+bool SavePicker(HWND main, HWND picker, const std::wstring& folder, const wchar_t* name) {
+  RECT mainRect, pickerRect, both;
+  if (!picker || !GetWindowRect(main, &mainRect) || !GetWindowRect(picker, &pickerRect)) {
+    std::fwprintf(stderr, L"no picker for %ls\n", name);
+    return false;
+  }
+  UnionRect(&both, &mainRect, &pickerRect);
+  Sleep(700);
+  const std::wstring path = folder + L"\\" + name;
+  const bool saved = vokram::uitest::SaveScreenBitmap(both, path);
   std::fwprintf(saved ? stdout : stderr, L"%ls %ls\n", saved ? L"saved" : L"could not save",
                 path.c_str());
   return saved;
@@ -66,6 +83,21 @@ int wmain(int argc, wchar_t** argv) {
     HWND version = app.WaitForWindow(L"バージョン");
     ok &= version && Save(version, folder, L"version.bmp");
     PostMessageW(version, WM_CLOSE, 0, 0);
+    for (int i = 0; i < 500 && IsWindow(version); ++i) Sleep(10);
+
+    // The two pickers, as the browse buttons of the split panel open them.
+    app.MenuAndWait(IDM_mnuBunkatsu);
+    app.Click(IDC_cmdSrcRef0);
+    HWND filePicker = app.WaitForDialog();
+    ok &= SavePicker(app.Main(), filePicker, folder, L"browse-file.bmp");
+    if (filePicker) app.CloseDialog(filePicker, IDCANCEL);
+    app.Click(IDC_cmdRef0);
+    HWND folderPicker = app.WaitForDialog();
+    // Opened on drive C:, so the picture shows the drive's folders rather
+    // than whatever the desktop of the build machine holds.
+    if (folderPicker) app.SelectFolder(folderPicker, L"C:\\users");
+    ok &= SavePicker(app.Main(), folderPicker, folder, L"browse-folder.bmp");
+    if (folderPicker) app.CloseDialog(folderPicker, IDCANCEL);
     app.Click(IDC_cmdEnd);
     ok &= app.WaitForExit().has_value();
     return ok ? 0 : 1;

@@ -3,7 +3,7 @@
 # painted window (more than a few colours), not a blank or black area.
 set -euo pipefail
 folder=$1
-for name in split join version; do
+for name in split join version browse-file browse-folder; do
   convert "$folder/$name.bmp" "$folder/$name.png"
   colours=$(identify -format '%k' "$folder/$name.png")
   size=$(identify -format '%wx%h' "$folder/$name.png")
