@@ -9,7 +9,8 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 mib=${1:-1024}
 rounds=${2:-3}
 cli=$root/build/native/cli/vokram-cli
-[ -x "$cli" ] || { cmake --preset native >/dev/null && cmake --build --preset native -j 2 >/dev/null; }
+literal=$root/build/native/bench/literal_split
+cmake --preset native >/dev/null && cmake --build --preset native -j 2 --target vokram-cli literal_split >/dev/null
 work=${BENCH_DIR:-$root/build/bench}
 mkdir -p "$work"
 src=$work/source.bin
@@ -42,6 +43,11 @@ for r in $(seq 1 "$rounds"); do
   read -r t m < <(measure split -b "$avg" "$src" "$round/g/x.")
   record gsplit "$t"
 
+  mkdir -p "$round/lit"
+  read -r t m < <(measure "$literal" "$src" "$round/lit" 1024 10240)
+  record literal "$t"; record literal_rss "$m"
+  rm -rf "$round/lit"
+
   read -r t m < <(measure "$cli" split "$src" "$round/v2" --min 100 --max 200)
   record vsmall "$t"
   read -r t m < <(measure split -b 150K "$src" "$round/g2/x.")
@@ -57,6 +63,14 @@ for r in $(seq 1 "$rounds"); do
   record vcheck "$t"; record vcheck_rss "$m"
   read -r t m < <(measure bash -c "cat \"$round\"/v/source.[0-9]* > /dev/null")
   record catnull "$t"
+
+  # 32,765 one-byte pieces against split -b 1 on the same bytes.
+  head -c 32765 "$src" >"$round/tiny.bin"
+  mkdir -p "$round/t1" "$round/t2"
+  read -r t m < <(measure "$cli" split "$round/tiny.bin" "$round/t1" --min 0 --max 0)
+  record vtiny "$t"
+  read -r t m < <(measure split -b 1 -a 5 "$round/tiny.bin" "$round/t2/x.")
+  record gtiny "$t"
 
   rm -rf "${round:?}"
 done
@@ -78,6 +92,8 @@ echo
 echo "| operation | vokram (s) | peer | peer (s) | ratio | per round | peak RSS (KiB) |"
 echo "|---|---|---|---|---|---|---|"
 echo "| split 1–10 MiB + .vok + .bat | $(med vsplit) | split -b (same count) | $(med gsplit) | $(ratio vsplit gsplit) | $(per_round vsplit gsplit) | $(med vsplit_rss) |"
+echo "| literal algorithm (baseline) | $(med vsplit) | literal split, same sizes | $(med literal) | $(ratio vsplit literal) | $(per_round vsplit literal) | $(med literal_rss) |"
+echo "| split 32,765 one-byte pieces | $(med vtiny) | split -b 1 | $(med gtiny) | $(ratio vtiny gtiny) | $(per_round vtiny gtiny) | |"
 echo "| split 100–200 KiB + .vok | $(med vsmall) | split -b 150K | $(med gsmall) | $(ratio vsmall gsmall) | $(per_round vsmall gsmall) | |"
 echo "| join (size and CRC checked) | $(med vjoin) | cat pieces > out | $(med cat) | $(ratio vjoin cat) | $(per_round vjoin cat) | $(med vjoin_rss) |"
 echo "| piece check | $(med vcheck) | cat pieces > /dev/null | $(med catnull) | $(ratio vcheck catnull) | $(per_round vcheck catnull) | $(med vcheck_rss) |"
