@@ -11,7 +11,7 @@ namespace vokram {
 namespace {
 
 constexpr std::uint16_t kPolynomial = 0x8408;  // 0x1021 bit-reversed
-constexpr int kSlices = 16;
+constexpr std::size_t kSlices = 16;
 
 std::array<std::uint16_t, 256> table{};
 // table[k] for each slice: the effect of byte k followed by `slice` zero bytes,
@@ -23,8 +23,8 @@ std::once_flag built;
 void BuildTables() {
   MakeCRCTable();
   slices[0] = table;
-  for (int s = 1; s < kSlices; ++s) {
-    for (int k = 0; k < 256; ++k) {
+  for (std::size_t s = 1; s < kSlices; ++s) {
+    for (std::size_t k = 0; k < 256; ++k) {
       const std::uint16_t prev = slices[s - 1][k];
       slices[s][k] = static_cast<std::uint16_t>((prev >> 8) ^ table[prev & 0xFF]);
     }
@@ -43,7 +43,7 @@ using Operator = std::array<std::uint16_t, 16>;
 
 std::uint16_t Apply(const Operator& op, std::uint16_t v) noexcept {
   std::uint16_t result = 0;
-  for (int bit = 0; v != 0; ++bit, v = static_cast<std::uint16_t>(v >> 1)) {
+  for (std::size_t bit = 0; v != 0; ++bit, v = static_cast<std::uint16_t>(v >> 1)) {
     if (v & 1) result ^= op[bit];
   }
   return result;
@@ -51,14 +51,14 @@ std::uint16_t Apply(const Operator& op, std::uint16_t v) noexcept {
 
 Operator Compose(const Operator& outer, const Operator& inner) noexcept {
   Operator result;
-  for (int bit = 0; bit < 16; ++bit) result[bit] = Apply(outer, inner[bit]);
+  for (std::size_t bit = 0; bit < 16; ++bit) result[bit] = Apply(outer, inner[bit]);
   return result;
 }
 
 // The register after `bytes` zero bytes, in O(log bytes) operator squarings.
 std::uint16_t AdvanceOverZeros(std::uint16_t crc, std::uint64_t bytes) noexcept {
   Operator step;  // one zero byte
-  for (int bit = 0; bit < 16; ++bit) {
+  for (std::size_t bit = 0; bit < 16; ++bit) {
     const auto r = static_cast<std::uint16_t>(1u << bit);
     step[bit] = static_cast<std::uint16_t>((r >> 8) ^ table[r & 0xFF]);
   }
@@ -111,11 +111,11 @@ std::uint16_t UpdateCRCSliced(std::uint16_t crc, const std::uint8_t* data, std::
   EnsureTables();
   while (n >= kSlices) {
     std::uint8_t b[kSlices];
-    for (int i = 0; i < kSlices; ++i) b[i] = data[i];
+    for (std::size_t i = 0; i < kSlices; ++i) b[i] = data[i];
     b[0] = static_cast<std::uint8_t>(b[0] ^ (crc & 0xFF));
     b[1] = static_cast<std::uint8_t>(b[1] ^ (crc >> 8));
     std::uint16_t next = 0;
-    for (int i = 0; i < kSlices; ++i) next ^= slices[kSlices - 1 - i][b[i]];
+    for (std::size_t i = 0; i < kSlices; ++i) next ^= slices[kSlices - 1 - i][b[i]];
     crc = next;
     data += kSlices;
     n -= kSlices;

@@ -163,7 +163,7 @@ Seen WatchPicker(Show show, const std::wstring& shot, const std::function<void(H
         reinterpret_cast<LPARAM>(&seen.statics));
     if (HWND types = GetDlgItem(dialog, kFileTypeCombo)) {
       const auto count = SendMessageW(types, CB_GETCOUNT, 0, 0);
-      for (LRESULT i = 0; i < count; ++i) {
+      for (WPARAM i = 0; i < static_cast<WPARAM>(count); ++i) {
         std::wstring item(static_cast<std::size_t>(SendMessageW(types, CB_GETLBTEXTLEN, i, 0)) + 1, L'\0');
         item.resize(static_cast<std::size_t>(
             SendMessageW(types, CB_GETLBTEXT, i, reinterpret_cast<LPARAM>(item.data()))));

@@ -93,7 +93,7 @@ TEST(UpdateCRCFolded, AgreesWithTheTableEverywhere) {
       ASSERT_EQ(folded, UpdateCRCSliced(0x1D0F, p, done)) << "length " << length << " offset " << offset;
     }
   }
-  for (std::uint16_t start : {0x0000, 0xFFFF, 0x8000, 0x0001}) {
+  for (std::uint16_t start : {std::uint16_t{0x0000}, std::uint16_t{0xFFFF}, std::uint16_t{0x8000}, std::uint16_t{0x0001}}) {
     std::size_t done = 0;
     EXPECT_EQ(detail::UpdateCRCFolded(start, data.data(), 1024, &done), UpdateCRCSliced(start, data.data(), 1024));
   }

@@ -63,7 +63,7 @@ TEST(SplitProperties, RandomSplitsCheckAndJoinBackToTheSource) {
       EXPECT_THROW(SplitFile(source.native(), base, c.minimum, c.maximum, c.options), VokError);
       continue;
     }
-    std::uint32_t drawSeed = g();
+    const auto drawSeed = static_cast<std::uint32_t>(g());
     std::mt19937 draws(drawSeed);
     const SplitResult result = SplitFile(source.native(), base, c.minimum, c.maximum, c.options, {},
                                          [&] { return static_cast<float>(draws() >> 8) * (1.0f / 16777216.0f); });
