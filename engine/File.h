@@ -77,7 +77,7 @@ class BufferedWriter {
   void Close();
 
  private:
-  static constexpr std::size_t kBufferSize = 64 * 1024;
+  static constexpr std::size_t kBufferSize = std::size_t{64} * 1024;
   File file_;
   std::unique_ptr<unsigned char[]> buffer_;
   std::size_t used_ = 0;

@@ -3,7 +3,7 @@
 # and generates the Japanese locale that gives Wine its code page 932.
 set -euo pipefail
 
-packages=(g++ cmake ninja-build googletest clang libclang-rt-14-dev
+packages=(g++ cmake ninja-build googletest clang clang-tidy libclang-rt-14-dev
   g++-mingw-w64-x86-64-posix wine wine64 fonts-wine
   xvfb xauth xdotool fonts-ipafont-gothic imagemagick locales)
 

@@ -41,6 +41,15 @@ if build native; then
   echo "== test native"
   ctest --preset native -j "$jobs" 2>&1 | tee "$logs/native.log"
   count_ctest "$logs/native.log"
+  # The engine under clang-tidy's bug-finding checks (.clang-tidy).
+  echo "== clang-tidy engine"
+  if clang-tidy -p build/native --quiet engine/*.cpp engine/platform/PlatformPosix.cpp \
+       engine/platform/CodePage932Posix.cpp >"$logs/clang-tidy.log" 2>&1; then
+    passed=$((passed + 1))
+  else
+    grep -E 'warning:|error:' "$logs/clang-tidy.log" | head -n 20
+    failed=$((failed + 1))
+  fi
 else
   echo "native build failed"
   failed=$((failed + 1))

@@ -11,7 +11,8 @@ namespace {
 // Strict conversion: iconv without //TRANSLIT refuses what it cannot map.
 std::optional<std::string> Convert(const char* to, const char* from, std::string_view in) {
   iconv_t cd = iconv_open(to, from);
-  if (cd == reinterpret_cast<iconv_t>(-1)) return std::nullopt;
+  // iconv_open reports failure as (iconv_t)-1.
+  if (cd == reinterpret_cast<iconv_t>(-1)) return std::nullopt;  // NOLINT(performance-no-int-to-ptr)
   std::string out(in.size() * 4 + 16, '\0');
   char* src = const_cast<char*>(in.data());
   std::size_t srcLeft = in.size();
