@@ -7,12 +7,6 @@ namespace vokram {
 
 namespace {
 
-#ifdef _WIN32
-#define NATIVE(s) L##s
-#else
-#define NATIVE(s) s
-#endif
-
 std::string Encode(NativeView name, const std::filesystem::path& file) {
   auto bytes = EncodeCp932(std::filesystem::path(NativeString(BatchName(name))));
   if (!bytes) throw VokError(ErrorCode::NameNotEncodable, file);
@@ -22,14 +16,14 @@ std::string Encode(NativeView name, const std::filesystem::path& file) {
 }  // namespace
 
 NativeString BatchName(NativeView name) {
-  static constexpr NativeView kNeedsQuotes = NATIVE(" &()[]{}^=;!'+,`~");
+  static constexpr NativeView kNeedsQuotes = VOKRAM_NATIVE(" &()[]{}^=;!'+,`~");
   NativeString escaped;
   for (NativeChar c : name) {
     escaped += c;
-    if (c == NATIVE('%')) escaped += c;
+    if (c == VOKRAM_NATIVE('%')) escaped += c;
   }
   if (name.find_first_of(kNeedsQuotes) == NativeView::npos) return escaped;
-  return NATIVE("\"") + escaped + NATIVE("\"");
+  return VOKRAM_NATIVE("\"") + escaped + VOKRAM_NATIVE("\"");
 }
 
 BatchWriter::BatchWriter(const std::filesystem::path& path, NativeView sourceName)

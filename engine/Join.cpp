@@ -11,19 +11,13 @@ namespace vokram {
 
 namespace {
 
-#ifdef _WIN32
-#define NATIVE(s) L##s
-#else
-#define NATIVE(s) s
-#endif
-
 // The joined bytes go to a file of their own beside the output; it is removed
 // on every path that does not rename it to the final name.
 class TemporaryFile {
  public:
   explicit TemporaryFile(const NativeString& finalPath) {
     for (int attempt = 0;; ++attempt) {
-      std::filesystem::path candidate(finalPath + NATIVE(".vokpart") + Suffix(attempt));
+      std::filesystem::path candidate(finalPath + VOKRAM_NATIVE(".vokpart") + Suffix(attempt));
       if (auto created = File::CreateNew(candidate)) {
         file_ = std::move(*created);
         path_ = std::move(candidate);

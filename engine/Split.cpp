@@ -16,12 +16,6 @@ namespace vokram {
 
 namespace {
 
-#ifdef _WIN32
-#define NATIVE(s) L##s
-#else
-#define NATIVE(s) s
-#endif
-
 std::string Digits(std::int32_t number) {
   std::string digits = std::to_string(number);
   if (digits.size() < 3) digits.insert(0, 3 - digits.size(), '0');
@@ -50,16 +44,16 @@ bool EqualsName(NativeView a, NativeView b) {
 // Whether `name` is one of the pieces a split of `pieces` pieces may write.
 bool IsPieceName(NativeView name, NativeView base, std::uint64_t pieces) {
   if (name.size() < base.size() + 4 || !EqualsName(name.substr(0, base.size()), base) ||
-      name[base.size()] != NATIVE('.')) {
+      name[base.size()] != VOKRAM_NATIVE('.')) {
     return false;
   }
   const NativeView digits = name.substr(base.size() + 1);
   std::uint64_t number = 0;
   for (NativeChar c : digits) {
-    if (c < NATIVE('0') || c > NATIVE('9') || number > kMaxPieces) return false;
-    number = number * 10 + static_cast<std::uint64_t>(c - NATIVE('0'));
+    if (c < VOKRAM_NATIVE('0') || c > VOKRAM_NATIVE('9') || number > kMaxPieces) return false;
+    number = number * 10 + static_cast<std::uint64_t>(c - VOKRAM_NATIVE('0'));
   }
-  const bool canonical = digits.size() == 3 || digits[0] != NATIVE('0');
+  const bool canonical = digits.size() == 3 || digits[0] != VOKRAM_NATIVE('0');
   return canonical && number < pieces;
 }
 
@@ -70,8 +64,8 @@ bool WouldOverwriteSource(const SplitNames& names, NativeView sourcePath, std::u
                                : IsSameFile(std::filesystem::path(sameNameInOutput), std::filesystem::path(sourcePath));
   if (!same) return false;
   const NativeView source = names.sourceName;
-  return (options.writeBat && EqualsName(source, names.stem + NATIVE(".bat"))) ||
-         (options.writeVok && EqualsName(source, names.stem + NATIVE(".vok"))) ||
+  return (options.writeBat && EqualsName(source, names.stem + VOKRAM_NATIVE(".bat"))) ||
+         (options.writeVok && EqualsName(source, names.stem + VOKRAM_NATIVE(".vok"))) ||
          IsPieceName(source, names.baseName, pieces);
 }
 
@@ -92,7 +86,7 @@ std::int64_t DrawnPieceSize(float r, std::int32_t minimum, std::int32_t maximum)
 
 NativeString PieceName(NativeView baseName, std::int32_t number) {
   NativeString name(baseName);
-  name += NATIVE('.');
+  name += VOKRAM_NATIVE('.');
   for (char c : Digits(number)) name += static_cast<NativeChar>(c);
   return name;
 }
@@ -100,8 +94,8 @@ NativeString PieceName(NativeView baseName, std::int32_t number) {
 std::filesystem::path SplitNames::PiecePath(std::int32_t number) const {
   return std::filesystem::path(folder + PieceName(baseName, number));
 }
-std::filesystem::path SplitNames::BatPath() const { return std::filesystem::path(folder + stem + NATIVE(".bat")); }
-std::filesystem::path SplitNames::VokPath() const { return std::filesystem::path(folder + stem + NATIVE(".vok")); }
+std::filesystem::path SplitNames::BatPath() const { return std::filesystem::path(folder + stem + VOKRAM_NATIVE(".bat")); }
+std::filesystem::path SplitNames::VokPath() const { return std::filesystem::path(folder + stem + VOKRAM_NATIVE(".vok")); }
 
 SplitNames DeriveSplitNames(NativeView sourcePath, NativeView outputBase) {
   SplitNames names;

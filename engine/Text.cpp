@@ -4,18 +4,12 @@ namespace vokram {
 
 namespace {
 
-#ifdef _WIN32
-#define NATIVE(s) L##s
-#else
-#define NATIVE(s) s
-#endif
-
 bool IsForbiddenNameChar(NativeChar c) noexcept {
   if (static_cast<unsigned long>(c) < 0x20) return true;
   switch (c) {
-    case NATIVE('\\'): case NATIVE('/'): case NATIVE(':'): case NATIVE('*'):
-    case NATIVE('?'): case NATIVE('"'): case NATIVE('<'): case NATIVE('>'):
-    case NATIVE('|'):
+    case VOKRAM_NATIVE('\\'): case VOKRAM_NATIVE('/'): case VOKRAM_NATIVE(':'): case VOKRAM_NATIVE('*'):
+    case VOKRAM_NATIVE('?'): case VOKRAM_NATIVE('"'): case VOKRAM_NATIVE('<'): case VOKRAM_NATIVE('>'):
+    case VOKRAM_NATIVE('|'):
       return true;
     default:
       return false;
@@ -44,7 +38,7 @@ NativeString FolderPart(NativeView text) { return NativeString(text.substr(0, Af
 NativeString NamePart(NativeView text) { return NativeString(text.substr(AfterLastSeparator(text))); }
 
 NativeString StemOf(NativeView name) {
-  const auto dot = name.rfind(NATIVE('.'));
+  const auto dot = name.rfind(VOKRAM_NATIVE('.'));
   return NativeString(dot == NativeView::npos ? name : name.substr(0, dot));
 }
 
@@ -55,9 +49,9 @@ NativeString WithTrailingSeparator(NativeView folder) {
 }
 
 NativeString TrimSpaces(NativeView text) {
-  const auto first = text.find_first_not_of(NATIVE(' '));
+  const auto first = text.find_first_not_of(VOKRAM_NATIVE(' '));
   if (first == NativeView::npos) return {};
-  const auto last = text.find_last_not_of(NATIVE(' '));
+  const auto last = text.find_last_not_of(VOKRAM_NATIVE(' '));
   return NativeString(text.substr(first, last - first + 1));
 }
 
@@ -69,7 +63,7 @@ bool IsValidBaseName(NativeView name) noexcept {
 }
 
 bool IsPlainFileName(NativeView name) noexcept {
-  if (name.empty() || name == NATIVE(".") || name == NATIVE("..")) return false;
+  if (name.empty() || name == VOKRAM_NATIVE(".") || name == VOKRAM_NATIVE("..")) return false;
   return IsValidBaseName(name);
 }
 

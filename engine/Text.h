@@ -7,6 +7,13 @@
 #include <string>
 #include <string_view>
 
+// A literal of the native character type: L"..." on Windows, "..." elsewhere.
+#ifdef _WIN32
+#define VOKRAM_NATIVE(s) L##s
+#else
+#define VOKRAM_NATIVE(s) s
+#endif
+
 namespace vokram {
 
 using NativeString = std::filesystem::path::string_type;
