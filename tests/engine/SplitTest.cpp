@@ -207,6 +207,25 @@ TEST_F(SplitFixture, BatchQuotesNamesTheInterpreterWouldSplit) {
                           "COPY /B \"my film+1.avi\" + 100%%.001 \"my film+1.avi\"\r\n"));
 }
 
+// 255 bytes is the longest name a descriptor can hold; the piece numbers
+// count towards it.
+TEST_F(SplitFixture, NamesOfExactly255BytesFitAndOneMoreDoesNot) {
+  const std::string stem(251, 'n');
+  const NativeString source = Source(stem + ".bin", test::RandomBytes(3000));
+  EXPECT_EQ(SplitFile(source, OutBase(stem), 1, 1, {true, true}).pieceCount, 3);
+  const Descriptor d = ReadDescriptor(Out(stem + ".vok"));
+  EXPECT_EQ(test::ReadFile(Out(stem + ".vok"))[20], 255);
+  EXPECT_EQ(d.pieces.at(2).name, test::U8(stem + ".002"));
+  // A thousand pieces would need "<stem>.1000", 256 bytes.
+  const NativeString many = Source(stem + ".bin", test::RandomBytes(1001));
+  try {
+    SplitFile(many, OutBase(stem), 0, 0, {true, false});
+    ADD_FAILURE() << "a 256-byte piece name was accepted";
+  } catch (const VokError& e) {
+    EXPECT_EQ(e.Code(), ErrorCode::NameNotEncodable);
+  }
+}
+
 // Preconditions refuse before anything is written.
 TEST_F(SplitFixture, RefusesWhatTheFormatCannotHold) {
   struct Case {
