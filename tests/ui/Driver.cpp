@@ -1,6 +1,7 @@
 #include "Driver.h"
 
 #include <shlobj.h>
+#include <commctrl.h>
 
 #include <chrono>
 #include <stdexcept>
@@ -248,9 +249,42 @@ void VokramProcess::CloseDialog(HWND dialog, int buttonId) const {
 bool VokramProcess::SelectFolder(HWND folderBrowser, const std::wstring& path) {
   RemoteMemory text(process_.hProcess, path.c_str(), (path.size() + 1) * sizeof(wchar_t));
   if (!text.Address()) return false;
-  return SendMessageTimeoutW(folderBrowser, BFFM_SETSELECTIONW, TRUE,
-                             reinterpret_cast<LPARAM>(text.Address()), SMTO_NORMAL, 10000,
-                             nullptr) != 0;
+  if (SendMessageTimeoutW(folderBrowser, BFFM_SETSELECTIONW, TRUE, reinterpret_cast<LPARAM>(text.Address()),
+                          SMTO_NORMAL, 10000, nullptr) == 0) {
+    return false;
+  }
+  // The browser expands its tree down to the folder after the message returns;
+  // pressing OK before the selection arrives would confirm a parent folder.
+  const std::wstring leaf = path.substr(path.find_last_of(L'\\') + 1);
+  return WaitUntil(10000, [&] { return SelectedTreeItemText(folderBrowser) == leaf; });
+}
+
+std::wstring VokramProcess::SelectedTreeItemText(HWND folderBrowser) const {
+  HWND tree = FindWindowExW(folderBrowser, nullptr, L"SysTreeView32", nullptr);
+  if (!tree) return {};
+  DWORD_PTR item = 0;
+  if (!SendMessageTimeoutW(tree, TVM_GETNEXTITEM, TVGN_CARET, 0, SMTO_NORMAL, 5000, &item) || !item) return {};
+  // The item's text is copied into a buffer in the program's own memory.
+  constexpr std::size_t kChars = MAX_PATH;
+  const std::vector<wchar_t> empty(kChars, L'\0');
+  RemoteMemory buffer(process_.hProcess, empty.data(), kChars * sizeof(wchar_t));
+  TVITEMW query{};
+  query.mask = TVIF_TEXT;
+  query.hItem = reinterpret_cast<HTREEITEM>(item);
+  query.pszText = static_cast<wchar_t*>(buffer.Address());
+  query.cchTextMax = static_cast<int>(kChars);
+  RemoteMemory remoteQuery(process_.hProcess, &query, sizeof query);
+  if (!buffer.Address() || !remoteQuery.Address()) return {};
+  DWORD_PTR ok = 0;
+  if (!SendMessageTimeoutW(tree, TVM_GETITEMW, 0, reinterpret_cast<LPARAM>(remoteQuery.Address()), SMTO_NORMAL,
+                           5000, &ok) || !ok) {
+    return {};
+  }
+  std::vector<wchar_t> read(kChars, L'\0');
+  SIZE_T got = 0;
+  if (!ReadProcessMemory(process_.hProcess, buffer.Address(), read.data(), kChars * sizeof(wchar_t), &got)) return {};
+  read.back() = L'\0';
+  return std::wstring(read.data());
 }
 
 void VokramProcess::DropFiles(int id, const std::vector<std::wstring>& paths) {

@@ -74,7 +74,9 @@ class VokramProcess {
   // Presses a dialog's button (IDOK, IDCANCEL) and waits for it to close.
   void CloseDialog(HWND dialog, int buttonId) const;
   // Makes the open folder browser select a folder, as a click in its tree.
+  // Selects a folder in an open folder browser and waits until its tree shows it.
   bool SelectFolder(HWND folderBrowser, const std::wstring& path);
+  std::wstring SelectedTreeItemText(HWND folderBrowser) const;
 
   // The shell's plain file drop: WM_DROPFILES with the list written into the
   // program's memory. The program reads it as its own; Wine allows this,
