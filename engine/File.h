@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <new>
 #include <optional>
 #include <string_view>
 
@@ -101,5 +102,19 @@ void RemoveQuietly(const std::filesystem::path& path) noexcept;
 // The buffer size of every copy loop: large enough to amortise system calls,
 // small enough to stay in cache.
 inline constexpr std::size_t kCopyBufferSize = 1 << 20;
+
+namespace detail {
+inline constexpr std::align_val_t kPageAlignment{4096};
+struct PageAlignedDelete {
+  void operator()(std::uint8_t* p) const noexcept { ::operator delete[](p, kPageAlignment); }
+};
+}  // namespace detail
+
+// A copy loop's buffer. Page-aligned, so the kernel's copies to and from the
+// page cache run on whole, aligned pages.
+using CopyBuffer = std::unique_ptr<std::uint8_t[], detail::PageAlignedDelete>;
+inline CopyBuffer MakeCopyBuffer() {
+  return CopyBuffer(static_cast<std::uint8_t*>(::operator new[](kCopyBufferSize, detail::kPageAlignment)));
+}
 
 }  // namespace vokram

@@ -151,7 +151,7 @@ std::string GetFileCRC(const std::filesystem::path& path) {
   if (!IsVisibleFile(path)) return {};
   File file = File::OpenRead(path);
   // Streamed in blocks: the same value as reading the file whole, in constant memory.
-  const auto buffer = std::make_unique<std::uint8_t[]>(kCopyBufferSize);
+  const CopyBuffer buffer = MakeCopyBuffer();
   std::uint16_t crc = kCrcInitial;
   std::uint64_t total = 0;
   for (;;) {

@@ -1,6 +1,5 @@
 #include "Join.h"
 
-#include <memory>
 
 #include "Descriptor.h"
 #include "Error.h"
@@ -62,7 +61,10 @@ JoinResult JoinFile(const std::filesystem::path& vokPath, NativeView outputFolde
   result.pieceCount = static_cast<int>(descriptor.pieces.size());
 
   TemporaryFile temporary(result.outputPath.native());
-  const auto buffer = std::make_unique<std::uint8_t[]>(kCopyBufferSize);
+  // Pieces end anywhere; the buffer is filled across their ends, so every
+  // write of the joined file but the last is whole and page-aligned.
+  const CopyBuffer buffer = MakeCopyBuffer();
+  std::size_t filled = 0;
   std::uint16_t crc = kCrcInitial;
   for (const DescriptorPiece& piece : descriptor.pieces) {
     const std::filesystem::path piecePath(piecesFolder + piece.name.native());
@@ -77,20 +79,25 @@ JoinResult JoinFile(const std::filesystem::path& vokPath, NativeView outputFolde
     for (;;) {
       std::size_t got;
       try {
-        got = in->Read(buffer.get(), kCopyBufferSize);
+        got = in->Read(buffer.get() + filled, kCopyBufferSize - filled);
       } catch (const VokError& e) {
         throw VokError(ErrorCode::PieceUnreadable, piece.name, e.Reason());
       }
       if (got == 0) break;
-      crc = UpdateCRC(crc, buffer.get(), got);
-      temporary.Out().Write(buffer.get(), got);
+      crc = UpdateCRC(crc, buffer.get() + filled, got);
+      filled += got;
       pieceBytes += got;
+      if (filled == kCopyBufferSize) {
+        temporary.Out().Write(buffer.get(), filled);
+        filled = 0;
+      }
     }
     in->Close();
     // An empty piece is a piece lost on its way, not a piece of nothing.
     if (pieceBytes == 0) throw VokError(ErrorCode::PieceUnreadable, piece.name);
     result.size += pieceBytes;
   }
+  if (filled > 0) temporary.Out().Write(buffer.get(), filled);
   temporary.CommitAs(result.outputPath);
 
   result.crc = crc;

@@ -156,7 +156,7 @@ SplitResult SplitFile(NativeView sourcePath, NativeView outputBase, std::int32_t
   std::optional<DescriptorWriter> vok;
   if (options.writeVok) vok.emplace(names.VokPath(), sourceBytes, static_cast<std::int32_t>(length));
 
-  const auto buffer = std::make_unique<std::uint8_t[]>(kCopyBufferSize);
+  const CopyBuffer buffer = MakeCopyBuffer();
   std::uint16_t sourceCrc = kCrcInitial;
   std::uint64_t done = 0;
   std::int32_t number = 0;

@@ -67,6 +67,24 @@ TEST_F(JoinFixture, JoinsInDescriptorOrderNotNameOrder) {
   EXPECT_EQ(RestoreFolder(), std::vector<std::filesystem::path>{"whole.bin"});  // no temporary left
 }
 
+
+// The copy buffer is filled across piece ends: pieces that end exactly at its
+// end, one byte before and after it, span it twice, and are a single byte.
+TEST_F(JoinFixture, PiecesMeetingTheCopyBufferEdgeJoinByteForByte) {
+  const std::size_t full = kCopyBufferSize;
+  const std::vector<std::size_t> sizes = {full / 2, full / 2, 1, full - 2, 2, 2 * full + 1, 1, full - 1, 3};
+  std::vector<std::pair<std::string, Bytes>> pieces;
+  Bytes expected;
+  for (std::size_t i = 0; i < sizes.size(); ++i) {
+    pieces.emplace_back("p." + std::to_string(i), test::RandomBytes(sizes[i], static_cast<unsigned>(i) + 10));
+    expected.insert(expected.end(), pieces.back().second.begin(), pieces.back().second.end());
+  }
+  const JoinResult result = JoinFile(Describe("edges.bin", pieces), restore.Path().native());
+  EXPECT_EQ(test::ReadFile(restore / "edges.bin"), expected);
+  EXPECT_EQ(result.size, expected.size());
+  EXPECT_EQ(result.crc, UpdateCRC(kCrcInitial, expected));
+  EXPECT_TRUE(result.matchesRecord);
+}
 TEST_F(JoinFixture, FolderWithOrWithoutSeparatorGivesTheSamePath) {
   const auto vok = Describe("x.bin", {{"x.000", Bytes{1, 2, 3}}});
   EXPECT_EQ(JoinFile(vok, restore.Path().native()).outputPath, JoinFile(vok, restore.Folder()).outputPath);
