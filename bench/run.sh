@@ -2,15 +2,19 @@
 # Measures vokram-cli against the standard tools on the same files, in the
 # same run: split against GNU split, join against cat, check against reading
 # the pieces with cat. Prints medians, per-round ratios and peak RSS.
-#   bench/run.sh [size in MiB, default 1024] [rounds, default 3]
+#   bench/run.sh [size in MiB, default 1024] [rounds, default 5]
 # Not part of the test command: timings on shared machines are noisy.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 mib=${1:-1024}
-rounds=${2:-3}
+rounds=${2:-5}
 cli=$root/build/native/cli/vokram-cli
 literal=$root/build/native/bench/literal_split
-cmake --preset native >/dev/null && cmake --build --preset native -j 2 --target vokram-cli literal_split >/dev/null
+drop_cache=$root/build/native/bench/drop_cache
+# shellcheck source=../scripts/packages.sh
+source "$root/scripts/packages.sh"
+install_missing g++ cmake ninja-build googletest libbenchmark-dev time
+cmake --preset native >/dev/null && cmake --build --preset native -j 2 --target vokram-cli literal_split crc_bench drop_cache >/dev/null
 work=${BENCH_DIR:-$root/build/bench}
 mkdir -p "$work"
 src=$work/source.bin
@@ -31,12 +35,27 @@ median() { sort -n | awk '{a[NR]=$1} END {print (NR%2 ? a[(NR+1)/2] : (a[NR/2]+a
 declare -A times
 record() { times[$1]+="$2 "; }
 
+# Starts every command from the same memory: its inputs (the files named in
+# the array `inputs`) in the page cache and the outputs of earlier commands
+# written back (sync) and evicted. On a virtual machine that hands freed memory
+# back to its host (free page reporting, as on this project's machine), the
+# first touch of a page the host has taken back costs microseconds; with the
+# outputs of earlier rounds piling up in the cache, the same command varied
+# 2-10x from run to run. Memory freed here is still backed for about two
+# seconds, so the command follows at once.
+fresh_memory() {
+  sync
+  "$drop_cache" "$work" --keep "${inputs[@]}"
+  cat "${inputs[@]}" >/dev/null
+}
+inputs=("$src")
+
 # One timed command: flushes earlier writes first so that none is charged
 # to the next command, then records seconds (and peak RSS under NAME_rss).
 timed() {
   local name=$1 t m
   shift
-  sync
+  fresh_memory
   read -r t m < <(measure "$@")
   record "$name" "$t"
   record "${name}_rss" "$m"
@@ -63,6 +82,7 @@ for r in $(seq 1 "$rounds"); do
   round=$work/round-$r-$$
   rounds_done+=("$round")
   mkdir -p "$round"/{v,g,j,v2,g2,lit,t1,t2}
+  inputs=("$src")
 
   vsplit() { timed vsplit "$cli" split "$src" "$round/v" --min 1024 --max 10240 --bat; }
   gsplit() { timed gsplit split -b "$avg" "$src" "$round/g/x."; }
@@ -74,6 +94,7 @@ for r in $(seq 1 "$rounds"); do
   gsmall() { timed gsmall split -b 150K "$src" "$round/g2/x."; }
   pair vsmall gsmall
 
+  inputs=("$round"/v/source.*)
   vjoin() { timed vjoin "$cli" join "$round/v/source.vok" "$round/j"; }
   catjoin() { timed cat bash -c "cat \"$round\"/v/source.[0-9]* > \"$round/j/cat.bin\""; }
   pair vjoin catjoin
@@ -84,6 +105,7 @@ for r in $(seq 1 "$rounds"); do
   pair vcheck catnull
 
   # 32,765 one-byte pieces against split -b 1 on the same bytes.
+  inputs=("$work/tiny.bin")
   vtiny() { timed vtiny "$cli" split "$work/tiny.bin" "$round/t1" --min 0 --max 0; }
   gtiny() { timed gtiny split -b 1 -a 5 "$work/tiny.bin" "$round/t2/x."; }
   pair vtiny gtiny
@@ -91,7 +113,9 @@ done
 rm -rf "${rounds_done[@]}"
 
 med() { tr ' ' '\n' <<<"${times[$1]}" | grep . | median; }
+best() { tr ' ' '\n' <<<"${times[$1]}" | grep . | sort -n | head -n1; }
 ratio() { awk -v a="$(med "$1")" -v b="$(med "$2")" 'BEGIN {printf "%.2f", (b > 0 ? a / b : 0)}'; }
+best_ratio() { awk -v a="$(best "$1")" -v b="$(best "$2")" 'BEGIN {printf "%.2f", (b > 0 ? a / b : 0)}'; }
 per_round() {
   local -a a b
   read -r -a a <<<"${times[$1]}"
@@ -104,14 +128,20 @@ per_round() {
 echo
 echo "Source: ${mib} MiB, ${rounds} rounds, $(nproc) cores, $(uname -r), $(df -T "$work" | awk 'NR==2 {print $2}')"
 echo
-echo "| operation | vokram (s) | peer | peer (s) | ratio | per round | peak RSS (KiB) |"
-echo "|---|---|---|---|---|---|---|"
-echo "| split 1–10 MiB + .vok + .bat | $(med vsplit) | split -b (same count) | $(med gsplit) | $(ratio vsplit gsplit) | $(per_round vsplit gsplit) | $(med vsplit_rss) |"
-echo "| literal algorithm (baseline) | $(med vsplit) | literal split, same sizes | $(med literal) | $(ratio vsplit literal) | $(per_round vsplit literal) | $(med literal_rss) |"
-echo "| split 32,765 one-byte pieces | $(med vtiny) | split -b 1 | $(med gtiny) | $(ratio vtiny gtiny) | $(per_round vtiny gtiny) | |"
-echo "| split 100–200 KiB + .vok | $(med vsmall) | split -b 150K | $(med gsmall) | $(ratio vsmall gsmall) | $(per_round vsmall gsmall) | |"
-echo "| join (size and CRC checked) | $(med vjoin) | cat pieces > out | $(med cat) | $(ratio vjoin cat) | $(per_round vjoin cat) | $(med vjoin_rss) |"
-echo "| piece check | $(med vcheck) | cat pieces > /dev/null | $(med catnull) | $(ratio vcheck catnull) | $(per_round vcheck catnull) | $(med vcheck_rss) |"
+echo "| operation | vokram (s) | peer | peer (s) | ratio | best of each | per round | peak RSS (KiB) |"
+echo "|---|---|---|---|---|---|---|---|"
+echo "| split 1–10 MiB + .vok + .bat | $(med vsplit) | split -b (same count) | $(med gsplit) | $(ratio vsplit gsplit) | $(best_ratio vsplit gsplit) | $(per_round vsplit gsplit) | $(med vsplit_rss) |"
+echo "| literal algorithm (baseline) | $(med vsplit) | literal split, same sizes | $(med literal) | $(ratio vsplit literal) | $(best_ratio vsplit literal) | $(per_round vsplit literal) | $(med literal_rss) |"
+echo "| split 32,765 one-byte pieces | $(med vtiny) | split -b 1 | $(med gtiny) | $(ratio vtiny gtiny) | $(best_ratio vtiny gtiny) | $(per_round vtiny gtiny) | |"
+echo "| split 100–200 KiB + .vok | $(med vsmall) | split -b 150K | $(med gsmall) | $(ratio vsmall gsmall) | $(best_ratio vsmall gsmall) | $(per_round vsmall gsmall) | |"
+echo "| join (size and CRC checked) | $(med vjoin) | cat pieces > out | $(med cat) | $(ratio vjoin cat) | $(best_ratio vjoin cat) | $(per_round vjoin cat) | $(med vjoin_rss) |"
+echo "| piece check | $(med vcheck) | cat pieces > /dev/null | $(med catnull) | $(ratio vcheck catnull) | $(best_ratio vcheck catnull) | $(per_round vcheck catnull) | $(med vcheck_rss) |"
+
+# The CRC-16 paths by buffer size (VOKRAM_BENCH_CRC=0 skips it).
+if [ "${VOKRAM_BENCH_CRC:-1}" != 0 ]; then
+  echo
+  "$root/build/native/bench/crc_bench" 2>/dev/null | grep -E '^(Bytewise|Sliced|Folded|Best|Memcpy)'
+fi
 
 # The Windows build under Wine on the same files, when it has been built
 # (VOKRAM_BENCH_WINE=0 skips it).
@@ -129,11 +159,13 @@ if [ "${VOKRAM_BENCH_WINE:-1}" != 0 ] && [ -f "$exe" ] && command -v wine >/dev/
       if [ "$side" = native ]; then run=("$cli"); else run=(wine "$exe"); fi
       # Wine maps the Unix root to Z:, so relative names avoid any translation.
       pushd "$work" >/dev/null
-      sync; read -r t m < <(measure "${run[@]}" split source.bin "${out#"$work"/}/p" --min 1024 --max 10240)
+      inputs=("$src")
+      fresh_memory; read -r t m < <(measure "${run[@]}" split source.bin "${out#"$work"/}/p" --min 1024 --max 10240)
       wt[$side-split]+="$t "
-      sync; read -r t m < <(measure "${run[@]}" check "${out#"$work"/}/p/source.vok")
+      inputs=("$out"/p/source.*)
+      fresh_memory; read -r t m < <(measure "${run[@]}" check "${out#"$work"/}/p/source.vok")
       wt[$side-check]+="$t "
-      sync; read -r t m < <(measure "${run[@]}" join "${out#"$work"/}/p/source.vok" "${out#"$work"/}/j")
+      fresh_memory; read -r t m < <(measure "${run[@]}" join "${out#"$work"/}/p/source.vok" "${out#"$work"/}/j")
       wt[$side-join]+="$t "
       popd >/dev/null
       rm -rf "$out"

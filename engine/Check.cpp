@@ -10,11 +10,11 @@ namespace vokram {
 
 namespace {
 
-PieceStatus Examine(const std::filesystem::path& path, std::uint16_t expected) {
+PieceStatus Examine(const std::filesystem::path& path, std::uint16_t expected, std::span<std::uint8_t> buffer) {
   if (!IsVisibleFile(path)) return PieceStatus::Missing;
   std::string text;
   try {
-    text = GetFileCRC(path);
+    text = GetFileCRC(path, buffer);
   } catch (const VokError&) {
     return PieceStatus::Damaged;  // listed but unreadable: not sound
   }
@@ -28,9 +28,10 @@ void CheckPieces(const std::filesystem::path& vokPath,
                  const std::function<void(const PieceReport&)>& onPiece) {
   const Descriptor descriptor = ReadDescriptor(vokPath);
   const NativeString folder = FolderPart(vokPath.native());
+  const CopyBuffer buffer = MakeCopyBuffer();
   for (const DescriptorPiece& piece : descriptor.pieces) {
     const std::filesystem::path path(folder + piece.name.native());
-    onPiece({Examine(path, piece.crc), piece.name});
+    onPiece({Examine(path, piece.crc, std::span(buffer.get(), kCopyBufferSize)), piece.name});
   }
 }
 

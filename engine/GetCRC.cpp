@@ -148,16 +148,20 @@ std::string GetBytesCRC(std::span<const std::uint8_t> bytes) {
 }
 
 std::string GetFileCRC(const std::filesystem::path& path) {
+  const CopyBuffer buffer = MakeCopyBuffer();
+  return GetFileCRC(path, std::span(buffer.get(), kCopyBufferSize));
+}
+
+std::string GetFileCRC(const std::filesystem::path& path, std::span<std::uint8_t> buffer) {
   if (!IsVisibleFile(path)) return {};
   File file = File::OpenRead(path);
   // Streamed in blocks: the same value as reading the file whole, in constant memory.
-  const CopyBuffer buffer = MakeCopyBuffer();
   std::uint16_t crc = kCrcInitial;
   std::uint64_t total = 0;
   for (;;) {
-    const std::size_t got = file.Read(buffer.get(), kCopyBufferSize);
+    const std::size_t got = file.Read(buffer.data(), buffer.size());
     if (got == 0) break;
-    crc = UpdateCRC(crc, buffer.get(), got);
+    crc = UpdateCRC(crc, buffer.data(), got);
     total += got;
   }
   file.Close();

@@ -41,5 +41,8 @@ std::string GetBytesCRC(std::span<const std::uint8_t> bytes);
 // Empty text for a missing, hidden, system or empty file and for a folder.
 // Throws VokError(IoFailed) for a file that is listed but cannot be read.
 std::string GetFileCRC(const std::filesystem::path& path);
+// The same, reading through the caller's buffer: a check of many pieces
+// allocates (and faults in) one buffer instead of one per piece.
+std::string GetFileCRC(const std::filesystem::path& path, std::span<std::uint8_t> buffer);
 
 }  // namespace vokram

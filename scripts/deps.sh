@@ -7,16 +7,9 @@ packages=(g++ cmake ninja-build googletest clang clang-tidy libclang-rt-14-dev
   g++-mingw-w64-x86-64-posix wine wine64 fonts-wine
   xvfb xauth xdotool fonts-ipafont-gothic imagemagick locales)
 
-missing=()
-for p in "${packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
-done
-if ((${#missing[@]})); then
-  echo "Installing: ${missing[*]}"
-  export DEBIAN_FRONTEND=noninteractive
-  apt-get update -q
-  apt-get install -y -q --no-install-recommends "${missing[@]}"
-fi
+# shellcheck source=packages.sh
+source "$(dirname "$0")/packages.sh"
+install_missing "${packages[@]}"
 
 if ! locale -a 2>/dev/null | grep -qi '^ja_JP\.utf-\?8$'; then
   sed -i 's/^# *\(ja_JP\.UTF-8 UTF-8\)/\1/' /etc/locale.gen

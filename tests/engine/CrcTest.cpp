@@ -144,6 +144,12 @@ TEST(GetFileCRC, MatchesTheBufferAndIsEmptyForNoFile) {
   EXPECT_EQ(GetFileCRC(dir / "empty.bin"), "");
   EXPECT_EQ(GetFileCRC(dir / "missing.bin"), "");
   EXPECT_EQ(GetFileCRC(dir / "folder"), "");
+
+  // Through a caller's buffer of any size, reused from file to file.
+  std::vector<std::uint8_t> small(4093);
+  EXPECT_EQ(GetFileCRC(dir / "data.bin", small), CRCText(BitwiseCrc(data)));
+  EXPECT_EQ(GetFileCRC(dir / "one.bin", small), GetBytesCRC(Bytes{0x41}));
+  EXPECT_EQ(GetFileCRC(dir / "empty.bin", small), "");
 }
 
 #ifdef _WIN32
