@@ -143,10 +143,12 @@ if [ "${VOKRAM_BENCH_CRC:-1}" != 0 ]; then
   "$root/build/native/bench/crc_bench" 2>/dev/null | grep -E '^(Bytewise|Sliced|Folded|Best|Memcpy)'
 fi
 
-# The Windows build under Wine on the same files, when it has been built
-# (VOKRAM_BENCH_WINE=0 skips it).
+# The Windows build under Wine on the same files, where MinGW-w64 and Wine
+# are installed (scripts/deps.sh installs both; VOKRAM_BENCH_WINE=0 skips it).
 exe=$root/build/windows/cli/vokram-cli.exe
-if [ "${VOKRAM_BENCH_WINE:-1}" != 0 ] && [ -f "$exe" ] && command -v wine >/dev/null; then
+if [ "${VOKRAM_BENCH_WINE:-1}" != 0 ] && command -v x86_64-w64-mingw32-g++-posix >/dev/null &&
+  command -v wine >/dev/null; then
+  cmake --preset windows >/dev/null && cmake --build --preset windows -j 2 --target vokram-cli >/dev/null
   # shellcheck source=../scripts/wine-env.sh
   source "$root/scripts/wine-env.sh"
   wine_env_start "$root/build/windows/wineprefix-bench" >/dev/null 2>&1

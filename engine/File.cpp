@@ -1,5 +1,6 @@
 #include "File.h"
 
+#include <algorithm>
 #include <cstring>
 #include <mutex>
 #include <utility>
@@ -102,7 +103,7 @@ void File::Write(const void* data, std::size_t n) {
   while (total < n) {
     int error = Injected(io::Op::Write, path_);
     std::size_t put = 0;
-    if (!error) error = platform::Write(handle_, in + total, n - total, put);
+    if (!error) error = platform::Write(handle_, in + total, std::min(n - total, kWriteChunk), put);
     if (error) Fail(path_, error);
     if (put == 0) Fail(path_, platform::InjectedErrorCode());  // no progress: treat as a failure
     total += put;
