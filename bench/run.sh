@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Measures vokram-cli against the standard tools on the same files, in the
 # same run: split against GNU split, join against cat, check against reading
-# the pieces with cat. Prints medians, per-round ratios and peak RSS.
+# the pieces with cat. Prints medians, best-of and per-round ratios and peak
+# RSS, then the CRC-16 paths and the Windows build under Wine.
 #   bench/run.sh [size in MiB, default 1024] [rounds, default 5]
 # Not part of the test command: timings on shared machines are noisy.
 set -euo pipefail

@@ -1,6 +1,5 @@
 #include "Join.h"
 
-
 #include "Descriptor.h"
 #include "Error.h"
 #include "File.h"
