@@ -249,14 +249,20 @@ void VokramProcess::CloseDialog(HWND dialog, int buttonId) const {
 bool VokramProcess::SelectFolder(HWND folderBrowser, const std::wstring& path) {
   RemoteMemory text(process_.hProcess, path.c_str(), (path.size() + 1) * sizeof(wchar_t));
   if (!text.Address()) return false;
-  if (SendMessageTimeoutW(folderBrowser, BFFM_SETSELECTIONW, TRUE, reinterpret_cast<LPARAM>(text.Address()),
-                          SMTO_NORMAL, 10000, nullptr) == 0) {
-    return false;
-  }
+  const std::wstring leaf = path.substr(path.find_last_of(L'\\') + 1);
   // The browser expands its tree down to the folder after the message returns;
   // pressing OK before the selection arrives would confirm a parent folder.
-  const std::wstring leaf = path.substr(path.find_last_of(L'\\') + 1);
-  return WaitUntil(10000, [&] { return SelectedTreeItemText(folderBrowser) == leaf; });
+  // Now and then (about one time in ten under Wine) a request sent just after
+  // the browser opened selects nothing at all, so it is asked again.
+  const auto deadline = Clock::now() + std::chrono::seconds(20);
+  while (Clock::now() < deadline) {
+    if (SendMessageTimeoutW(folderBrowser, BFFM_SETSELECTIONW, TRUE, reinterpret_cast<LPARAM>(text.Address()),
+                            SMTO_NORMAL, 10000, nullptr) == 0) {
+      return false;
+    }
+    if (WaitUntil(2000, [&] { return SelectedTreeItemText(folderBrowser) == leaf; })) return true;
+  }
+  return false;
 }
 
 std::wstring VokramProcess::SelectedTreeItemText(HWND folderBrowser) const {

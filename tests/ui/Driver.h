@@ -73,7 +73,6 @@ class VokramProcess {
   HWND WaitForDialog(DWORD timeoutMs = 20000) const;
   // Presses a dialog's button (IDOK, IDCANCEL) and waits for it to close.
   void CloseDialog(HWND dialog, int buttonId) const;
-  // Makes the open folder browser select a folder, as a click in its tree.
   // Selects a folder in an open folder browser and waits until its tree shows it.
   bool SelectFolder(HWND folderBrowser, const std::wstring& path);
   std::wstring SelectedTreeItemText(HWND folderBrowser) const;
