@@ -67,7 +67,6 @@ TEST_F(JoinFixture, JoinsInDescriptorOrderNotNameOrder) {
   EXPECT_EQ(RestoreFolder(), std::vector<std::filesystem::path>{"whole.bin"});  // no temporary left
 }
 
-
 // The copy buffer is filled across piece ends: pieces that end exactly at its
 // end, one byte before and after it, span it twice, and are a single byte.
 TEST_F(JoinFixture, PiecesMeetingTheCopyBufferEdgeJoinByteForByte) {
@@ -85,6 +84,7 @@ TEST_F(JoinFixture, PiecesMeetingTheCopyBufferEdgeJoinByteForByte) {
   EXPECT_EQ(result.crc, UpdateCRC(kCrcInitial, expected));
   EXPECT_TRUE(result.matchesRecord);
 }
+
 TEST_F(JoinFixture, FolderWithOrWithoutSeparatorGivesTheSamePath) {
   const auto vok = Describe("x.bin", {{"x.000", Bytes{1, 2, 3}}});
   EXPECT_EQ(JoinFile(vok, restore.Path().native()).outputPath, JoinFile(vok, restore.Folder()).outputPath);
