@@ -96,20 +96,19 @@ int Split(const std::vector<NativeString>& args) {
   if (positional.size() != 2) return Usage("split needs SOURCE and OUTDIR");
   fields.srcFile = positional[0];
   fields.dstDir = positional[1];
+  std::mt19937 seeded(static_cast<std::mt19937::result_type>(seed.value_or(0)));
+  RandomSource random;
+  if (seed) random = [&] { return static_cast<float>(seeded() >> 8) * (1.0f / 16777216.0f); };
 
-  const SplitValidation checked = ValidateSplit(fields, options, RealFileSystem());
+  const SplitValidation checked = ValidateSplit(fields, options, RealFileSystem(), random);
   if (const auto* refused = std::get_if<Rejection>(&checked.outcome)) {
     ErrLine(refused->error ? ErrorMessage(*refused->error, Operation::Split)
                            : std::string(MessageText(refused->message)));
     return kFailed;
   }
   const auto& request = std::get<SplitRequest>(checked.outcome);
-  std::mt19937 seeded(static_cast<std::mt19937::result_type>(seed.value_or(0)));
-  RandomSource random;
-  if (seed) random = [&] { return static_cast<float>(seeded() >> 8) * (1.0f / 16777216.0f); };
   try {
-    const SplitResult result =
-        SplitFile(request.sourcePath, request.outputBase, request.minimum, request.maximum, options, {}, random);
+    const SplitResult result = SplitFile(request.sourcePath, request.outputBase, request.pieceLengths, options);
     Line(std::to_string(result.pieceCount) + " pieces, CRC " + CRCText(result.sourceCrc));
   } catch (const VokError& error) {
     return Fail(error, Operation::Split);
@@ -151,6 +150,10 @@ int Join(const std::vector<NativeString>& args) {
   const auto& request = std::get<JoinRequest>(checked);
   try {
     const JoinResult result = JoinFile(std::filesystem::path(request.vokPath), request.outputFolder);
+    if (result.keptOlderFile) {
+      ErrLine(JoinNotReplacedMessage(result.outputPath.filename()));
+      return kFailed;
+    }
     Line(ToUtf8(result.outputPath) + ": " + std::to_string(result.size) + " bytes, CRC " + CRCText(result.crc));
     if (!result.matchesRecord) {
       ErrLine(MessageText(MessageId::JoinMismatch));

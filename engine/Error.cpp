@@ -19,8 +19,20 @@ const char* CodeName(ErrorCode code) {
     case ErrorCode::BadBaseName: return "bad base name";
     case ErrorCode::NameNotEncodable: return "name not encodable";
     case ErrorCode::OutputIsSource: return "output is the source";
+    case ErrorCode::OutputIsInput: return "output is an input of the join";
+    case ErrorCode::Cancelled: return "cancelled";
   }
   return "error";
+}
+
+const char* CauseText(Cause cause) {
+  switch (cause) {
+    case Cause::None: return "";
+    case Cause::SourceEndedEarly: return "the file ended before its recorded length";
+    case Cause::SourceChanged: return "the file changed since it was checked";
+    case Cause::NoTemporaryName: return "no free temporary name";
+  }
+  return "";
 }
 
 std::string Describe(ErrorCode code, const std::filesystem::path& file, const std::string& reason) {
@@ -37,5 +49,11 @@ VokError::VokError(ErrorCode code, std::filesystem::path file, std::string reaso
       code_(code),
       file_(std::move(file)),
       reason_(std::move(reason)) {}
+
+VokError::VokError(ErrorCode code, std::filesystem::path file, vokram::Cause cause)
+    : std::runtime_error(Describe(code, file, CauseText(cause))),
+      code_(code),
+      file_(std::move(file)),
+      cause_(cause) {}
 
 }  // namespace vokram

@@ -20,22 +20,37 @@ enum class ErrorCode {
   BadBaseName,       // a base name with a character forbidden in file names
   NameNotEncodable,  // a name not representable in 255 bytes of code page 932
   OutputIsSource,    // a piece, the batch or the descriptor would overwrite the source
+  OutputIsInput,     // a join's output would be its descriptor or a piece, or a piece is its temporary
+  Cancelled,         // the caller asked the operation to stop
+};
+
+// Why an I/O step failed when the engine itself found the fault (the system's
+// own failures carry its text instead).
+enum class Cause {
+  None,
+  SourceEndedEarly,  // the source ended before the length it had when the split began
+  SourceChanged,     // the source's length changed between the checks and the split
+  NoTemporaryName,   // every temporary name in the output folder is taken
 };
 
 class VokError : public std::runtime_error {
  public:
   VokError(ErrorCode code, std::filesystem::path file, std::string reason = {});
+  VokError(ErrorCode code, std::filesystem::path file, Cause cause);
 
   ErrorCode Code() const noexcept { return code_; }
   // The file involved; empty where none is (a size out of range).
   const std::filesystem::path& File() const noexcept { return file_; }
   // The system's own description of an I/O failure, UTF-8; may be empty.
   const std::string& Reason() const noexcept { return reason_; }
+  // Set when the engine found the fault itself; Reason() is then empty.
+  vokram::Cause Cause() const noexcept { return cause_; }
 
  private:
   ErrorCode code_;
   std::filesystem::path file_;
   std::string reason_;
+  vokram::Cause cause_ = Cause::None;
 };
 
 }  // namespace vokram

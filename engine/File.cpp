@@ -124,6 +124,12 @@ std::uint64_t File::Size() {
   return size;
 }
 
+FileIdentity File::Identity() {
+  FileIdentity identity;
+  if (const int error = platform::Identify(handle_, identity)) Fail(path_, error);
+  return identity;
+}
+
 void File::Close() {
   if (!IsOpen()) return;
   const int injected = Injected(io::Op::Close, path_);
@@ -167,6 +173,19 @@ std::optional<std::uint64_t> FileLength(const std::filesystem::path& path) {
 
 bool IsSameFile(const std::filesystem::path& a, const std::filesystem::path& b) {
   return platform::IsSameFile(a, b);
+}
+
+std::optional<FileIdentity> IdentityOf(const std::filesystem::path& path) { return platform::IdentityOf(path); }
+
+bool NameExists(const std::filesystem::path& path) { return platform::Exists(path); }
+
+bool RenameIfAbsent(const std::filesystem::path& from, const std::filesystem::path& to) {
+  int error = Injected(io::Op::Rename, to);
+  bool exists = false;
+  if (!error) error = platform::RenameNoReplace(from, to, exists);
+  if (exists) return false;
+  if (error) Fail(to, error);
+  return true;
 }
 
 void RenameReplacing(const std::filesystem::path& from, const std::filesystem::path& to) {

@@ -24,6 +24,15 @@ void SetFaultHook(FaultHook hook);
 
 }  // namespace io
 
+// What makes two names one file: device and inode on POSIX, volume serial
+// and file index on Windows. Hard links, symbolic links, case-only aliases and
+// short names all lead to the same identity.
+struct FileIdentity {
+  std::uint64_t volume = 0;
+  std::uint64_t index = 0;
+  friend bool operator==(const FileIdentity&, const FileIdentity&) = default;
+};
+
 class File {
  public:
   File() noexcept = default;
@@ -50,6 +59,7 @@ class File {
   void Write(const void* data, std::size_t n);
   void Seek(std::uint64_t offset);
   std::uint64_t Size();
+  FileIdentity Identity();
   void Close();
 
  private:
@@ -94,8 +104,17 @@ bool IsExistingFolder(const std::filesystem::path& path);
 std::optional<std::uint64_t> FileLength(const std::filesystem::path& path);
 // True when both paths name the same existing file.
 bool IsSameFile(const std::filesystem::path& a, const std::filesystem::path& b);
+// The identity of the file a path leads to (through links); nothing when it
+// leads to nothing.
+std::optional<FileIdentity> IdentityOf(const std::filesystem::path& path);
+// Whether anything stands under that name: a file (hidden or not), a folder,
+// a link, also one that leads nowhere.
+bool NameExists(const std::filesystem::path& path);
 // Replaces `to` when it exists.
 void RenameReplacing(const std::filesystem::path& from, const std::filesystem::path& to);
+// Renames only when nothing stands under `to`; false, with `from` left in
+// place, when something does.
+bool RenameIfAbsent(const std::filesystem::path& from, const std::filesystem::path& to);
 // Best effort, for clean-up after a failure.
 void RemoveQuietly(const std::filesystem::path& path) noexcept;
 

@@ -1,5 +1,7 @@
 #include "Messages.h"
 
+#include <new>
+
 #include "Text.h"
 
 namespace vokram {
@@ -21,6 +23,7 @@ std::string_view MessageText(MessageId id) {
     case MessageId::BadBaseName: return "分割ファイル名に使えない文字が含まれています。";
     case MessageId::NameNotEncodable: return "ファイル名にvokファイルで扱えない文字が含まれています。";
     case MessageId::OutputIsSource: return "保存先のファイルが対象ファイルと同じです。";
+    case MessageId::OutputIsInput: return "保存先のファイルが結合元のファイルと同じです。";
     case MessageId::NotVok: return "vokファイルではありません。";
     case MessageId::BrokenVok: return "vokファイルが壊れています。";
     case MessageId::JoinMismatch: return "結合しましたが、vokファイルの記録と一致しません。";
@@ -28,6 +31,27 @@ std::string_view MessageText(MessageId id) {
   }
   return {};
 }
+
+namespace {
+
+// The engine's own findings; the system's failures come with its own text.
+std::string_view CauseText(Cause cause) {
+  switch (cause) {
+    case Cause::None: return {};
+    case Cause::SourceEndedEarly: return "ファイルが処理の途中で短くなりました。";
+    case Cause::SourceChanged: return "確認の後にファイルが変更されました。";
+    case Cause::NoTemporaryName: return "保存先のフォルダに一時ファイルを作成できません。";
+  }
+  return {};
+}
+
+std::string_view Stopped(Operation operation) {
+  return operation == Operation::Split  ? "分割を中止しました。"
+         : operation == Operation::Join ? "結合を中止しました。"
+                                        : "チェックを中止しました。";
+}
+
+}  // namespace
 
 std::string ErrorMessage(const VokError& error, Operation operation) {
   switch (error.Code()) {
@@ -40,18 +64,38 @@ std::string ErrorMessage(const VokError& error, Operation operation) {
     case ErrorCode::BadBaseName: return std::string(MessageText(MessageId::BadBaseName));
     case ErrorCode::NameNotEncodable: return std::string(MessageText(MessageId::NameNotEncodable));
     case ErrorCode::OutputIsSource: return std::string(MessageText(MessageId::OutputIsSource));
+    case ErrorCode::OutputIsInput: return std::string(MessageText(MessageId::OutputIsInput));
+    case ErrorCode::Cancelled: return std::string(Stopped(operation));
     case ErrorCode::PieceUnreadable:
       return "「" + ToUtf8(error.File()) + "」を読み込めませんでした。結合を中止しました。";
     case ErrorCode::IoFailed: {
       std::string text = ToUtf8(error.File()) + "\n" + "ファイルの読み書きに失敗しました。";
-      text += operation == Operation::Split  ? "分割を中止しました。"
-              : operation == Operation::Join ? "結合を中止しました。"
-                                             : "チェックを中止しました。";
-      if (!error.Reason().empty()) text += "\n" + error.Reason();
+      text += Stopped(operation);
+      const std::string_view why = error.Cause() != Cause::None ? CauseText(error.Cause()) : error.Reason();
+      if (!why.empty()) {
+        text += '\n';
+        text += why;
+      }
       return text;
     }
   }
   return {};
+}
+
+}  // namespace vokram
+
+namespace vokram {
+
+std::string JoinNotReplacedMessage(const std::filesystem::path& name) {
+  std::string text = "結合結果がvokファイルの記録と一致しないため、「";
+  text += ToUtf8(name);
+  text += "」を置き換えませんでした。";
+  return text;
+}
+
+std::string UnexpectedFailureText(const std::exception& error) {
+  if (dynamic_cast<const std::bad_alloc*>(&error)) return "メモリが足りません。";
+  return "予期しないエラーが発生しました。";
 }
 
 }  // namespace vokram

@@ -26,6 +26,7 @@ enum class MessageId {
   BadBaseName,
   NameNotEncodable,
   OutputIsSource,
+  OutputIsInput,
   NotVok,
   BrokenVok,
   JoinMismatch,
@@ -41,5 +42,12 @@ enum class Operation { Split, Join, Check };
 
 // The whole message for a failure of an operation, UTF-8.
 std::string ErrorMessage(const VokError& error, Operation operation);
+
+// A join whose result fails its record and so left the older file of that
+// name as it was.
+std::string JoinNotReplacedMessage(const std::filesystem::path& name);
+
+// What failed when the failure is no VokError (out of memory, a library fault).
+std::string UnexpectedFailureText(const std::exception& error);
 
 }  // namespace vokram

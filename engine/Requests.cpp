@@ -117,7 +117,7 @@ std::optional<std::int32_t> SizeInRange(double value) {
 }
 
 SplitValidation ValidateSplit(const SplitFields& fields, const SplitOptions& options,
-                              const FileSystemView& fs) {
+                              const FileSystemView& fs, const RandomSource& random) {
   SplitValidation v{std::nullopt, Refuse(MessageId::SourceBlank)};
   const NativeString source = TrimSpaces(fields.srcFile);
   const NativeString dstDir = TrimSpaces(fields.dstDir);
@@ -144,19 +144,27 @@ SplitValidation ValidateSplit(const SplitFields& fields, const SplitOptions& opt
   const auto maximum = SizeInRange(*maxValue);
   if (!maximum) return v.outcome = Refuse(MessageId::SizeOutOfRange, Focus::MaxSize), v;
 
-  SplitRequest request{source, WithTrailingSeparator(dstDir) + base, *minimum, *maximum};
+  SplitRequest request{source, WithTrailingSeparator(dstDir) + base, *minimum, *maximum, {}};
   const auto length = fs.FileLength(source);
   if (!length) return v.outcome = Refuse(MessageId::SourceMissing), v;
-  auto refused = CheckSplitPlan(request.sourcePath, *length, request.outputBase, request.minimum,
-                                request.maximum, options,
-                                [&fs](NativeView a, NativeView b) { return fs.IsSameFile(a, b); });
+  auto plan = PlanSplit(request.sourcePath, *length, request.outputBase, request.minimum, request.maximum,
+                        options, random);
+  auto* refused = std::get_if<VokError>(&plan);
   // The plan sees the base name only after the last separator, so a base name
   // holding one is refused here, in the same place of the order.
-  const bool refusedEarlier = refused && (refused->Code() == ErrorCode::SourceEmpty ||
+  const bool refusedEarlier = refused && (refused->Code() == ErrorCode::SizeOutOfRange ||
+                                          refused->Code() == ErrorCode::SourceEmpty ||
                                           refused->Code() == ErrorCode::SourceTooLarge ||
                                           refused->Code() == ErrorCode::TooManyPieces);
   if (!refusedEarlier && !IsValidBaseName(base)) return v.outcome = RefuseFor(VokError(ErrorCode::BadBaseName, {})), v;
   if (refused) return v.outcome = RefuseFor(*refused), v;
+  request.pieceLengths = std::move(std::get<1>(plan));
+  const SplitNames names = DeriveSplitNames(request.sourcePath, request.outputBase);
+  for (const std::filesystem::path& output : SplitOutputs(names, request.pieceLengths.size(), options)) {
+    if (fs.IsSameFile(output.native(), request.sourcePath)) {
+      return v.outcome = RefuseFor(VokError(ErrorCode::OutputIsSource, std::filesystem::path(source))), v;
+    }
+  }
   v.outcome = std::move(request);
   return v;
 }

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <optional>
 #include <variant>
+#include <vector>
 
 #include "Messages.h"
 #include "Split.h"
@@ -51,6 +52,8 @@ struct SplitRequest {
   NativeString outputBase;
   std::int32_t minimum = 0;
   std::int32_t maximum = 0;
+  // Drawn by the checks; the split cuts exactly these.
+  std::vector<std::uint32_t> pieceLengths;
 };
 
 struct SplitValidation {
@@ -60,8 +63,10 @@ struct SplitValidation {
   std::variant<Rejection, SplitRequest> outcome;
 };
 
+// Draws the piece lengths from `random` (the program's own generator when
+// empty) once the sizes and the source's length are known.
 SplitValidation ValidateSplit(const SplitFields& fields, const SplitOptions& options,
-                              const FileSystemView& fs);
+                              const FileSystemView& fs, const RandomSource& random = {});
 
 struct JoinFields {
   NativeString vokFile, saveDir;

@@ -2,7 +2,6 @@
 
 #include <cfenv>
 #include <cmath>
-#include <cwctype>
 #include <memory>
 #include <random>
 
@@ -22,51 +21,70 @@ std::string Digits(std::int32_t number) {
   return digits;
 }
 
-// Fewest bytes any piece but the last can hold: the smaller size plus one.
-std::uint64_t WorstCasePieceCount(std::uint64_t length, std::int32_t minimum, std::int32_t maximum) {
-  const std::uint64_t smallest = static_cast<std::uint64_t>(std::min(minimum, maximum)) * 1024 + 1;
-  return (length + smallest - 1) / smallest;
+std::optional<VokError> CheckNames(const SplitNames& names, std::size_t pieceCount, const SplitOptions& options,
+                                   NativeView sourcePath) {
+  if (!IsValidBaseName(names.baseName)) return VokError(ErrorCode::BadBaseName, {});
+  if (options.writeVok || options.writeBat) {
+    const auto sourceBytes = EncodeCp932(std::filesystem::path(names.sourceName));
+    const auto baseBytes = EncodeCp932(std::filesystem::path(names.baseName));
+    const std::size_t longestPiece =
+        baseBytes ? baseBytes->size() + 1 + Digits(static_cast<std::int32_t>(pieceCount - 1)).size() : 0;
+    if (!sourceBytes || sourceBytes->size() > kMaxNameBytes || !baseBytes || longestPiece > kMaxNameBytes) {
+      return VokError(ErrorCode::NameNotEncodable, std::filesystem::path(sourcePath));
+    }
+  }
+  return std::nullopt;
 }
 
-bool EqualsName(NativeView a, NativeView b) {
-#ifdef _WIN32
-  // Windows file names compare without regard to case.
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    if (std::towlower(a[i]) != std::towlower(b[i])) return false;
+SplitResult Run(NativeView sourcePath, File& source, std::uint64_t sourceLength, const SplitNames& names,
+                const std::vector<std::uint32_t>& lengths, const SplitOptions& options, const PumpEvents& pump) {
+  // Names are no guide to what a file is: compare identities, before the
+  // first byte is written.
+  const FileIdentity sourceIdentity = source.Identity();
+  for (const std::filesystem::path& output : SplitOutputs(names, lengths.size(), options)) {
+    if (IdentityOf(output) == sourceIdentity) {
+      throw VokError(ErrorCode::OutputIsSource, std::filesystem::path(sourcePath));
+    }
   }
-  return true;
-#else
-  return a == b;
-#endif
-}
+  const auto length = static_cast<std::int32_t>(sourceLength);
 
-// Whether `name` is one of the pieces a split of `pieces` pieces may write.
-bool IsPieceName(NativeView name, NativeView base, std::uint64_t pieces) {
-  if (name.size() < base.size() + 4 || !EqualsName(name.substr(0, base.size()), base) ||
-      name[base.size()] != VOKRAM_NATIVE('.')) {
-    return false;
+  std::string sourceBytes, baseBytes;
+  if (options.writeVok || options.writeBat) {
+    sourceBytes = *EncodeCp932(std::filesystem::path(names.sourceName));
+    baseBytes = *EncodeCp932(std::filesystem::path(names.baseName));
   }
-  const NativeView digits = name.substr(base.size() + 1);
-  std::uint64_t number = 0;
-  for (NativeChar c : digits) {
-    if (c < VOKRAM_NATIVE('0') || c > VOKRAM_NATIVE('9') || number > kMaxPieces) return false;
-    number = number * 10 + static_cast<std::uint64_t>(c - VOKRAM_NATIVE('0'));
-  }
-  const bool canonical = digits.size() == 3 || digits[0] != VOKRAM_NATIVE('0');
-  return canonical && number < pieces;
-}
+  std::optional<BatchWriter> bat;
+  if (options.writeBat) bat.emplace(names.BatPath(), names.sourceName);
+  std::optional<DescriptorWriter> vok;
+  if (options.writeVok) vok.emplace(names.VokPath(), sourceBytes, length);
 
-bool WouldOverwriteSource(const SplitNames& names, NativeView sourcePath, std::uint64_t pieces,
-                          const SplitOptions& options, const SameFileTest& isSameFile) {
-  const NativeString sameNameInOutput = names.folder + names.sourceName;
-  const bool same = isSameFile ? isSameFile(sameNameInOutput, sourcePath)
-                               : IsSameFile(std::filesystem::path(sameNameInOutput), std::filesystem::path(sourcePath));
-  if (!same) return false;
-  const NativeView source = names.sourceName;
-  return (options.writeBat && EqualsName(source, names.stem + VOKRAM_NATIVE(".bat"))) ||
-         (options.writeVok && EqualsName(source, names.stem + VOKRAM_NATIVE(".vok"))) ||
-         IsPieceName(source, names.baseName, pieces);
+  const CopyBuffer buffer = MakeCopyBuffer();
+  std::uint16_t sourceCrc = kCrcInitial;
+  for (std::size_t i = 0; i < lengths.size(); ++i) {
+    const auto number = static_cast<std::int32_t>(i);
+    File piece = File::Create(names.PiecePath(number));
+    const std::uint64_t pieceLength = lengths[i];
+    if (pump) pump();
+
+    std::uint16_t pieceCrc = kCrcInitial;
+    for (std::uint64_t left = pieceLength; left > 0;) {
+      const std::size_t chunk = static_cast<std::size_t>(std::min<std::uint64_t>(left, kCopyBufferSize));
+      if (!source.ReadExact(buffer.get(), chunk)) throw VokError(ErrorCode::IoFailed, source.Path(), Cause::SourceEndedEarly);
+      pieceCrc = UpdateCRC(pieceCrc, buffer.get(), chunk);
+      piece.Write(buffer.get(), chunk);
+      left -= chunk;
+    }
+    piece.Close();
+    sourceCrc = CombineCRC(sourceCrc, pieceCrc, pieceLength);
+
+    if (vok) vok->AddPiece({baseBytes + "." + Digits(number), static_cast<std::int32_t>(pieceLength), pieceCrc});
+    if (bat) bat->AddPiece(PieceName(names.baseName, number));
+  }
+
+  if (vok) vok->Finish(sourceCrc);
+  if (bat) bat->Close();
+  source.Close();
+  return {static_cast<int>(lengths.size()), sourceCrc};
 }
 
 }  // namespace
@@ -106,92 +124,69 @@ SplitNames DeriveSplitNames(NativeView sourcePath, NativeView outputBase) {
   return names;
 }
 
-std::optional<VokError> CheckSplitPlan(NativeView sourcePath, std::uint64_t sourceLength,
-                                       NativeView outputBase, std::int32_t minimum,
-                                       std::int32_t maximum, const SplitOptions& options,
-                                       const SameFileTest& isSameFile) {
+std::optional<std::vector<std::uint32_t>> DrawPieceLengths(std::uint64_t length, std::int32_t minimum,
+                                                           std::int32_t maximum, const RandomSource& random) {
+  std::vector<std::uint32_t> lengths;
+  for (std::uint64_t done = 0; done < length;) {
+    if (lengths.size() == static_cast<std::size_t>(kMaxPieces)) return std::nullopt;
+    const float r = random ? random() : DefaultRandom();
+    const std::uint64_t wanted = static_cast<std::uint64_t>(DrawnPieceSize(r, minimum, maximum)) + 1;
+    lengths.push_back(static_cast<std::uint32_t>(std::min(wanted, length - done)));
+    done += lengths.back();
+  }
+  return lengths;
+}
+
+std::variant<VokError, std::vector<std::uint32_t>> PlanSplit(NativeView sourcePath, std::uint64_t sourceLength,
+                                                             NativeView outputBase, std::int32_t minimum,
+                                                             std::int32_t maximum, const SplitOptions& options,
+                                                             const RandomSource& random) {
   const std::filesystem::path source(sourcePath);
   if (minimum < 0 || minimum > kMaxSizeKb || maximum < 0 || maximum > kMaxSizeKb) {
     return VokError(ErrorCode::SizeOutOfRange, {});
   }
   if (sourceLength == 0) return VokError(ErrorCode::SourceEmpty, source);
   if (sourceLength > kMaxSourceBytes) return VokError(ErrorCode::SourceTooLarge, source);
-  const std::uint64_t pieces = WorstCasePieceCount(sourceLength, minimum, maximum);
-  if (pieces > kMaxPieces) return VokError(ErrorCode::TooManyPieces, source);
-
-  const SplitNames names = DeriveSplitNames(sourcePath, outputBase);
-  if (!IsValidBaseName(names.baseName)) return VokError(ErrorCode::BadBaseName, {});
-
-  if (options.writeVok || options.writeBat) {
-    const auto sourceBytes = EncodeCp932(std::filesystem::path(names.sourceName));
-    const auto baseBytes = EncodeCp932(std::filesystem::path(names.baseName));
-    const std::size_t longestPiece = baseBytes ? baseBytes->size() + 1 + Digits(static_cast<std::int32_t>(pieces - 1)).size() : 0;
-    if (!sourceBytes || sourceBytes->size() > kMaxNameBytes || !baseBytes || longestPiece > kMaxNameBytes) {
-      return VokError(ErrorCode::NameNotEncodable, source);
-    }
+  auto lengths = DrawPieceLengths(sourceLength, minimum, maximum, random);
+  if (!lengths) return VokError(ErrorCode::TooManyPieces, source);
+  if (auto refused = CheckNames(DeriveSplitNames(sourcePath, outputBase), lengths->size(), options, sourcePath)) {
+    return *refused;
   }
-  if (WouldOverwriteSource(names, sourcePath, pieces, options, isSameFile)) {
-    return VokError(ErrorCode::OutputIsSource, source);
-  }
-  return std::nullopt;
+  return std::move(*lengths);
+}
+
+std::vector<std::filesystem::path> SplitOutputs(const SplitNames& names, std::size_t pieceCount,
+                                                const SplitOptions& options) {
+  std::vector<std::filesystem::path> outputs;
+  outputs.reserve(pieceCount + 2);
+  for (std::size_t i = 0; i < pieceCount; ++i) outputs.push_back(names.PiecePath(static_cast<std::int32_t>(i)));
+  if (options.writeBat) outputs.push_back(names.BatPath());
+  if (options.writeVok) outputs.push_back(names.VokPath());
+  return outputs;
 }
 
 SplitResult SplitFile(NativeView sourcePath, NativeView outputBase, std::int32_t minimum,
                       std::int32_t maximum, const SplitOptions& options, const PumpEvents& pump,
                       const RandomSource& random) {
-  const SplitNames names = DeriveSplitNames(sourcePath, outputBase);
   File source = File::OpenRead(std::filesystem::path(sourcePath));
   const std::uint64_t length = source.Size();
-  if (auto refused = CheckSplitPlan(sourcePath, length, outputBase, minimum, maximum, options)) {
-    throw *refused;
+  auto plan = PlanSplit(sourcePath, length, outputBase, minimum, maximum, options, random);
+  if (auto* refused = std::get_if<VokError>(&plan)) throw *refused;
+  return Run(sourcePath, source, length, DeriveSplitNames(sourcePath, outputBase), std::get<1>(plan), options, pump);
+}
+
+SplitResult SplitFile(NativeView sourcePath, NativeView outputBase, const std::vector<std::uint32_t>& pieceLengths,
+                      const SplitOptions& options, const PumpEvents& pump) {
+  File source = File::OpenRead(std::filesystem::path(sourcePath));
+  std::uint64_t planned = 0;
+  for (std::uint32_t length : pieceLengths) planned += length;
+  if (pieceLengths.empty() || pieceLengths.size() > static_cast<std::size_t>(kMaxPieces) || planned != source.Size()) {
+    throw VokError(ErrorCode::IoFailed, source.Path(), Cause::SourceChanged);
   }
-
-  std::string sourceBytes, baseBytes;
-  if (options.writeVok || options.writeBat) {
-    sourceBytes = *EncodeCp932(std::filesystem::path(names.sourceName));
-    baseBytes = *EncodeCp932(std::filesystem::path(names.baseName));
-  }
-  std::optional<BatchWriter> bat;
-  if (options.writeBat) bat.emplace(names.BatPath(), names.sourceName);
-  std::optional<DescriptorWriter> vok;
-  if (options.writeVok) vok.emplace(names.VokPath(), sourceBytes, static_cast<std::int32_t>(length));
-
-  const CopyBuffer buffer = MakeCopyBuffer();
-  std::uint16_t sourceCrc = kCrcInitial;
-  std::uint64_t done = 0;
-  std::int32_t number = 0;
-  do {
-    const std::filesystem::path piecePath = names.PiecePath(number);
-    File piece = File::Create(piecePath);
-    const float r = random ? random() : DefaultRandom();
-    const std::uint64_t wanted = static_cast<std::uint64_t>(DrawnPieceSize(r, minimum, maximum)) + 1;
-    const std::uint64_t pieceLength = std::min(wanted, length - done);
-    if (pump) pump();
-
-    std::uint16_t pieceCrc = kCrcInitial;
-    for (std::uint64_t left = pieceLength; left > 0;) {
-      const std::size_t chunk = static_cast<std::size_t>(std::min<std::uint64_t>(left, kCopyBufferSize));
-      if (!source.ReadExact(buffer.get(), chunk)) {
-        throw VokError(ErrorCode::IoFailed, source.Path(), "the file ended before its recorded length");
-      }
-      pieceCrc = UpdateCRC(pieceCrc, buffer.get(), chunk);
-      piece.Write(buffer.get(), chunk);
-      left -= chunk;
-    }
-    piece.Close();
-    sourceCrc = CombineCRC(sourceCrc, pieceCrc, pieceLength);
-
-    const std::string digits = Digits(number);
-    if (vok) vok->AddPiece({baseBytes + "." + digits, static_cast<std::int32_t>(pieceLength), pieceCrc});
-    if (bat) bat->AddPiece(PieceName(names.baseName, number));
-    done += pieceLength;
-    ++number;
-  } while (done < length);
-
-  if (vok) vok->Finish(sourceCrc);
-  if (bat) bat->Close();
-  source.Close();
-  return {number, sourceCrc};
+  if (planned > kMaxSourceBytes) throw VokError(ErrorCode::SourceTooLarge, source.Path());
+  const SplitNames names = DeriveSplitNames(sourcePath, outputBase);
+  if (auto refused = CheckNames(names, pieceLengths.size(), options, sourcePath)) throw *refused;
+  return Run(sourcePath, source, planned, names, pieceLengths, options, pump);
 }
 
 }  // namespace vokram

@@ -9,6 +9,8 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <variant>
+#include <vector>
 
 #include "Error.h"
 #include "Text.h"
@@ -51,26 +53,42 @@ struct SplitNames {
 };
 SplitNames DeriveSplitNames(NativeView sourcePath, NativeView outputBase);
 
-// Every precondition of a split, in the order the front ends report them:
-// sizes in range, source not empty, below 2 GiB, at most kMaxPieces pieces
-// even if every piece is drawn at the smaller size, a valid base name, names
-// that fit the descriptor and batch file, and no output file that is the
-// source. Nothing on success.
-using SameFileTest = std::function<bool(NativeView, NativeView)>;
-std::optional<VokError> CheckSplitPlan(NativeView sourcePath, std::uint64_t sourceLength,
-                                       NativeView outputBase, std::int32_t minimum,
-                                       std::int32_t maximum, const SplitOptions& options,
-                                       const SameFileTest& isSameFile = {});
+// Draws the length of every piece of a source of `length` bytes, one draw per
+// piece in cutting order: the sequence the split then uses. Nothing when the
+// drawn pieces would be more than kMaxPieces (it draws no more than that).
+std::optional<std::vector<std::uint32_t>> DrawPieceLengths(std::uint64_t length, std::int32_t minimum,
+                                                           std::int32_t maximum, const RandomSource& random);
+
+// Every precondition of a split that needs no disk, in the order the front
+// ends report them: sizes in range, source not empty, below 2 GiB, at most
+// kMaxPieces pieces as really drawn, a valid base name, names that fit the
+// descriptor and batch file. The drawn piece lengths on success.
+std::variant<VokError, std::vector<std::uint32_t>> PlanSplit(NativeView sourcePath, std::uint64_t sourceLength,
+                                                             NativeView outputBase, std::int32_t minimum,
+                                                             std::int32_t maximum, const SplitOptions& options,
+                                                             const RandomSource& random = {});
+
+// Every file a split of `pieceCount` pieces creates: pieces, then batch file
+// and descriptor as the options ask.
+std::vector<std::filesystem::path> SplitOutputs(const SplitNames& names, std::size_t pieceCount,
+                                                const SplitOptions& options);
 
 struct SplitResult {
   int pieceCount = 0;
   std::uint16_t sourceCrc = 0;
 };
 
-// Throws VokError; pieces written before a failure stay, and the descriptor's
-// header then still reads as unfinished.
+// Throws VokError; nothing is written when a precondition fails, also not
+// when any file it would create is the source under another name (a link, a
+// case-only alias, a short name). Pieces written before a later failure stay,
+// and the descriptor's header then still reads as unfinished.
 SplitResult SplitFile(NativeView sourcePath, NativeView outputBase, std::int32_t minimum,
                       std::int32_t maximum, const SplitOptions& options,
                       const PumpEvents& pump = {}, const RandomSource& random = {});
+
+// The same with the lengths drawn beforehand (PlanSplit); they must add up to
+// the source's length, or the source changed since and nothing is written.
+SplitResult SplitFile(NativeView sourcePath, NativeView outputBase, const std::vector<std::uint32_t>& pieceLengths,
+                      const SplitOptions& options, const PumpEvents& pump = {});
 
 }  // namespace vokram

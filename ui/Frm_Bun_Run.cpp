@@ -58,7 +58,7 @@ void Frm_Bun::RunSplit() {
   {
     BusyScope busy(busy_, waitPointer_, true);
     try {
-      SplitFile(request.sourcePath, request.outputBase, request.minimum, request.maximum, options,
+      SplitFile(request.sourcePath, request.outputBase, request.pieceLengths, options,
                 [] { PumpPendingMessages(); });
     } catch (const std::exception& error) {
       busy.End();
@@ -91,6 +91,8 @@ void Frm_Bun::RunJoin() {
   }
   if (result.matchesRecord) {
     ShowDone(Handle());
+  } else if (result.keptOlderFile) {
+    ShowWarning(Handle(), JoinNotReplacedMessage(result.outputPath.filename()));
   } else {
     ShowWarning(Handle(), MessageId::JoinMismatch);
   }
@@ -111,8 +113,8 @@ void Frm_Bun::Fail(const std::exception& error, Operation operation, const std::
     return;
   }
   // Anything else (out of memory, a library error) is still a failed
-  // operation on that file, and the user must learn of it.
-  ShowWarning(Handle(), ErrorMessage(VokError(ErrorCode::IoFailed, file, error.what()), operation));
+  // operation on that file, and the user must learn of it, in Japanese.
+  ShowWarning(Handle(), ErrorMessage(VokError(ErrorCode::IoFailed, file, UnexpectedFailureText(error)), operation));
 }
 
 }  // namespace vokram::ui

@@ -30,7 +30,12 @@ std::optional<std::string> Convert(const char* to, const char* from, std::string
 }  // namespace
 
 std::optional<std::string> EncodeCp932(const std::filesystem::path& name) {
-  return Convert("CP932", "UTF-8", name.native());
+  auto bytes = Convert("CP932", "UTF-8", name.native());
+  // iconv takes some characters one way only (U+301C and U+FF5E both become
+  // 0x8160, which reads back as U+FF5E): such a name would come back as
+  // another name, so it has no code page 932 form.
+  if (!bytes || Convert("UTF-8", "CP932", *bytes) != name.native()) return std::nullopt;
+  return bytes;
 }
 
 std::optional<std::filesystem::path> DecodeCp932(std::string_view bytes) {

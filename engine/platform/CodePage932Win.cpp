@@ -20,6 +20,9 @@ std::optional<std::string> EncodeCp932(const std::filesystem::path& name) {
   WideCharToMultiByte(kCodePage, WC_NO_BEST_FIT_CHARS, wide.data(), static_cast<int>(wide.size()),
                       result.data(), bytes, nullptr, &usedDefault);
   if (usedDefault) return std::nullopt;
+  // Some characters map one way only; a name must read back as itself.
+  const auto back = DecodeCp932(result);
+  if (!back || back->native() != wide) return std::nullopt;
   return result;
 }
 

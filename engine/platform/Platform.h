@@ -8,6 +8,8 @@
 #include <optional>
 #include <string>
 
+#include "../File.h"
+
 namespace vokram::platform {
 
 #ifdef _WIN32
@@ -26,6 +28,9 @@ int Seek(Handle handle, std::uint64_t offset);
 int Size(Handle handle, std::uint64_t& size);
 int Close(Handle handle);
 int Rename(const std::filesystem::path& from, const std::filesystem::path& to);
+// Renames only when nothing stands under `to`; `exists` is set when that refused it.
+int RenameNoReplace(const std::filesystem::path& from, const std::filesystem::path& to, bool& exists);
+int Identify(Handle handle, FileIdentity& identity);
 int Remove(const std::filesystem::path& path);
 
 // The error code a failing hook stands for: an I/O error.
@@ -37,5 +42,7 @@ bool IsVisibleFile(const std::filesystem::path& path);
 bool IsExistingFolder(const std::filesystem::path& path);
 std::optional<std::uint64_t> FileLength(const std::filesystem::path& path);
 bool IsSameFile(const std::filesystem::path& a, const std::filesystem::path& b);
+std::optional<FileIdentity> IdentityOf(const std::filesystem::path& path);
+bool Exists(const std::filesystem::path& path);
 
 }  // namespace vokram::platform

@@ -75,6 +75,36 @@ int Rename(const std::filesystem::path& from, const std::filesystem::path& to) {
   return std::rename(from.c_str(), to.c_str()) != 0 ? errno : 0;
 }
 
+int RenameNoReplace(const std::filesystem::path& from, const std::filesystem::path& to, bool& exists) {
+  exists = false;
+  if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return 0;
+  if (errno == EEXIST) {
+    exists = true;
+    return EEXIST;
+  }
+  if (errno != EINVAL && errno != ENOSYS) return errno;
+  // A file system without the flag: a hard link is just as exclusive.
+  if (::link(from.c_str(), to.c_str()) == 0) return ::unlink(from.c_str()) != 0 ? errno : 0;
+  if (errno == EEXIST) {
+    exists = true;
+    return EEXIST;
+  }
+  // Nor hard links (FAT): test, then rename, which leaves a short window.
+  struct stat st {};
+  if (::lstat(to.c_str(), &st) == 0) {
+    exists = true;
+    return EEXIST;
+  }
+  return Rename(from, to);
+}
+
+int Identify(Handle handle, FileIdentity& identity) {
+  struct stat st {};
+  if (::fstat(handle, &st) != 0) return errno;
+  identity = {static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)};
+  return 0;
+}
+
 int Remove(const std::filesystem::path& path) { return ::unlink(path.c_str()) != 0 ? errno : 0; }
 
 int InjectedErrorCode() { return EIO; }
@@ -102,9 +132,19 @@ std::optional<std::uint64_t> FileLength(const std::filesystem::path& path) {
 }
 
 bool IsSameFile(const std::filesystem::path& a, const std::filesystem::path& b) {
-  struct stat sa {}, sb {};
-  if (::stat(a.c_str(), &sa) != 0 || ::stat(b.c_str(), &sb) != 0) return false;
-  return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+  const auto ia = IdentityOf(a);
+  return ia && ia == IdentityOf(b);
+}
+
+std::optional<FileIdentity> IdentityOf(const std::filesystem::path& path) {
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0) return std::nullopt;
+  return FileIdentity{static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)};
+}
+
+bool Exists(const std::filesystem::path& path) {
+  struct stat st {};
+  return ::lstat(path.c_str(), &st) == 0;
 }
 
 }  // namespace vokram::platform

@@ -69,6 +69,20 @@ int Rename(const std::filesystem::path& from, const std::filesystem::path& to) {
   return MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING) ? 0 : Last();
 }
 
+int RenameNoReplace(const std::filesystem::path& from, const std::filesystem::path& to, bool& exists) {
+  if (MoveFileExW(from.c_str(), to.c_str(), 0)) return 0;
+  const int error = Last();
+  exists = error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS;
+  return error;
+}
+
+int Identify(Handle handle, FileIdentity& identity) {
+  BY_HANDLE_FILE_INFORMATION info;
+  if (!GetFileInformationByHandle(handle, &info)) return Last();
+  identity = {info.dwVolumeSerialNumber, (static_cast<std::uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow};
+  return 0;
+}
+
 int Remove(const std::filesystem::path& path) { return DeleteFileW(path.c_str()) ? 0 : Last(); }
 
 int InjectedErrorCode() { return ERROR_WRITE_FAULT; }
@@ -78,7 +92,7 @@ std::string ErrorText(int code) {
   const DWORD length = FormatMessageW(
       FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
       nullptr, static_cast<DWORD>(code), 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
-  std::wstring message = length ? std::wstring(text, length) : L"error " + std::to_wstring(code);
+  std::wstring message = length ? std::wstring(text, length) : L"エラー " + std::to_wstring(code);
   if (text) LocalFree(text);
   while (!message.empty() && (message.back() == L'\n' || message.back() == L'\r' || message.back() == L' ')) {
     message.pop_back();
@@ -116,19 +130,23 @@ std::optional<std::uint64_t> FileLength(const std::filesystem::path& path) {
   return (static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
 }
 
-bool IsSameFile(const std::filesystem::path& a, const std::filesystem::path& b) {
-  auto identify = [](const std::filesystem::path& p, BY_HANDLE_FILE_INFORMATION& info) {
-    HANDLE h = CreateFileW(p.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                           OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-    if (h == INVALID_HANDLE_VALUE) return false;
-    const bool ok = GetFileInformationByHandle(h, &info) != 0;
-    CloseHandle(h);
-    return ok;
-  };
-  BY_HANDLE_FILE_INFORMATION ia, ib;
-  if (!identify(a, ia) || !identify(b, ib)) return false;
-  return ia.dwVolumeSerialNumber == ib.dwVolumeSerialNumber && ia.nFileIndexHigh == ib.nFileIndexHigh &&
-         ia.nFileIndexLow == ib.nFileIndexLow;
+std::optional<FileIdentity> IdentityOf(const std::filesystem::path& path) {
+  // No access asked: this opens files another program holds, and folders.
+  HANDLE h = CreateFileW(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                         OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return std::nullopt;
+  FileIdentity identity;
+  const int error = Identify(h, identity);
+  CloseHandle(h);
+  if (error) return std::nullopt;
+  return identity;
 }
+
+bool IsSameFile(const std::filesystem::path& a, const std::filesystem::path& b) {
+  const auto ia = IdentityOf(a);
+  return ia && ia == IdentityOf(b);
+}
+
+bool Exists(const std::filesystem::path& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
 }  // namespace vokram::platform

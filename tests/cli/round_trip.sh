@@ -38,7 +38,12 @@ printf 'X' | dd of='out/source 表.001' bs=1 seek=5 conv=notrunc 2>/dev/null
 expect "check with a damaged piece exits non-zero" test $? -ne 0
 expect "damaged piece marked" grep -q '^ △  source 表\.001$' check2.out
 "$cli" join 'out/source 表.vok' restore >/dev/null 2>join.err
-expect "join of a damaged set warns" grep -q '結合しましたが、vokファイルの記録と一致しません。' join.err
+expect "a damaged join over a good file fails" test $? -ne 0
+expect "it says the file was kept" grep -q '結合結果がvokファイルの記録と一致しないため、「source 表.bin」を置き換えませんでした。' join.err
+expect "the good file is untouched" cmp -s 'source 表.bin' 'restore/source 表.bin'
+mkdir fresh
+"$cli" join 'out/source 表.vok' fresh >/dev/null 2>join.err
+expect "a damaged join into an empty folder warns" grep -q '結合しましたが、vokファイルの記録と一致しません。' join.err
 
 rm 'out/source 表.002'
 "$cli" join 'out/source 表.vok' restore >/dev/null 2>join2.err

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <cwctype>
+
 #include "CodePage932.h"
 #include "Descriptor.h"
 #include "Error.h"
@@ -123,6 +125,7 @@ TEST_F(JoinFixture, DamagedOrResizedPiecesAreJoinedAsTheyAreAndReportedAsMismatc
 
   changed.resize(900, 7);  // longer on disk than recorded: copied whole
   test::WriteFile(parts / "w.001", changed);
+  std::filesystem::remove(restore / "w.bin");
   result = JoinFile(vok, restore.Folder());
   EXPECT_EQ(result.size, 1400u);
   EXPECT_EQ(std::filesystem::file_size(restore / "w.bin"), 1400u);
@@ -180,6 +183,95 @@ TEST_F(JoinFixture, AFolderNamedLikeTheOutputFailsAndLeavesNoTemporary) {
   std::filesystem::path named;
   EXPECT_EQ(JoinFails(vok, restore.Folder(), &named), ErrorCode::IoFailed);
   EXPECT_EQ(RestoreFolder(), std::vector<std::filesystem::path>{"d.bin"});
+}
+
+// A join whose result fails its record keeps a file of the output's name as
+// it was; with no such file it writes the result and says so.
+TEST_F(JoinFixture, AResultThatFailsItsRecordNeverReplacesAFile) {
+  const Bytes a = test::RandomBytes(1500, 1), b = test::RandomBytes(700, 2);
+  const auto vok = Describe("g.bin", {{"g.000", a}, {"g.001", b}});
+  Bytes good = a;
+  good.insert(good.end(), b.begin(), b.end());
+  test::WriteFile(restore / "g.bin", good);
+  Bytes damaged = b;
+  damaged[3] ^= 1;
+  test::WriteFile(parts / "g.001", damaged);
+
+  const JoinResult kept = JoinFile(vok, restore.Folder());
+  EXPECT_FALSE(kept.matchesRecord);
+  EXPECT_TRUE(kept.keptOlderFile);
+  EXPECT_EQ(test::ReadFile(restore / "g.bin"), good);
+  EXPECT_EQ(RestoreFolder(), std::vector<std::filesystem::path>{"g.bin"});
+
+  std::filesystem::remove(restore / "g.bin");
+  const JoinResult written = JoinFile(vok, restore.Folder());
+  EXPECT_FALSE(written.matchesRecord);
+  EXPECT_FALSE(written.keptOlderFile);
+  EXPECT_EQ(std::filesystem::file_size(restore / "g.bin"), good.size());
+}
+
+// The output may be none of the join's inputs, by name or by identity, and a
+// piece may not be the join's own temporary file.
+TEST_F(JoinFixture, NeverWritesOverOrReadsItsOwnInputs) {
+  auto expectRefused = [&](const std::string& what, const std::filesystem::path& vok, const NativeString& folder,
+                           const std::vector<std::filesystem::path>& unchanged) {
+    SCOPED_TRACE(what);
+    std::vector<Bytes> before;
+    for (const auto& f : unchanged) before.push_back(test::ReadFile(f));
+    const auto listing = std::distance(std::filesystem::directory_iterator(parts.Path()), {});
+    EXPECT_EQ(JoinFails(vok, folder), ErrorCode::OutputIsInput);
+    for (std::size_t i = 0; i < unchanged.size(); ++i) EXPECT_EQ(test::ReadFile(unchanged[i]), before[i]);
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(parts.Path()), {}), listing);  // no temporary
+  };
+  // A source named like its first piece, joined beside its pieces.
+  const Bytes data = test::RandomBytes(3000);
+  test::WriteFile(restore / "mv.000", data);
+  SplitFile((restore / "mv.000").native(), WithTrailingSeparator(parts.Path().native()) + N("mv"), 1, 1, {true, false});
+  expectRefused("the output is the first piece", parts / "mv.vok", parts.Folder(), {parts / "mv.000"});
+
+  // A descriptor that lists a piece under the output's name, with an older file of that name.
+  const auto listed = Describe("old.bin", {{"x.000", Bytes{1, 2}}, {"old.bin", Bytes{3}}});
+  expectRefused("a piece is the output", listed, parts.Folder(), {parts / "old.bin"});
+  // The descriptor itself named as the source.
+  const auto self = Describe("set.vok", {{"s.000", Bytes{4}}});
+  expectRefused("the output is the descriptor", self, parts.Folder(), {self});
+
+  std::error_code noLinks;
+  std::filesystem::create_directory_symlink(parts.Path(), restore / "alias", noLinks);
+  if (!noLinks) {
+    expectRefused("the pieces' folder through a link", listed, (restore / "alias").native(), {parts / "old.bin"});
+  }
+#ifdef _WIN32
+  NativeString upper = parts.Folder();
+  for (auto& c : upper) c = static_cast<wchar_t>(std::towupper(c));
+  expectRefused("the pieces' folder in capitals", listed, upper, {parts / "old.bin"});
+#endif
+  // The temporary's name listed after a piece longer than the copy buffer:
+  // reading it would never end.
+  const auto loop = Describe("loop.bin", {{"l.000", test::RandomBytes(kCopyBufferSize + 10)}, {"~vok0000.tmp", Bytes{5}}});
+  std::filesystem::remove(parts / "~vok0000.tmp");
+  expectRefused("a piece is the temporary", loop, parts.Folder(), {});
+  EXPECT_FALSE(std::filesystem::exists(parts / "loop.bin"));
+}
+
+// The temporary file's name is short, so a source name of 255 bytes joins.
+TEST_F(JoinFixture, ASourceNameOf255BytesJoins) {
+  const std::string name = std::string(251, 'n') + ".bin";
+  const auto vok = Describe(name, {{"n.000", test::RandomBytes(2000)}});
+  const JoinResult result = JoinFile(vok, restore.Folder());
+  EXPECT_TRUE(result.matchesRecord);
+  EXPECT_EQ(RestoreFolder(), std::vector<std::filesystem::path>{test::U8(name)});
+}
+
+// Every listed piece is read by its name; hidden or not makes no difference.
+TEST_F(JoinFixture, AHiddenPieceIsJoined) {
+  const Bytes a = test::RandomBytes(100, 1), b = test::RandomBytes(200, 2);
+  const auto vok = Describe("h.bin", {{"h.000", a}, {"h.001", b}});
+  if (!test::MakeHidden(parts / "h.001")) GTEST_SKIP() << "no hidden attribute on this system";
+  EXPECT_TRUE(JoinFile(vok, restore.Folder()).matchesRecord);
+  Bytes expected = a;
+  expected.insert(expected.end(), b.begin(), b.end());
+  EXPECT_EQ(test::ReadFile(restore / "h.bin"), expected);
 }
 
 }  // namespace

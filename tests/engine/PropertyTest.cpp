@@ -58,15 +58,23 @@ TEST(SplitProperties, RandomSplitsCheckAndJoinBackToTheSource) {
     std::filesystem::create_directory(dir / "out");
     const NativeString base = WithTrailingSeparator((dir / "out").native()) + N(c.base);
 
-    const std::uint64_t smallest = static_cast<std::uint64_t>(std::min(c.minimum, c.maximum)) * 1024 + 1;
-    if ((c.length + smallest - 1) / smallest > static_cast<std::uint64_t>(kMaxPieces)) {
-      EXPECT_THROW(SplitFile(source.native(), base, c.minimum, c.maximum, c.options), VokError);
-      continue;
-    }
     const auto drawSeed = static_cast<std::uint32_t>(g());
     std::mt19937 draws(drawSeed);
-    const SplitResult result = SplitFile(source.native(), base, c.minimum, c.maximum, c.options, {},
-                                         [&] { return static_cast<float>(draws() >> 8) * (1.0f / 16777216.0f); });
+    const RandomSource random = [&] { return static_cast<float>(draws() >> 8) * (1.0f / 16777216.0f); };
+    // The pieces these draws make, counted apart from the split.
+    std::mt19937 counter(drawSeed);
+    std::size_t needed = 0;
+    for (std::uint64_t left = c.length; left > 0; ++needed) {
+      const float r = static_cast<float>(counter() >> 8) * (1.0f / 16777216.0f);
+      left -= std::min<std::uint64_t>(left, static_cast<std::uint64_t>(DrawnPieceSize(r, c.minimum, c.maximum)) + 1);
+    }
+    if (needed > static_cast<std::size_t>(kMaxPieces)) {
+      EXPECT_THROW(SplitFile(source.native(), base, c.minimum, c.maximum, c.options, {}, random), VokError);
+      EXPECT_TRUE(std::filesystem::is_empty(dir / "out"));
+      continue;
+    }
+    const SplitResult result = SplitFile(source.native(), base, c.minimum, c.maximum, c.options, {}, random);
+    EXPECT_EQ(static_cast<std::size_t>(result.pieceCount), needed);
     std::vector<std::filesystem::path> pieces;
     for (int i = 0; i < result.pieceCount; ++i) pieces.push_back(dir.Path() / "out" / PieceName(N(c.base), i));
     ASSERT_EQ(test::Concatenate(pieces), data);

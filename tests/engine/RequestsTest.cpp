@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <functional>
 #include <map>
 #include <optional>
 #include <set>
@@ -294,10 +295,8 @@ TEST(ValidateSplit, EachCheckRefusesInItsOrderWithItsFocus) {
        Focus::Unchanged, std::nullopt},
       {"32,766 one-byte pieces", {"/data/many.bin", "/out", "mv", "0", "0"}, MessageId::TooManyPieces,
        Focus::MinSize, std::nullopt},
-      {"the smaller size counts", {"/data/many.bin", "/out", "mv", "0", "5"}, MessageId::TooManyPieces,
-       Focus::MinSize, std::nullopt},
-      {"minimum above maximum", {"/data/many.bin", "/out", "", "5", "0"}, MessageId::TooManyPieces, Focus::MinSize,
-       "many"},
+      {"the derived name stays when the plan is refused", {"/data/many.bin", "/out", "", "0", "0"},
+       MessageId::TooManyPieces, Focus::MinSize, "many"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
@@ -310,6 +309,33 @@ TEST(ValidateSplit, EachCheckRefusesInItsOrderWithItsFocus) {
       EXPECT_FALSE(v.derivedBaseName.has_value());
     }
   }
+}
+
+// The piece limit applies to the sizes really drawn, one draw per piece, and
+// the request carries exactly those sizes to the split.
+TEST(ValidateSplit, CountsThePiecesAsDrawnAndHandsThemToTheSplit) {
+  for (const auto& [min, max] : {std::pair{"0", "5"}, std::pair{"5", "0"}, std::pair{"0", "1"}}) {
+    SCOPED_TRACE(std::string(min) + ".." + max);
+    test::Draws draws({0.5f, 0.25f, 0.75f});
+    const SplitValidation v =
+        ValidateSplit(ToSplitFields({"/data/many.bin", "/out", "mv", min, max}), SplitOptions{}, Disk(), std::ref(draws));
+    const SplitRequest* request = Accepted(v);
+    ASSERT_NE(request, nullptr);
+    std::uint64_t total = 0;
+    for (std::uint32_t length : request->pieceLengths) total += length;
+    EXPECT_EQ(total, 32766u);
+    EXPECT_EQ(draws.Count(), request->pieceLengths.size());
+    EXPECT_EQ(request->pieceLengths.front(), DrawnPieceSize(0.5f, request->minimum, request->maximum) + 1);
+  }
+  // Exactly 32,765 one-byte pieces still fit; a refusal before the plan draws nothing.
+  test::Draws draws({0.0f});
+  const SplitValidation edge =
+      ValidateSplit(ToSplitFields({"/data/edge.bin", "/out", "mv", "0", "0"}), SplitOptions{}, Disk(), std::ref(draws));
+  ASSERT_NE(Accepted(edge), nullptr);
+  EXPECT_EQ(Accepted(edge)->pieceLengths.size(), 32765u);
+  test::Draws unused({0.0f});
+  ValidateSplit(ToSplitFields({"/data/many.bin", "/out", "mv", "x", "0"}), SplitOptions{}, Disk(), std::ref(unused));
+  EXPECT_EQ(unused.Count(), 0u);
 }
 
 TEST(ValidateSplit, RefusalsOfTheSplitPlanCarryTheEngineError) {

@@ -1,5 +1,12 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <functional>
+
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
 #include "Descriptor.h"
 #include "Error.h"
 #include "GetCRC.h"
@@ -242,7 +249,7 @@ TEST_F(SplitFixture, RefusesWhatTheFormatCannotHold) {
       {"empty source", "e.bin", {}, "e", 1, 1, {true, false}, ErrorCode::SourceEmpty},
       {"negative size", "n.bin", some, "n", -1, 1, {true, false}, ErrorCode::SizeOutOfRange},
       {"size too large", "l.bin", some, "l", 1, kMaxSizeKb + 1, {true, false}, ErrorCode::SizeOutOfRange},
-      {"more than 32,765 pieces", "m.bin", some, "m", 0, 100, {true, false}, ErrorCode::TooManyPieces},
+      {"more than 32,765 pieces", "m.bin", some, "m", 0, 0, {true, false}, ErrorCode::TooManyPieces},
       {"forbidden character", "b.bin", some, "a:b", 1, 1, {true, false}, ErrorCode::BadBaseName},
       {"name outside code page 932", "é.bin", some, "x", 1, 1, {true, false}, ErrorCode::NameNotEncodable},
       {"base outside code page 932", "x.bin", some, "é", 1, 1, {false, true}, ErrorCode::NameNotEncodable},
@@ -262,23 +269,121 @@ TEST_F(SplitFixture, RefusesWhatTheFormatCannotHold) {
   EXPECT_EQ(SplitFile(Source("é.bin", some), OutBase("é"), 40, 40, {false, false}).pieceCount, 1);
 }
 
-TEST_F(SplitFixture, NeverOverwritesItsOwnSource) {
+std::vector<std::filesystem::path> Listing(const std::filesystem::path& folder) {
+  std::vector<std::filesystem::path> names;
+  for (const auto& entry : std::filesystem::directory_iterator(folder)) names.push_back(entry.path().filename());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+// However the source is reached, no file the split would create may be it:
+// the split refuses before it writes anything.
+TEST_F(SplitFixture, NeverWritesOverItsSourceThroughAnyName) {
   std::filesystem::create_directories(dir / "out");
-  const Bytes data = test::RandomBytes(3000);
+  const Bytes data = test::RandomBytes(3000);  // three pieces at 1 KiB
+  auto expectRefused = [&](const std::string& what, const std::filesystem::path& source, std::string_view base) {
+    SCOPED_TRACE(what);
+    const auto before = Listing(dir / "out");
+    try {
+      SplitFile(source.native(), OutBase(base), 1, 1, {true, true});
+      ADD_FAILURE() << "split ran";
+    } catch (const VokError& e) {
+      EXPECT_EQ(e.Code(), ErrorCode::OutputIsSource);
+    }
+    EXPECT_EQ(test::ReadFile(source), data);
+    EXPECT_EQ(Listing(dir / "out"), before);
+  };
   for (std::string name : {"mv.001", "movie.vok", "movie.bat"}) {
     test::WriteFile(Out(name), data);
-    try {
-      SplitFile(Out(name).native(), OutBase("mv"), 1, 1, {true, true});
-      ADD_FAILURE() << name << ": split ran";
-    } catch (const VokError& e) {
-      EXPECT_EQ(e.Code(), ErrorCode::OutputIsSource) << name;
-    }
-    EXPECT_EQ(test::ReadFile(Out(name)), data) << name;
+    expectRefused("its own name: " + name, Out(name), "mv");
     std::filesystem::remove(Out(name));
   }
+
+  const auto source = dir / "movie.bin";
+  test::WriteFile(source, data);
+  std::filesystem::create_hard_link(source, Out("mv.001"));
+  expectRefused("a hard link among the pieces", source, "mv");
+  std::filesystem::remove(Out("mv.001"));
+  std::filesystem::create_hard_link(source, Out("movie.vok"));
+  expectRefused("a hard link as the descriptor", source, "other");
+  std::filesystem::remove(Out("movie.vok"));
+
+  std::error_code noLinks;
+  std::filesystem::create_symlink(source, Out("mv.002"), noLinks);
+  if (!noLinks) {
+    expectRefused("a symbolic link among the pieces", source, "mv");
+    std::filesystem::remove(Out("mv.002"));
+    test::WriteFile(Out("mv.000"), data);
+    std::filesystem::create_symlink(Out("mv.000"), dir / "link.bin");
+    expectRefused("the source named through a link to a piece", dir / "link.bin", "mv");
+    std::filesystem::remove(Out("mv.000"));
+  }
+#ifdef _WIN32
+  // Windows names compare without regard to case, and a long name has a short one.
+  test::WriteFile(Out("MV.001"), data);
+  expectRefused("a case-only alias", Out("MV.001"), "mv");
+  std::filesystem::remove(Out("MV.001"));
+  test::WriteFile(Out("averylongsourcename.001"), data);
+  wchar_t shortName[MAX_PATH];
+  const DWORD n = GetShortPathNameW(Out("averylongsourcename.001").c_str(), shortName, MAX_PATH);
+  const std::filesystem::path shortPath(std::wstring(shortName, n));
+  ASSERT_NE(n, 0u);
+  if (shortPath.filename() != L"averylongsourcename.001") {
+    expectRefused("a short name", Out("averylongsourcename.001"), Utf8Name(shortPath.stem().native()));
+  }
+#endif
   // A piece number the split could not reach is no conflict.
   test::WriteFile(Out("mv.004"), data);
   EXPECT_EQ(SplitFile(Out("mv.004").native(), OutBase("mv"), 1, 1, {false, false}).pieceCount, 3);
+}
+
+// The piece limit applies to the sizes really drawn, and the split cuts
+// exactly the drawn plan: a minimum of 0 is an ordinary input.
+TEST_F(SplitFixture, ThePieceLimitAppliesToTheSizesReallyDrawn) {
+  const Bytes mib = test::RandomBytes(1 << 20);
+  const SplitResult result = SplitFile(Source("m.bin", mib), OutBase("m"), 0, 1024, {true, false});
+  EXPECT_EQ(test::Concatenate(Pieces("m", result.pieceCount)), mib);
+
+  const Bytes small = test::RandomBytes(40'000, 3);
+  const std::vector<float> values = {0.1f, 0.9f, 0.5f, 0.0f, 0.99f, 0.3f};
+  test::Draws planned(values), cut(values);
+  const auto lengths = DrawPieceLengths(small.size(), 0, 1, std::ref(planned));
+  ASSERT_TRUE(lengths.has_value());
+  const SplitResult tiny = SplitFile(Source("t.bin", small), OutBase("t"), 0, 1, {true, false}, {}, std::ref(cut));
+  ASSERT_EQ(static_cast<std::size_t>(tiny.pieceCount), lengths->size());
+  for (int i = 0; i < tiny.pieceCount; ++i) {
+    EXPECT_EQ(std::filesystem::file_size(Pieces("t", tiny.pieceCount)[static_cast<std::size_t>(i)]), (*lengths)[static_cast<std::size_t>(i)]);
+  }
+  EXPECT_EQ(cut.Count(), planned.Count());  // one draw per piece, none more
+
+  EXPECT_FALSE(DrawPieceLengths(kMaxPieces + 1, 0, 0, {}).has_value());
+  EXPECT_EQ(DrawPieceLengths(kMaxPieces, 0, 0, {})->size(), static_cast<std::size_t>(kMaxPieces));
+}
+
+// A name code page 932 holds only one way would come back as another name
+// (on Windows a "\" in place of "¥"): refused before anything is written.
+TEST_F(SplitFixture, NamesMustReadBackFromCodePage932) {
+  const Bytes data = test::RandomBytes(1500);
+  for (const char* name : {"第1話〜第3話", "a¥b", "A—B", "x−y", "‾", "‖", "¢", "£", "¬"}) {
+    SCOPED_TRACE(name);
+    for (const bool asBase : {false, true}) {
+      const NativeString source = Source(asBase ? std::string("plain.bin") : std::string(name) + ".bin", data);
+      try {
+        SplitFile(source, OutBase(asBase ? name : "p"), 1, 1, {!asBase, asBase});
+        ADD_FAILURE() << "split ran";
+      } catch (const VokError& e) {
+        EXPECT_EQ(e.Code(), ErrorCode::NameNotEncodable);
+      }
+      EXPECT_TRUE(std::filesystem::is_empty(dir / "out"));
+    }
+  }
+  for (const char* name : {"第1話～第3話", "表示ソフト", "ｶﾀｶﾅ"}) {
+    SCOPED_TRACE(name);
+    SplitFile(Source(std::string(name) + ".bin", data), OutBase(name), 1, 1, {true, true});
+    const Descriptor d = ReadDescriptor(Out(std::string(name) + ".vok"));
+    EXPECT_EQ(d.sourceName, test::U8(std::string(name) + ".bin"));
+    EXPECT_EQ(d.pieces.at(1).name, test::U8(std::string(name) + ".001"));
+  }
 }
 
 }  // namespace
