@@ -12,6 +12,7 @@
 #include "Messages.h"
 #include "Requests.h"
 #include "Split.h"
+#include "Stop.h"
 #include "Text.h"
 
 #ifdef _WIN32
@@ -56,8 +57,10 @@ int Usage(std::string_view problem) {
 
 int Fail(const VokError& error, Operation operation) {
   ErrLine(ErrorMessage(error, operation));
-  return kFailed;
+  return error.Code() == ErrorCode::Cancelled ? StoppedExitStatus() : kFailed;
 }
+
+Progress Stoppable() { return Progress{{}, &StopRequested()}; }
 
 int Split(const std::vector<NativeString>& args) {
   SplitFields fields;
@@ -108,7 +111,7 @@ int Split(const std::vector<NativeString>& args) {
   }
   const auto& request = std::get<SplitRequest>(checked.outcome);
   try {
-    const SplitResult result = SplitFile(request.sourcePath, request.outputBase, request.pieceLengths, options);
+    const SplitResult result = SplitFile(request.sourcePath, request.outputBase, request.pieceLengths, options, Stoppable());
     Line(std::to_string(result.pieceCount) + " pieces, CRC " + CRCText(result.sourceCrc));
   } catch (const VokError& error) {
     return Fail(error, Operation::Split);
@@ -132,7 +135,7 @@ int Check(const std::vector<NativeString>& args) {
       line.erase(line.size() - 2, 1);  // CR LF is the window's line break, LF the shell's
 #endif
       Out(line);
-    });
+    }, Stoppable());
   } catch (const VokError& error) {
     return Fail(error, Operation::Check);
   }
@@ -149,7 +152,7 @@ int Join(const std::vector<NativeString>& args) {
   }
   const auto& request = std::get<JoinRequest>(checked);
   try {
-    const JoinResult result = JoinFile(std::filesystem::path(request.vokPath), request.outputFolder);
+    const JoinResult result = JoinFile(std::filesystem::path(request.vokPath), request.outputFolder, Stoppable());
     if (result.keptOlderFile) {
       ErrLine(JoinNotReplacedMessage(result.outputPath.filename()));
       return kFailed;
@@ -209,6 +212,7 @@ int wmain(int argc, wchar_t** argv) {
 int main(int argc, char** argv) {
 #endif
   std::vector<vokram::NativeString> args(argv + 1, argv + argc);
+  vokram::cli::InstallStopHandlers();
   try {
     return vokram::cli::Run(std::move(args));
   } catch (const std::exception& e) {

@@ -25,13 +25,17 @@ PieceStatus Examine(const std::filesystem::path& path, std::uint16_t expected, s
 }  // namespace
 
 void CheckPieces(const std::filesystem::path& vokPath,
-                 const std::function<void(const PieceReport&)>& onPiece) {
+                 const std::function<void(const PieceReport&)>& onPiece, const Progress& progress) {
   const Descriptor descriptor = ReadDescriptor(vokPath);
   const NativeString folder = FolderPart(vokPath.native());
   const CopyBuffer buffer = MakeCopyBuffer();
+  std::uint64_t total = 0, done = 0;
+  for (const DescriptorPiece& piece : descriptor.pieces) total += static_cast<std::uint32_t>(piece.size);
   for (const DescriptorPiece& piece : descriptor.pieces) {
+    progress.Step(done, total);
     const std::filesystem::path path(folder + piece.name.native());
     onPiece({Examine(path, piece.crc, std::span(buffer.get(), kCopyBufferSize)), piece.name});
+    done += static_cast<std::uint32_t>(piece.size);
   }
 }
 

@@ -6,6 +6,8 @@
 #include <functional>
 #include <string>
 
+#include "Progress.h"
+
 namespace vokram {
 
 enum class PieceStatus { Missing, Damaged, Sound };
@@ -18,9 +20,11 @@ struct PieceReport {
 // Calls onPiece once per piece, in descriptor order, after that piece was
 // checked (the window appends its line and paints there). A piece of length 0
 // or one that cannot be read counts as damaged. Throws VokError for a
-// descriptor that cannot be read or is not a sound descriptor.
+// descriptor that cannot be read or is not a sound descriptor, and
+// Cancelled, between two pieces, when a stop was asked for. Progress counts
+// the recorded sizes of the pieces checked so far.
 void CheckPieces(const std::filesystem::path& vokPath,
-                 const std::function<void(const PieceReport&)>& onPiece);
+                 const std::function<void(const PieceReport&)>& onPiece, const Progress& progress = {});
 
 // The report line: " ×  ", " △  " or " ○  ", the name, CR LF (UTF-8).
 std::string ReportLine(const PieceReport& report);

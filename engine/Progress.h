@@ -16,10 +16,11 @@ struct Progress {
   // Set from another thread or a signal handler (a lock-free atomic).
   const std::atomic<bool>* stop = nullptr;
 
-  // Throws VokError(Cancelled) when a stop was asked for.
+  // Tells the progress, then throws VokError(Cancelled) when a stop was
+  // asked for (also by that call).
   void Step(std::uint64_t done, std::uint64_t total) const {
-    if (stop && stop->load(std::memory_order_relaxed)) throw VokError(ErrorCode::Cancelled, {});
     if (onProgress) onProgress(done, total);
+    if (stop && stop->load(std::memory_order_relaxed)) throw VokError(ErrorCode::Cancelled, {});
   }
 };
 

@@ -36,18 +36,11 @@ std::optional<VokError> CheckNames(const SplitNames& names, std::size_t pieceCou
   return std::nullopt;
 }
 
-SplitResult Run(NativeView sourcePath, File& source, std::uint64_t sourceLength, const SplitNames& names,
-                const std::vector<std::uint32_t>& lengths, const SplitOptions& options, const PumpEvents& pump) {
-  // Names are no guide to what a file is: compare identities, before the
-  // first byte is written.
-  const FileIdentity sourceIdentity = source.Identity();
-  for (const std::filesystem::path& output : SplitOutputs(names, lengths.size(), options)) {
-    if (IdentityOf(output) == sourceIdentity) {
-      throw VokError(ErrorCode::OutputIsSource, std::filesystem::path(sourcePath));
-    }
-  }
+// Writes every output; `started` counts the pieces it has begun.
+SplitResult Write(File& source, std::uint64_t sourceLength, const SplitNames& names,
+                  const std::vector<std::uint32_t>& lengths, const SplitOptions& options, const Progress& progress,
+                  std::size_t& started) {
   const auto length = static_cast<std::int32_t>(sourceLength);
-
   std::string sourceBytes, baseBytes;
   if (options.writeVok || options.writeBat) {
     sourceBytes = *EncodeCp932(std::filesystem::path(names.sourceName));
@@ -60,11 +53,13 @@ SplitResult Run(NativeView sourcePath, File& source, std::uint64_t sourceLength,
 
   const CopyBuffer buffer = MakeCopyBuffer();
   std::uint16_t sourceCrc = kCrcInitial;
+  std::uint64_t done = 0;
   for (std::size_t i = 0; i < lengths.size(); ++i) {
     const auto number = static_cast<std::int32_t>(i);
+    progress.Step(done, sourceLength);
+    started = i + 1;
     File piece = File::Create(names.PiecePath(number));
     const std::uint64_t pieceLength = lengths[i];
-    if (pump) pump();
 
     std::uint16_t pieceCrc = kCrcInitial;
     for (std::uint64_t left = pieceLength; left > 0;) {
@@ -73,6 +68,8 @@ SplitResult Run(NativeView sourcePath, File& source, std::uint64_t sourceLength,
       pieceCrc = UpdateCRC(pieceCrc, buffer.get(), chunk);
       piece.Write(buffer.get(), chunk);
       left -= chunk;
+      done += chunk;
+      if (left > 0) progress.Step(done, sourceLength);
     }
     piece.Close();
     sourceCrc = CombineCRC(sourceCrc, pieceCrc, pieceLength);
@@ -85,6 +82,28 @@ SplitResult Run(NativeView sourcePath, File& source, std::uint64_t sourceLength,
   if (bat) bat->Close();
   source.Close();
   return {static_cast<int>(lengths.size()), sourceCrc};
+}
+
+SplitResult Run(NativeView sourcePath, File& source, std::uint64_t sourceLength, const SplitNames& names,
+                const std::vector<std::uint32_t>& lengths, const SplitOptions& options, const Progress& progress) {
+  // Names are no guide to what a file is: compare identities, before the
+  // first byte is written.
+  const FileIdentity sourceIdentity = source.Identity();
+  for (const std::filesystem::path& output : SplitOutputs(names, lengths.size(), options)) {
+    if (IdentityOf(output) == sourceIdentity) {
+      throw VokError(ErrorCode::OutputIsSource, std::filesystem::path(sourcePath));
+    }
+  }
+  std::size_t started = 0;
+  try {
+    return Write(source, sourceLength, names, lengths, options, progress, started);
+  } catch (const VokError& error) {
+    // A stop takes back what this run wrote; a failure leaves it to be seen.
+    if (error.Code() == ErrorCode::Cancelled) {
+      for (const std::filesystem::path& output : SplitOutputs(names, started, options)) RemoveQuietly(output);
+    }
+    throw;
+  }
 }
 
 }  // namespace
@@ -166,17 +185,17 @@ std::vector<std::filesystem::path> SplitOutputs(const SplitNames& names, std::si
 }
 
 SplitResult SplitFile(NativeView sourcePath, NativeView outputBase, std::int32_t minimum,
-                      std::int32_t maximum, const SplitOptions& options, const PumpEvents& pump,
+                      std::int32_t maximum, const SplitOptions& options, const Progress& progress,
                       const RandomSource& random) {
   File source = File::OpenRead(std::filesystem::path(sourcePath));
   const std::uint64_t length = source.Size();
   auto plan = PlanSplit(sourcePath, length, outputBase, minimum, maximum, options, random);
   if (auto* refused = std::get_if<VokError>(&plan)) throw *refused;
-  return Run(sourcePath, source, length, DeriveSplitNames(sourcePath, outputBase), std::get<1>(plan), options, pump);
+  return Run(sourcePath, source, length, DeriveSplitNames(sourcePath, outputBase), std::get<1>(plan), options, progress);
 }
 
 SplitResult SplitFile(NativeView sourcePath, NativeView outputBase, const std::vector<std::uint32_t>& pieceLengths,
-                      const SplitOptions& options, const PumpEvents& pump) {
+                      const SplitOptions& options, const Progress& progress) {
   File source = File::OpenRead(std::filesystem::path(sourcePath));
   std::uint64_t planned = 0;
   for (std::uint32_t length : pieceLengths) planned += length;
@@ -186,7 +205,7 @@ SplitResult SplitFile(NativeView sourcePath, NativeView outputBase, const std::v
   if (planned > kMaxSourceBytes) throw VokError(ErrorCode::SourceTooLarge, source.Path());
   const SplitNames names = DeriveSplitNames(sourcePath, outputBase);
   if (auto refused = CheckNames(names, pieceLengths.size(), options, sourcePath)) throw *refused;
-  return Run(sourcePath, source, planned, names, pieceLengths, options, pump);
+  return Run(sourcePath, source, planned, names, pieceLengths, options, progress);
 }
 
 }  // namespace vokram

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "Error.h"
+#include "Progress.h"
 #include "Text.h"
 
 namespace vokram {
@@ -32,8 +33,6 @@ struct SplitOptions {
 using RandomSource = std::function<float()>;
 float DefaultRandom();
 
-// Lets the window process its pending events; called once per piece.
-using PumpEvents = std::function<void()>;
 
 // The drawn size: round-half-even((r * (maximum - minimum) + minimum) * 1024).
 // A piece holds this plus one byte, or what is left of the source.
@@ -81,14 +80,16 @@ struct SplitResult {
 // Throws VokError; nothing is written when a precondition fails, also not
 // when any file it would create is the source under another name (a link, a
 // case-only alias, a short name). Pieces written before a later failure stay,
-// and the descriptor's header then still reads as unfinished.
+// and the descriptor's header then still reads as unfinished; a stop
+// (Cancelled) removes every file this run wrote. Progress is told at the
+// start of every piece and after every buffer that leaves more of it to copy.
 SplitResult SplitFile(NativeView sourcePath, NativeView outputBase, std::int32_t minimum,
                       std::int32_t maximum, const SplitOptions& options,
-                      const PumpEvents& pump = {}, const RandomSource& random = {});
+                      const Progress& progress = {}, const RandomSource& random = {});
 
 // The same with the lengths drawn beforehand (PlanSplit); they must add up to
 // the source's length, or the source changed since and nothing is written.
 SplitResult SplitFile(NativeView sourcePath, NativeView outputBase, const std::vector<std::uint32_t>& pieceLengths,
-                      const SplitOptions& options, const PumpEvents& pump = {});
+                      const SplitOptions& options, const Progress& progress = {});
 
 }  // namespace vokram

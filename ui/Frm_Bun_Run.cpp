@@ -59,7 +59,7 @@ void Frm_Bun::RunSplit() {
     BusyScope busy(busy_, waitPointer_, true);
     try {
       SplitFile(request.sourcePath, request.outputBase, request.pieceLengths, options,
-                [] { PumpPendingMessages(); });
+                Progress{[](std::uint64_t, std::uint64_t) { PumpPendingMessages(); }, nullptr});
     } catch (const std::exception& error) {
       busy.End();
       Fail(error, Operation::Split, request.sourcePath);

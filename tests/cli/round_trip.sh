@@ -65,4 +65,29 @@ expect "crc prints four hex digits" grep -qE '^[0-9A-F]{4}$' crc.out
 "$cli" bogus >/dev/null 2>&1
 expect "unknown command exits 2" test $? -eq 2
 
+# A stop: SIGINT during a join and SIGTERM during a split, each sent once the
+# operation is writing (a sparse gibibyte keeps it busy long enough).
+waitfor() { for _ in $(seq 1 1000); do [ -s "$1" ] && return; sleep 0.01; done; }
+mkdir stop stop/out stop/split
+printf 'x' >stop/s.bin
+"$cli" split stop/s.bin stop --min 1 --max 1 >/dev/null
+truncate -s 1G stop/s.000
+"$cli" join stop/s.vok stop/out >/dev/null 2>stop/join.err &
+pid=$!
+waitfor stop/out/~vok0000.tmp
+kill -INT $pid
+wait $pid
+expect "a join stopped by SIGINT exits 130" test $? -eq 130
+expect "it says so" grep -q '結合を中止しました。' stop/join.err
+expect "and leaves no temporary" test -z "$(ls -A stop/out)"
+truncate -s 1G stop/t.bin
+"$cli" split stop/t.bin stop/split --min 100000 --max 200000 --bat >/dev/null 2>stop/split.err &
+pid=$!
+waitfor stop/split/t.000
+kill -TERM $pid
+wait $pid
+expect "a split stopped by SIGTERM exits 143" test $? -eq 143
+expect "and removes what it wrote" test -z "$(ls -A stop/split)"
+rm -rf stop
+
 exit $((fails > 0))

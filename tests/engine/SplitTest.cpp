@@ -84,7 +84,7 @@ TEST_F(SplitFixture, ThreeThousandBytesGiveTheExactPiecesBatchAndDescriptor) {
   const NativeString source = Source("movie.avi", data);
   int pumped = 0;
   test::Draws draws({0.3f});
-  const SplitResult result = SplitFile(source, OutBase("mv"), 1, 1, {true, true}, [&] { ++pumped; }, std::ref(draws));
+  const SplitResult result = SplitFile(source, OutBase("mv"), 1, 1, {true, true}, Progress{[&](std::uint64_t, std::uint64_t) { ++pumped; }, nullptr}, std::ref(draws));
   EXPECT_EQ(result.pieceCount, 3);
   EXPECT_EQ(pumped, 3);
   EXPECT_EQ(draws.Count(), 3u);  // the last piece draws too
