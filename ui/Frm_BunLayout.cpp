@@ -8,7 +8,10 @@ namespace vokram::ui {
 namespace {
 
 constexpr DWORD kVisible = WS_VISIBLE;
+// The low bits of a static's style are one field, not flags: SS_CENTER joined
+// with SS_LEFTNOWORDWRAP would be SS_OWNERDRAW, which paints nothing.
 constexpr DWORD kLabel = WS_VISIBLE | SS_LEFTNOWORDWRAP | SS_NOPREFIX;
+constexpr DWORD kCentredLabel = WS_VISIBLE | SS_CENTER | SS_NOPREFIX;
 constexpr DWORD kTextBox = WS_VISIBLE | WS_TABSTOP | ES_AUTOHSCROLL;
 constexpr DWORD kButton = WS_VISIBLE | WS_TABSTOP | BS_PUSHBUTTON;
 constexpr DWORD kCheckBox = WS_VISIBLE | WS_TABSTOP | BS_AUTOCHECKBOX;
@@ -37,7 +40,7 @@ constexpr ControlDef kControls[] = {
     {IDC_cmdRef0, kSplit, L"BUTTON", kButton, 0, L"．．．", 7620, kRow2, 615, 315},
     {IDC_Label4, kSplit, L"STATIC", kLabel, 0, L"分割サイズ", 120, kRow3 + kLabelDrop, 1380, 255},
     {IDC_txtMinSize, kSplit, L"EDIT", kTextBox, kEdge, L"", 1560, kRow3, 1215, 315},
-    {IDC_Label2, kSplit, L"STATIC", kLabel | SS_CENTER, 0, L"～", 2835, kRow3 + kLabelDrop, 255, 255},
+    {IDC_Label2, kSplit, L"STATIC", kCentredLabel, 0, L"～", 2835, kRow3 + kLabelDrop, 255, 255},
     {IDC_txtMaxSize, kSplit, L"EDIT", kTextBox, kEdge, L"", 3150, kRow3, 1215, 315},
     {IDC_Label6, kSplit, L"STATIC", kLabel, 0, L"KB", 4425, kRow3 + kLabelDrop, 375, 255},
     {IDC_Label5, kSplit, L"STATIC", kLabel, 0, L"分割ファイル名", 120, kRow4 + kLabelDrop, 1380, 255},

@@ -4,6 +4,7 @@
 // whole tab order, the geometry and the font.
 #include <windows.h>
 
+#include <cstdint>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -220,6 +221,35 @@ TEST_F(FrmBunTest, ControlsUseTheSystemMessageFont) {
     EXPECT_STREQ(used.lfFaceName, metrics.lfMessageFont.lfFaceName) << id;
     EXPECT_EQ(used.lfHeight, metrics.lfMessageFont.lfHeight) << id;
   }
+}
+
+// The "～" between the two size boxes is drawn by the control itself: an
+// owner-draw style would leave its rectangle blank.
+TEST_F(FrmBunTest, TheTildeBetweenTheSizeBoxesPaints) {
+  HWND label = Ctl(IDC_Label2);
+  RECT r;
+  GetClientRect(label, &r);
+  ASSERT_GT(r.right, 0);
+  ASSERT_GT(r.bottom, 0);
+  BITMAPINFO info{};
+  info.bmiHeader = {sizeof(BITMAPINFOHEADER), r.right, -r.bottom, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
+  void* bits = nullptr;
+  HDC screen = GetDC(nullptr);
+  HDC dc = CreateCompatibleDC(screen);
+  HBITMAP bitmap = CreateDIBSection(screen, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+  ReleaseDC(nullptr, screen);
+  HGDIOBJ old = SelectObject(dc, bitmap);
+  SendMessageW(label, WM_PRINTCLIENT, reinterpret_cast<WPARAM>(dc), PRF_CLIENT | PRF_ERASEBKGND);
+  GdiFlush();
+  const auto* pixels = static_cast<const std::uint32_t*>(bits);
+  const std::size_t count = static_cast<std::size_t>(r.right) * static_cast<std::size_t>(r.bottom);
+  std::size_t inked = 0;
+  for (std::size_t i = 0; i < count; ++i) inked += (pixels[i] & 0xFFFFFF) != (pixels[0] & 0xFFFFFF);
+  SelectObject(dc, old);
+  DeleteObject(bitmap);
+  DeleteDC(dc);
+  EXPECT_GT(inked, 5u);
+  EXPECT_EQ(GetWindowLongW(label, GWL_STYLE) & SS_TYPEMASK, SS_CENTER);
 }
 
 TEST_F(FrmBunTest, MenuBarHoldsThreePlainCommands) {

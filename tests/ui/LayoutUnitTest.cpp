@@ -5,6 +5,10 @@
 #include <set>
 #include <vector>
 
+#include <windows.h>
+
+#include "ControlIds.h"
+#include "Frm_BunLayout.h"
 #include "TabOrder.h"
 #include "Twips.h"
 
@@ -62,6 +66,19 @@ TEST_F(NextTabStopTest, NothingWhenNoOtherControlCanTakeTheFocus) {
   focusable = {};
   EXPECT_EQ(NextTabStop(order, 0, false, canFocus), std::nullopt);
   EXPECT_EQ(NextTabStop({}, 0, false, canFocus), std::nullopt);
+}
+
+// A static's type is one field of its style: every label must hold one of the
+// types that paint their text or shape (no owner-draw by accident).
+TEST(FrmBunLayout, EveryStaticHasATypeThatPaintsItself) {
+  const std::set<DWORD> painting = {SS_LEFT, SS_CENTER, SS_RIGHT, SS_LEFTNOWORDWRAP, SS_BLACKRECT};
+  for (const ControlDef& def : FrmBunControls()) {
+    if (std::wstring_view(def.className) != L"STATIC") continue;
+    EXPECT_EQ(painting.count(def.style & SS_TYPEMASK), 1u) << "control " << def.id;
+    if (def.id == IDC_Label2) {
+      EXPECT_EQ(def.style & SS_TYPEMASK, static_cast<DWORD>(SS_CENTER));
+    }
+  }
 }
 
 }  // namespace
