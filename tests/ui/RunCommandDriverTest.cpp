@@ -177,6 +177,47 @@ TEST_F(WindowDriverTest, JoinChecksAndFailuresReportWithoutCompletion) {
   ExpectRunWarns(L"「data.001」を読み込めませんでした。結合を中止しました。");
 }
 
+// What would destroy a file is refused with its message, and the files stay.
+TEST_F(WindowDriverTest, NoFileIsDestroyedThroughAnotherName) {
+  const fs::path source = dir / "movie.bin";
+  const Bytes content = test::RandomBytes(5000, 9);
+  WriteFile(source, content);
+  fs::create_directories(dir / "out");
+  fs::create_hard_link(source, dir / "out" / "mv.002");
+  SplitFields(W(source), W(dir / "out"), L"mv", L"1", L"2");
+  ExpectRunWarns(L"保存先のファイルが対象ファイルと同じです。");
+  EXPECT_EQ(ReadFile(source), content);
+  fs::remove(dir / "out" / "mv.002");
+
+  // U+301C reads back from code page 932 as U+FF5E: another name.
+  const fs::path wave = dir.Path() / L"第1話\u301C第3話.bin";
+  WriteFile(wave, content);
+  SplitFields(W(wave), W(dir / "out"), L"", L"1", L"2");
+  ExpectRunWarns(L"ファイル名にvokファイルで扱えない文字が含まれています。");
+  EXPECT_TRUE(fs::is_empty(dir / "out"));
+
+  // A source named like its first piece, joined beside its pieces.
+  const fs::path named = dir / "src" / "mv.000";
+  fs::create_directories(named.parent_path());
+  WriteFile(named, content);
+  const fs::path vok = SplitWithEngine(named, dir / "parts", L"mv", 1, 2);
+  const Bytes firstPiece = ReadFile(dir / "parts" / "mv.000");
+  JoinFields(W(vok), false, L"");
+  ExpectRunWarns(L"保存先のファイルが結合元のファイルと同じです。");
+  EXPECT_EQ(ReadFile(dir / "parts" / "mv.000"), firstPiece);
+
+  // A damaged piece never replaces a good file of the same name.
+  fs::create_directories(dir / "restore");
+  WriteFile(dir / "restore" / "mv.000", content);
+  Bytes piece = ReadFile(dir / "parts" / "mv.001");
+  piece[0] ^= 1;
+  WriteFile(dir / "parts" / "mv.001", piece);
+  JoinFields(W(vok), true, W(dir / "restore"));
+  ExpectRunWarns(L"結合結果がvokファイルの記録と一致しないため、「mv.000」を置き換えませんでした。");
+  EXPECT_EQ(ReadFile(dir / "restore" / "mv.000"), content);
+  EXPECT_EQ(fs::directory_iterator(dir / "restore")->path().filename(), "mv.000");
+}
+
 TEST_F(WindowDriverTest, SplitWriteFailureIsReportedWithoutCompletion) {
   const fs::path source = dir / "data.bin";
   WriteFile(source, test::RandomBytes(5000));
