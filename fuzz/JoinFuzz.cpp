@@ -1,30 +1,93 @@
-// Any bytes as a descriptor: a join either succeeds with exactly one new file
-// in the output folder, or fails with VokError leaving that folder empty (no
-// temporary, no partial output); nothing is written anywhere else.
+// Any bytes as a descriptor, whose last byte also picks the set-up (a reader
+// ignores what follows the last record): output into its own folder or into
+// the pieces' folder, with or without an older file under the output's name. Whatever the join does, no input changes, no
+// temporary file remains, and a file of the output's name is replaced only by
+// a result that matches its record.
 #include <cstdlib>
+#include <map>
+#include <optional>
 
+#include "Descriptor.h"
 #include "Error.h"
 #include "FuzzSupport.h"
 #include "Join.h"
+#include "Text.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+bool HasTemporary(const fs::path& folder) {
+  for (const auto& entry : fs::directory_iterator(folder)) {
+    if (entry.path().filename().string().rfind("~vok", 0) == 0) return true;
+  }
+  return false;
+}
+
+}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  const auto path = vokram::fuzz::WriteInput(data, size);
-  const auto out = vokram::fuzz::Workspace() / "out";
-  std::filesystem::remove_all(out);
-  std::filesystem::create_directory(out);
-  const auto before = std::distance(std::filesystem::directory_iterator(vokram::fuzz::Workspace()),
-                                    std::filesystem::directory_iterator());
-  bool joined = false;
+  namespace vf = vokram::fuzz;
+  const std::uint8_t mode = size > 0 ? data[size - 1] : 0;
+  const auto vok = vf::WriteInput(data, size);
+  const bool intoPieces = (mode & 1) != 0, withOlder = (mode & 2) != 0;
+  const fs::path out = intoPieces ? vf::Workspace() : vf::Workspace() / "out";
+  fs::remove_all(vf::Workspace() / "out");
+  fs::create_directory(vf::Workspace() / "out");
+  const std::string descriptorBytes = vf::Contents(vok);
+
+  // An older file under the output's name, where that name is free.
+  std::optional<fs::path> older;
+  const std::string olderBytes = "an older file";
+  if (withOlder) {
+    try {
+      const fs::path candidate = out / vokram::ReadDescriptor(vok).sourceName;
+      if (!fs::exists(fs::symlink_status(candidate))) {
+        vf::Write(candidate, olderBytes);
+        older = candidate;
+      }
+    } catch (const vokram::VokError&) {
+    }
+  }
+
+  // Size and time of change of every piece: cheaper than their bytes, and
+  // any write changes the time.
+  std::map<std::string, std::pair<std::uintmax_t, fs::file_time_type>> before;
+  for (const auto& entry : vf::Pieces()) {
+    const fs::path piece = vf::Workspace() / fs::u8path(entry.first);
+    before[entry.first] = {fs::file_size(piece), fs::last_write_time(piece)};
+  }
+
+  std::optional<vokram::JoinResult> result;
   try {
-    const auto result = vokram::JoinFile(path, out.native());
-    if (result.outputPath.parent_path() != out) std::abort();
-    joined = true;
+    result = vokram::JoinFile(vok, out.native());
+    if (result->outputPath.parent_path() != out) std::abort();
   } catch (const vokram::VokError&) {
   }
-  const auto inOut = std::distance(std::filesystem::directory_iterator(out), std::filesystem::directory_iterator());
-  if (inOut != (joined ? 1 : 0)) std::abort();
-  const auto after = std::distance(std::filesystem::directory_iterator(vokram::fuzz::Workspace()),
-                                   std::filesystem::directory_iterator());
-  if (after != before) std::abort();
+
+  if (HasTemporary(vf::Workspace()) || HasTemporary(vf::Workspace() / "out")) std::abort();
+  if (vf::Contents(vok) != descriptorBytes) std::abort();
+  const std::optional<fs::path> output = result ? std::optional(result->outputPath) : std::nullopt;
+  for (const auto& [name, stamp] : before) {
+    const fs::path piece = vf::Workspace() / fs::u8path(name);
+    // Only an unlisted piece may be the output itself.
+    std::error_code error;
+    if (output && fs::equivalent(*output, piece, error)) continue;
+    if (fs::file_size(piece) != stamp.first || fs::last_write_time(piece) != stamp.second) std::abort();
+  }
+  if (older) {
+    const bool replaced = result && !result->keptOlderFile;
+    if (replaced && !result->matchesRecord) std::abort();
+    if (!replaced && vf::Contents(*older) != olderBytes) std::abort();
+    if (result && result->keptOlderFile && result->matchesRecord) std::abort();
+  } else if (result && !result->keptOlderFile && fs::file_size(result->outputPath) != result->size) {
+    std::abort();
+  }
+  if (older && !(result && !result->keptOlderFile)) fs::remove(*older);
+  if (intoPieces && output) {
+    // The run's own result in the pieces' folder: gone, or the piece it replaced restored.
+    if (vf::Pieces().count(vokram::ToUtf8(output->filename())) == 0) fs::remove(*output);
+    vf::RestorePieces();
+  }
   return 0;
 }
