@@ -2,9 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <functional>
 #include <map>
+#include <new>
+#include <stdexcept>
 #include <optional>
 #include <set>
 #include <string>
@@ -631,6 +634,7 @@ TEST(MessageText, EveryCheckShowsItsExactText) {
       {MessageId::BadBaseName, "分割ファイル名に使えない文字が含まれています。"},
       {MessageId::NameNotEncodable, "ファイル名にvokファイルで扱えない文字が含まれています。"},
       {MessageId::OutputIsSource, "保存先のファイルが対象ファイルと同じです。"},
+      {MessageId::OutputIsInput, "保存先のファイルが結合元のファイルと同じです。"},
       {MessageId::NotVok, "vokファイルではありません。"},
       {MessageId::BrokenVok, "vokファイルが壊れています。"},
       {MessageId::JoinMismatch, "結合しましたが、vokファイルの記録と一致しません。"},
@@ -641,6 +645,27 @@ TEST(MessageText, EveryCheckShowsItsExactText) {
   }
   EXPECT_EQ(kTitleWarning, "警告");
   EXPECT_EQ(kTitleDone, "終了");
+  EXPECT_EQ(JoinNotReplacedMessage(test::U8("動画.avi")),
+            "結合結果がvokファイルの記録と一致しないため、「動画.avi」を置き換えませんでした。");
+}
+
+// The window speaks Japanese only: whatever the engine found itself, and
+// whatever else went wrong, reaches it without an English sentence.
+TEST(ErrorMessage, TheEnginesOwnReasonsAreJapanese) {
+  auto hasLatinLetter = [](const std::string& text) {
+    return std::any_of(text.begin(), text.end(), [](char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); });
+  };
+  for (const Cause cause : {Cause::SourceEndedEarly, Cause::SourceChanged, Cause::NoTemporaryName}) {
+    for (const Operation operation : {Operation::Split, Operation::Join, Operation::Check}) {
+      const std::string text = ErrorMessage(VokError(ErrorCode::IoFailed, test::U8("動画"), cause), operation);
+      EXPECT_FALSE(hasLatinLetter(text)) << text;
+      EXPECT_NE(text.find('\n'), std::string::npos) << text;  // the reason follows the message
+    }
+  }
+  EXPECT_EQ(ErrorMessage(VokError(ErrorCode::Cancelled, {}), Operation::Split), "分割を中止しました。");
+  EXPECT_EQ(ErrorMessage(VokError(ErrorCode::Cancelled, {}), Operation::Join), "結合を中止しました。");
+  EXPECT_EQ(UnexpectedFailureText(std::bad_alloc()), "メモリが足りません。");
+  EXPECT_FALSE(hasLatinLetter(UnexpectedFailureText(std::runtime_error("vector::reserve"))));
 }
 
 }  // namespace
