@@ -17,9 +17,14 @@ namespace {
 
 namespace fs = std::filesystem;
 
-bool HasTemporary(const fs::path& folder) {
+// A file named as the join names its temporary (~vokNNNN.tmp) that is not
+// the run's own output, which a descriptor may name so too.
+bool HasTemporary(const fs::path& folder, const std::optional<fs::path>& output) {
   for (const auto& entry : fs::directory_iterator(folder)) {
-    if (entry.path().filename().string().rfind("~vok", 0) == 0) return true;
+    const std::string name = entry.path().filename().string();
+    const bool temporaryName = name.size() == 12 && name.rfind("~vok", 0) == 0 && name.substr(8) == ".tmp" &&
+                               name.find_first_not_of("0123456789", 4) == 8;
+    if (temporaryName && !(output && entry.path() == *output)) return true;
   }
   return false;
 }
@@ -65,9 +70,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   } catch (const vokram::VokError&) {
   }
 
-  if (HasTemporary(vf::Workspace()) || HasTemporary(vf::Workspace() / "out")) std::abort();
-  if (vf::Contents(vok) != descriptorBytes) std::abort();
   const std::optional<fs::path> output = result ? std::optional(result->outputPath) : std::nullopt;
+  if (HasTemporary(vf::Workspace(), output) || HasTemporary(vf::Workspace() / "out", output)) std::abort();
+  if (vf::Contents(vok) != descriptorBytes) std::abort();
   for (const auto& [name, stamp] : before) {
     const fs::path piece = vf::Workspace() / fs::u8path(name);
     // Only an unlisted piece may be the output itself.
