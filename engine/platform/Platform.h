@@ -45,4 +45,12 @@ bool IsSameFile(const std::filesystem::path& a, const std::filesystem::path& b);
 std::optional<FileIdentity> IdentityOf(const std::filesystem::path& path);
 bool Exists(const std::filesystem::path& path);
 
+#ifdef _WIN32
+// The name every call above hands to the system: absolute, then "\\?\C:\..."
+// or "\\?\UNC\server\share\...", so that paths beyond MAX_PATH work without
+// the system's long-path setting. A name already in "\\?\" or "\\.\" form
+// stays as it is.
+std::wstring LongPath(const std::filesystem::path& path);
+#endif
+
 }  // namespace vokram::platform

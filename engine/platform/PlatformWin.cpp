@@ -1,5 +1,7 @@
 #include <windows.h>
 
+#include <string_view>
+
 #include "Platform.h"
 
 namespace vokram::platform {
@@ -8,10 +10,13 @@ namespace {
 
 bool HasWildcard(const std::wstring& s) { return s.find_first_of(L"*?") != std::wstring::npos; }
 
+// "\\?\" takes the name as it stands; "\\.\" names a device.
+bool IsVerbatim(std::wstring_view s) { return s.starts_with(LR"(\\?\)") || s.starts_with(LR"(\\.\)"); }
+
 int Open(const std::filesystem::path& path, DWORD access, DWORD disposition, Handle& handle) {
   // Readers share everything so that a piece open elsewhere can still be read.
   const DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
-  handle = CreateFileW(path.c_str(), access, share, nullptr, disposition,
+  handle = CreateFileW(LongPath(path).c_str(), access, share, nullptr, disposition,
                        FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
   return handle == INVALID_HANDLE_VALUE ? static_cast<int>(GetLastError()) : 0;
 }
@@ -19,6 +24,28 @@ int Open(const std::filesystem::path& path, DWORD access, DWORD disposition, Han
 int Last() { return static_cast<int>(GetLastError()); }
 
 }  // namespace
+
+std::wstring LongPath(const std::filesystem::path& path) {
+  const std::wstring& s = path.native();
+  if (IsVerbatim(s)) return s;
+  // The prefix turns off the system's own clean-up of the name (relative
+  // parts, "." and "..", "/", trailing dots and spaces), so that is done here
+  // first, exactly as the call without the prefix would have done it.
+  std::wstring full(MAX_PATH, L'\0');
+  for (;;) {
+    const DWORD n = GetFullPathNameW(s.c_str(), static_cast<DWORD>(full.size()), full.data(), nullptr);
+    if (n == 0) return s;  // empty or malformed: the call itself reports it
+    if (n < full.size()) {
+      full.resize(n);
+      break;
+    }
+    full.resize(n);  // n counts the terminating NUL here; the folder may also have changed meanwhile
+  }
+  if (IsVerbatim(full)) return full;  // a device name such as NUL
+  if (full.starts_with(LR"(\\)")) return LR"(\\?\UNC\)" + full.substr(2);
+  if (full.size() >= 3 && full[1] == L':' && full[2] == L'\\') return LR"(\\?\)" + full;
+  return full;
+}
 
 int OpenRead(const std::filesystem::path& path, Handle& handle) {
   return Open(path, GENERIC_READ, OPEN_EXISTING, handle);
@@ -66,11 +93,11 @@ int Size(Handle handle, std::uint64_t& size) {
 int Close(Handle handle) { return CloseHandle(handle) ? 0 : Last(); }
 
 int Rename(const std::filesystem::path& from, const std::filesystem::path& to) {
-  return MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING) ? 0 : Last();
+  return MoveFileExW(LongPath(from).c_str(), LongPath(to).c_str(), MOVEFILE_REPLACE_EXISTING) ? 0 : Last();
 }
 
 int RenameNoReplace(const std::filesystem::path& from, const std::filesystem::path& to, bool& exists) {
-  if (MoveFileExW(from.c_str(), to.c_str(), 0)) return 0;
+  if (MoveFileExW(LongPath(from).c_str(), LongPath(to).c_str(), 0)) return 0;
   const int error = Last();
   exists = error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS;
   return error;
@@ -83,7 +110,7 @@ int Identify(Handle handle, FileIdentity& identity) {
   return 0;
 }
 
-int Remove(const std::filesystem::path& path) { return DeleteFileW(path.c_str()) ? 0 : Last(); }
+int Remove(const std::filesystem::path& path) { return DeleteFileW(LongPath(path).c_str()) ? 0 : Last(); }
 
 int InjectedErrorCode() { return ERROR_WRITE_FAULT; }
 
@@ -109,7 +136,7 @@ bool IsVisibleFile(const std::filesystem::path& path) {
   const std::wstring& s = path.native();
   if (s.empty() || s.back() == L'\\' || s.back() == L'/' || HasWildcard(s)) return false;
   WIN32_FIND_DATAW found;
-  HANDLE search = FindFirstFileW(s.c_str(), &found);
+  HANDLE search = FindFirstFileW(LongPath(path).c_str(), &found);
   if (search == INVALID_HANDLE_VALUE) return false;
   FindClose(search);
   const DWORD unwanted = FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
@@ -119,20 +146,20 @@ bool IsVisibleFile(const std::filesystem::path& path) {
 bool IsExistingFolder(const std::filesystem::path& path) {
   const std::wstring& s = path.native();
   if (s.empty() || HasWildcard(s)) return false;
-  const DWORD attributes = GetFileAttributesW(s.c_str());
+  const DWORD attributes = GetFileAttributesW(LongPath(path).c_str());
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
 std::optional<std::uint64_t> FileLength(const std::filesystem::path& path) {
   WIN32_FILE_ATTRIBUTE_DATA data;
-  if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data)) return std::nullopt;
+  if (!GetFileAttributesExW(LongPath(path).c_str(), GetFileExInfoStandard, &data)) return std::nullopt;
   if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) return std::nullopt;
   return (static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
 }
 
 std::optional<FileIdentity> IdentityOf(const std::filesystem::path& path) {
   // No access asked: this opens files another program holds, and folders.
-  HANDLE h = CreateFileW(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+  HANDLE h = CreateFileW(LongPath(path).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                          OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
   if (h == INVALID_HANDLE_VALUE) return std::nullopt;
   FileIdentity identity;
@@ -147,6 +174,8 @@ bool IsSameFile(const std::filesystem::path& a, const std::filesystem::path& b) 
   return ia && ia == IdentityOf(b);
 }
 
-bool Exists(const std::filesystem::path& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+bool Exists(const std::filesystem::path& path) {
+  return GetFileAttributesW(LongPath(path).c_str()) != INVALID_FILE_ATTRIBUTES;
+}
 
 }  // namespace vokram::platform
