@@ -60,13 +60,19 @@ std::wstring BrowseFolder(HWND owner) {
   const UniqueItemList chosen(SHBrowseForFolderW(&info));
   if (chosen.get() == nullptr) return {};
 
-  std::vector<wchar_t> buffer(MAX_PATH + 1, L'\0');
-  if (!SHGetPathFromIDListW(chosen.get(), buffer.data())) return {};
+  // SHGetPathFromIDListW writes at most MAX_PATH characters; a deeper folder
+  // would come back as a failure, and so as a cancel.
+  std::vector<wchar_t> buffer(static_cast<std::size_t>(kLargestMaxPathLength), L'\0');
+  if (!SHGetPathFromIDListEx(chosen.get(), buffer.data(), static_cast<DWORD>(buffer.size()), GPFIDL_DEFAULT)) {
+    return {};
+  }
   return TrimAtNull(std::wstring_view(buffer.data(), buffer.size()));
 }
 
 std::wstring BrowseFile(HWND owner) {
   FileDialogParams request = BrowseFileRequest();
+  // Room for any path the system can name, not only MAX_PATH characters.
+  request.MaxPathLength = kLargestMaxPathLength;
   const FileDialogParams answer = ShowFileDialog(owner, request);
   return answer.Result != 0 ? answer.FullPath : std::wstring();
 }

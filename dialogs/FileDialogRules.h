@@ -69,6 +69,8 @@ FileDialogParams FileDialogAnswer(const FileDialogParams& request, std::wstring_
                                   std::int16_t result);
 
 // What BrowseFile asks of ShowFileDialog: any one file, starting in "c:\".
+// BrowseFile then widens MaxPathLength to kLargestMaxPathLength, for paths
+// beyond MAX_PATH.
 FileDialogParams BrowseFileRequest();
 
 }  // namespace vokram
