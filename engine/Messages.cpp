@@ -28,6 +28,8 @@ std::string_view MessageText(MessageId id) {
     case MessageId::BrokenVok: return "vokファイルが壊れています。";
     case MessageId::JoinMismatch: return "結合しましたが、vokファイルの記録と一致しません。";
     case MessageId::Done: return "終了しました。";
+    case MessageId::AskStop: return "処理を中止しますか？";
+    case MessageId::AskStopAndQuit: return "処理を中止して終了しますか？";
   }
   return {};
 }

@@ -31,12 +31,16 @@ enum class MessageId {
   BrokenVok,
   JoinMismatch,
   Done,
+  AskStop,         // 処理を中止しますか？
+  AskStopAndQuit,  // 処理を中止して終了しますか？
 };
 
 std::string_view MessageText(MessageId id);
 
 inline constexpr std::string_view kTitleWarning = "警告";
 inline constexpr std::string_view kTitleDone = "終了";
+inline constexpr std::string_view kTitleConfirm = "確認";
+inline constexpr std::string_view kTitleStopped = "中止";
 
 enum class Operation { Split, Join, Check };
 

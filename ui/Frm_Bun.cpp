@@ -142,6 +142,13 @@ LRESULT Frm_Bun::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
         return TRUE;
       }
       break;
+    case BackgroundOperation::kProgressMessage:
+      // A late one from an operation that has ended changes nothing.
+      if (operation_ && lParam == operation_->Serial()) OnProgress(static_cast<int>(wParam));
+      return 0;
+    case BackgroundOperation::kLinesMessage:
+      if (operation_ && lParam == operation_->Serial()) AppendText(Control(IDC_txtChkCRC), operation_->TakeLines());
+      return 0;
     case WM_DPICHANGED:
       ApplyDpi(HIWORD(wParam), reinterpret_cast<const RECT*>(lParam));
       return 0;
@@ -186,7 +193,11 @@ void Frm_Bun::OnCommand(int id, int notification) {
       if (!busy_) cmdRun_Click();
       break;
     case IDC_cmdEnd:
-      if (!busy_) cmdEnd_Click();
+      if (busy_) {
+        AskToStop(true);
+      } else {
+        cmdEnd_Click();
+      }
       break;
     case IDC_cmdChk:
       if (!busy_) cmdChk_Click();
@@ -203,8 +214,12 @@ void Frm_Bun::OnCommand(int id, int notification) {
     case IDC_optSavePath1:
       optSavePath_Click(id == IDC_optSavePath0 ? 0 : 1);
       break;
+    case IDCANCEL:
+      // Esc: nothing, unless an operation runs.
+      if (busy_) AskToStop(false);
+      break;
     default:
-      // IDOK and IDCANCEL from Enter and Esc land here: no default button.
+      // IDOK from Enter lands here: no default button.
       break;
   }
 }
@@ -230,7 +245,11 @@ void Frm_Bun::mnuVer_Click() { Frm_Ver::ShowModal(Handle()); }
 void Frm_Bun::cmdEnd_Click() { DestroyWindow(Handle()); }
 
 void Frm_Bun::Form_Close() {
-  if (!busy_) DestroyWindow(Handle());
+  if (busy_) {
+    AskToStop(true);
+  } else {
+    DestroyWindow(Handle());
+  }
 }
 
 // The selection itself is all an option click does; Run reads it.

@@ -5,13 +5,16 @@
 
 #include <windows.h>
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "BackgroundOperation.h"
 #include "DropTarget.h"
 #include "Handles.h"
 #include "Requests.h"
+#include "Taskbar.h"
 #include "Window.h"
 
 namespace vokram::ui {
@@ -65,6 +68,17 @@ class Frm_Bun : public Window {
   void Reject(const Rejection& rejection, Operation operation);
   void Fail(const std::exception& error, Operation operation, const std::wstring& file);
 
+  // Runs an engine call off the window's thread, the window answering and its
+  // caption and taskbar button showing the progress, and returns once it has
+  // ended. True when it completed; after a failure or a stop it has shown the
+  // message (or closed the window, when a stop was asked for to quit).
+  using Work = std::function<void(BackgroundOperation&, const Progress&)>;
+  bool RunOperation(Operation operation, const std::wstring& file, bool waitPointer, const Work& work);
+  // Esc, End and the title bar's close while an operation runs.
+  void AskToStop(bool quit);
+  void OnProgress(int percent);
+  std::wstring ModeCaption() const;
+
   // Declared before the drops: they are revoked while OLE is still up.
   OleSession ole_;
   std::vector<std::unique_ptr<BoxDrops>> drops_;
@@ -72,6 +86,10 @@ class Frm_Bun : public Window {
   HWND focusBeforeDeactivate_ = nullptr;
   bool busy_ = false;
   bool waitPointer_ = false;
+  // The running operation, while one runs.
+  BackgroundOperation* operation_ = nullptr;
+  bool quitAfterStop_ = false;
+  TaskbarProgress taskbar_;
   bool tidying_ = false;
 };
 

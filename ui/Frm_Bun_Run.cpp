@@ -1,15 +1,16 @@
 // The Run command: the checks of the mode's fields in their fixed order, then
-// the engine call under the wait pointer, then "終了しました。".
+// the engine call under the wait pointer, off the window's thread, then
+// "終了しました。".
 #include <filesystem>
 #include <variant>
 
 #include "Busy.h"
+#include "Frm_BunLayout.h"
 #include "ControlIds.h"
 #include "Controls.h"
 #include "Frm_Bun.h"
 #include "Join.h"
 #include "MessageBoxes.h"
-#include "MessageLoop.h"
 #include "Split.h"
 
 namespace vokram::ui {
@@ -55,18 +56,12 @@ void Frm_Bun::RunSplit() {
     return;
   }
   const auto& request = std::get<SplitRequest>(validation.outcome);
-  {
-    BusyScope busy(busy_, waitPointer_, true);
-    try {
-      SplitFile(request.sourcePath, request.outputBase, request.pieceLengths, options,
-                Progress{[](std::uint64_t, std::uint64_t) { PumpPendingMessages(); }, nullptr});
-    } catch (const std::exception& error) {
-      busy.End();
-      Fail(error, Operation::Split, request.sourcePath);
-      return;
-    }
-  }
-  ShowDone(Handle());
+  const bool done = RunOperation(Operation::Split, request.sourcePath, true,
+                                 [&](BackgroundOperation&, const Progress& progress) {
+                                   SplitFile(request.sourcePath, request.outputBase, request.pieceLengths, options,
+                                             progress);
+                                 });
+  if (done) ShowDone(Handle());
 }
 
 void Frm_Bun::RunJoin() {
@@ -79,16 +74,12 @@ void Frm_Bun::RunJoin() {
   }
   const auto& request = std::get<JoinRequest>(outcome);
   JoinResult result;
-  {
-    BusyScope busy(busy_, waitPointer_, true);
-    try {
-      result = JoinFile(std::filesystem::path(request.vokPath), request.outputFolder);
-    } catch (const std::exception& error) {
-      busy.End();
-      Fail(error, Operation::Join, request.vokPath);
-      return;
-    }
-  }
+  const bool done = RunOperation(Operation::Join, request.vokPath, true,
+                                 [&](BackgroundOperation&, const Progress& progress) {
+                                   result = JoinFile(std::filesystem::path(request.vokPath), request.outputFolder,
+                                                     progress);
+                                 });
+  if (!done) return;
   if (result.matchesRecord) {
     ShowDone(Handle());
   } else if (result.keptOlderFile) {
@@ -97,6 +88,70 @@ void Frm_Bun::RunJoin() {
     ShowWarning(Handle(), MessageId::JoinMismatch);
   }
 }
+
+bool Frm_Bun::RunOperation(Operation operation, const std::wstring& file, bool waitPointer, const Work& work) {
+  BackgroundOperation background(Handle());
+  std::exception_ptr failure;
+  {
+    BusyScope busy(busy_, waitPointer_, waitPointer);
+    operation_ = &background;
+    quitAfterStop_ = false;
+    taskbar_.Start(Handle());
+    try {
+      background.Run([&](const Progress& progress) { work(background, progress); });
+    } catch (...) {
+      failure = std::current_exception();
+    }
+    // Report lines still waiting (a check's) go in before any message.
+    if (const std::wstring rest = background.TakeLines(); !rest.empty()) AppendText(Control(IDC_txtChkCRC), rest);
+    operation_ = nullptr;
+    SetWindowTextW(Handle(), ModeCaption().c_str());
+  }
+  if (quitAfterStop_) {
+    taskbar_.Clear();
+    DestroyWindow(Handle());
+    return false;
+  }
+  if (!failure) {
+    taskbar_.Clear();
+    return true;
+  }
+  try {
+    std::rethrow_exception(failure);
+  } catch (const VokError& error) {
+    if (error.Code() == ErrorCode::Cancelled) {
+      taskbar_.Clear();
+      ShowStopped(Handle(), ErrorMessage(error, operation));
+      return false;
+    }
+    taskbar_.Failed();
+    Fail(error, operation, file);
+  } catch (const std::exception& error) {
+    taskbar_.Failed();
+    Fail(error, operation, file);
+  }
+  taskbar_.Clear();
+  return false;
+}
+
+void Frm_Bun::AskToStop(bool quit) {
+  if (!operation_) return;
+  if (!AskYesNo(Handle(), quit ? MessageId::AskStopAndQuit : MessageId::AskStop)) return;
+  // The operation may have ended while the question showed.
+  if (!operation_) {
+    if (quit) DestroyWindow(Handle());
+    return;
+  }
+  quitAfterStop_ = quit;
+  operation_->RequestStop();
+}
+
+void Frm_Bun::OnProgress(int percent) {
+  SetWindowTextW(Handle(), (ModeCaption() + L"　" + std::to_wstring(percent) + L"%").c_str());
+  taskbar_.Set(percent);
+}
+
+std::wstring Frm_Bun::ModeCaption() const { return IsJoinMode() ? kCaptionJoin : kCaptionSplit; }
 
 void Frm_Bun::Reject(const Rejection& rejection, Operation operation) {
   if (rejection.error) {

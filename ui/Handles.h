@@ -51,4 +51,12 @@ struct MenuTraits {
 };
 using UniqueMenu = UniqueHandle<MenuTraits>;
 
+// A kernel object (an event) that is nullptr when absent.
+struct KernelTraits {
+  using Handle = HANDLE;
+  static Handle Invalid() noexcept { return nullptr; }
+  static void Close(Handle h) noexcept { CloseHandle(h); }
+};
+using UniqueKernelHandle = UniqueHandle<KernelTraits>;
+
 }  // namespace vokram::ui

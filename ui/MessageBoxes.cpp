@@ -7,15 +7,11 @@ namespace {
 
 MessageBoxFunction showBox = nullptr;
 
-void Show(HWND owner, std::string_view utf8Text, std::string_view utf8Title, UINT icon) {
+int Show(HWND owner, std::string_view utf8Text, std::string_view utf8Title, UINT type) {
   const std::wstring text = NativeFromUtf8(utf8Text);
   const std::wstring title = NativeFromUtf8(utf8Title);
-  const UINT type = MB_OK | icon;
-  if (showBox) {
-    showBox(owner, text.c_str(), title.c_str(), type);
-  } else {
-    MessageBoxW(owner, text.c_str(), title.c_str(), type);
-  }
+  if (showBox) return showBox(owner, text.c_str(), title.c_str(), type);
+  return MessageBoxW(owner, text.c_str(), title.c_str(), type);
 }
 
 }  // namespace
@@ -23,11 +19,19 @@ void Show(HWND owner, std::string_view utf8Text, std::string_view utf8Title, UIN
 void SetMessageBoxFunction(MessageBoxFunction function) noexcept { showBox = function; }
 
 void ShowWarning(HWND owner, std::string_view utf8Text) {
-  Show(owner, utf8Text, kTitleWarning, MB_ICONEXCLAMATION);
+  Show(owner, utf8Text, kTitleWarning, MB_OK | MB_ICONEXCLAMATION);
 }
 
 void ShowWarning(HWND owner, MessageId id) { ShowWarning(owner, MessageText(id)); }
 
-void ShowDone(HWND owner) { Show(owner, MessageText(MessageId::Done), kTitleDone, MB_ICONINFORMATION); }
+void ShowDone(HWND owner) { Show(owner, MessageText(MessageId::Done), kTitleDone, MB_OK | MB_ICONINFORMATION); }
+
+void ShowStopped(HWND owner, std::string_view utf8Text) {
+  Show(owner, utf8Text, kTitleStopped, MB_OK | MB_ICONINFORMATION);
+}
+
+bool AskYesNo(HWND owner, MessageId question) {
+  return Show(owner, MessageText(question), kTitleConfirm, MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2) == IDYES;
+}
 
 }  // namespace vokram::ui

@@ -1,6 +1,6 @@
 // Every message the window shows goes through here: problems under "警告"
 // with the exclamation mark, completion under "終了" with the information
-// icon, each with one OK button.
+// icon, each with one OK button; the question before a stop.
 #pragma once
 
 #include <windows.h>
@@ -18,5 +18,9 @@ void SetMessageBoxFunction(MessageBoxFunction function) noexcept;
 void ShowWarning(HWND owner, std::string_view utf8Text);
 void ShowWarning(HWND owner, MessageId id);
 void ShowDone(HWND owner);
+// A stopped operation's message under "中止", information icon.
+void ShowStopped(HWND owner, std::string_view utf8Text);
+// A question under "確認" with Yes and No, No as default; true for Yes.
+bool AskYesNo(HWND owner, MessageId question);
 
 }  // namespace vokram::ui

@@ -14,15 +14,16 @@ void TranslateAndDispatch(MSG& msg) {
   DispatchMessageW(&msg);
 }
 
-void PumpPendingMessages() {
+bool PumpPendingMessages() {
   MSG msg;
   while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
     if (msg.message == WM_QUIT) {
       PostQuitMessage(static_cast<int>(msg.wParam));
-      return;
+      return false;
     }
     TranslateAndDispatch(msg);
   }
+  return true;
 }
 
 int RunMessageLoop() {

@@ -10,8 +10,8 @@ namespace vokram::ui {
 void TranslateAndDispatch(MSG& msg);
 
 // Handles every message already waiting and returns; a WM_QUIT met on the
-// way is posted again for the main loop.
-void PumpPendingMessages();
+// way is posted again for the main loop, and the answer is then false.
+bool PumpPendingMessages();
 
 // Until WM_QUIT; returns its exit code.
 int RunMessageLoop();

@@ -27,11 +27,15 @@ struct BoxShown {
   HCURSOR pointer;  // the pointer while the box shows
 };
 inline std::vector<BoxShown> boxes;
+// How the recorded questions (Yes/No boxes) are answered.
+inline int questionAnswer = IDNO;
 
 inline int RecordBox(HWND owner, const wchar_t* text, const wchar_t* title, UINT type) {
   boxes.push_back({text, title, type, owner, GetCursor()});
-  return IDOK;
+  return (type & MB_TYPEMASK) == MB_YESNO ? questionAnswer : IDOK;
 }
+
+inline constexpr UINT kQuestion = MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2;
 
 inline HCURSOR WaitPointer() { return LoadCursorW(nullptr, IDC_WAIT); }
 inline HCURSOR ArrowPointer() { return LoadCursorW(nullptr, IDC_ARROW); }
@@ -43,6 +47,7 @@ class FrmBunTest : public ::testing::Test {
 
   void SetUp() override {
     boxes.clear();
+    questionAnswer = IDNO;
     SetMessageBoxFunction(RecordBox);
     ASSERT_TRUE(form->Create(SW_SHOWNORMAL));
     SetForegroundWindow(form->Handle());

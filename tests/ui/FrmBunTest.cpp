@@ -86,10 +86,12 @@ TEST_F(FrmBunTest, DefaultPointerAndNoCompletionAfterAFailedSplit) {
   EXPECT_EQ(boxes[1].text, L"終了しました。");
 }
 
+// Run, the browse buttons and the menu are ignored; End and close ask first
+// (answered No here).
 TEST_F(FrmBunTest, ClicksDuringASplitAreIgnored) {
   PrepareSplit(3000);
   Probe probe;
-  // Queued now, handled by the split's pump while it runs.
+  // Queued now, handled by the window's loop while the split runs.
   PostClick(IDC_cmdRun);
   PostClick(IDC_cmdEnd);
   PostClick(IDC_cmdSrcRef0);
@@ -99,8 +101,13 @@ TEST_F(FrmBunTest, ClicksDuringASplitAreIgnored) {
   Click(IDC_cmdRun);
   ASSERT_EQ(Probe::seen.size(), 1u);
   EXPECT_EQ(Probe::seen[0], WaitPointer()) << "the queued clicks arrived after the split";
-  ASSERT_EQ(boxes.size(), 1u);
-  EXPECT_EQ(boxes[0].text, L"終了しました。");
+  ASSERT_EQ(boxes.size(), 3u);
+  for (std::size_t i : {0u, 1u}) {
+    EXPECT_EQ(boxes[i].text, L"処理を中止して終了しますか？");
+    EXPECT_EQ(boxes[i].title, L"確認");
+    EXPECT_EQ(boxes[i].type, kQuestion);
+  }
+  EXPECT_EQ(boxes[2].text, L"終了しました。");
   EXPECT_TRUE(IsWindow(form->Handle()));
   EXPECT_FALSE(form->IsJoinMode());
 }
@@ -118,7 +125,8 @@ TEST_F(FrmBunTest, ClicksDuringAPieceCheckAreIgnoredAndTheWindowPaints) {
   probe.Post();
   Click(IDC_cmdChk);
   EXPECT_EQ(Probe::seen.size(), 1u);
-  EXPECT_TRUE(boxes.empty());
+  ASSERT_EQ(boxes.size(), 1u);  // the close asked, answered No
+  EXPECT_EQ(boxes[0].text, L"処理を中止して終了しますか？");
   EXPECT_TRUE(form->IsJoinMode());
   EXPECT_TRUE(IsWindow(form->Handle()));
   EXPECT_EQ(GetText(Ctl(IDC_txtChkCRC)),
