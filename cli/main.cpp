@@ -1,5 +1,6 @@
 // vokram-cli: split, check and join from a shell, with the window's checks
 // and messages.
+#include <algorithm>
 #include <cstdio>
 #include <random>
 #include <string>
@@ -10,6 +11,7 @@
 #include "GetCRC.h"
 #include "Join.h"
 #include "Messages.h"
+#include "ProgressLine.h"
 #include "Requests.h"
 #include "Split.h"
 #include "Stop.h"
@@ -28,9 +30,9 @@ constexpr int kOk = 0, kFailed = 1, kUsage = 2;
 
 constexpr std::string_view kHelp =
     "Usage:\n"
-    "  vokram-cli split SOURCE OUTDIR --min KB --max KB [--base NAME] [--bat] [--no-vok] [--seed N]\n"
-    "  vokram-cli check VOKFILE\n"
-    "  vokram-cli join VOKFILE [OUTDIR]\n"
+    "  vokram-cli split SOURCE OUTDIR --min KB --max KB [--base NAME] [--bat] [--no-vok] [--seed N] [--quiet]\n"
+    "  vokram-cli check VOKFILE [--quiet]\n"
+    "  vokram-cli join VOKFILE [OUTDIR] [--quiet]\n"
     "  vokram-cli crc FILE\n"
     "\n"
     "split  cuts SOURCE into pieces of random sizes between --min and --max KiB\n"
@@ -42,7 +44,12 @@ constexpr std::string_view kHelp =
     "       or sound (○); exit status 0 only when all are sound.\n"
     "join   writes the source again from the pieces beside VOKFILE into OUTDIR\n"
     "       (default: VOKFILE's folder).\n"
-    "crc    prints the CRC-16 of FILE as four hexadecimal digits.\n";
+    "crc    prints the CRC-16 of FILE as four hexadecimal digits.\n"
+    "\n"
+    "On a terminal, split, check and join show their progress on stderr\n"
+    "(percentage, MiB/s, time left) unless --quiet is given. Ctrl-C or SIGTERM\n"
+    "stops them cleanly: what the run created is removed; exit status 130\n"
+    "(143 after SIGTERM).\n";
 
 std::string Utf8(const NativeString& s) { return ToUtf8(std::filesystem::path(s)); }
 
@@ -60,9 +67,21 @@ int Fail(const VokError& error, Operation operation) {
   return error.Code() == ErrorCode::Cancelled ? StoppedExitStatus() : kFailed;
 }
 
-Progress Stoppable() { return Progress{{}, &StopRequested()}; }
+// Stops on a signal; draws its progress line unless told to be quiet.
+Progress Stoppable(ProgressLine& line) {
+  return Progress{[&line](std::uint64_t done, std::uint64_t total) { line.Update(done, total); }, &StopRequested()};
+}
 
-int Split(const std::vector<NativeString>& args) {
+// Takes --quiet out of the arguments; true when it was there.
+bool TakeQuiet(std::vector<NativeString>& args) {
+  const auto quiet = std::find(args.begin(), args.end(), NativeString(VOKRAM_NATIVE("--quiet")));
+  if (quiet == args.end()) return false;
+  args.erase(quiet);
+  return true;
+}
+
+int Split(std::vector<NativeString> args) {
+  const bool quiet = TakeQuiet(args);
   SplitFields fields;
   SplitOptions options;
   std::optional<unsigned long> seed;
@@ -111,7 +130,10 @@ int Split(const std::vector<NativeString>& args) {
   }
   const auto& request = std::get<SplitRequest>(checked.outcome);
   try {
-    const SplitResult result = SplitFile(request.sourcePath, request.outputBase, request.pieceLengths, options, Stoppable());
+    ProgressLine line(!quiet && StderrIsTerminal());
+    const SplitResult result =
+        SplitFile(request.sourcePath, request.outputBase, request.pieceLengths, options, Stoppable(line));
+    line.Clear();
     Line(std::to_string(result.pieceCount) + " pieces, CRC " + CRCText(result.sourceCrc));
   } catch (const VokError& error) {
     return Fail(error, Operation::Split);
@@ -120,13 +142,15 @@ int Split(const std::vector<NativeString>& args) {
   return kOk;
 }
 
-int Check(const std::vector<NativeString>& args) {
+int Check(std::vector<NativeString> args) {
+  const bool quiet = TakeQuiet(args);
   if (args.size() != 1) return Usage("check needs VOKFILE");
   if (auto refused = ValidateCheck(args[0], RealFileSystem())) {
     ErrLine(MessageText(refused->message));
     return kFailed;
   }
   bool allSound = true;
+  ProgressLine progress(!quiet && StderrIsTerminal());
   try {
     CheckPieces(std::filesystem::path(TrimSpaces(args[0])), [&](const PieceReport& report) {
       allSound = allSound && report.status == PieceStatus::Sound;
@@ -134,15 +158,18 @@ int Check(const std::vector<NativeString>& args) {
 #ifndef _WIN32
       line.erase(line.size() - 2, 1);  // CR LF is the window's line break, LF the shell's
 #endif
+      progress.Clear();  // the report line goes where the progress stood
       Out(line);
-    }, Stoppable());
+    }, Stoppable(progress));
+    progress.Clear();
   } catch (const VokError& error) {
     return Fail(error, Operation::Check);
   }
   return allSound ? kOk : kFailed;
 }
 
-int Join(const std::vector<NativeString>& args) {
+int Join(std::vector<NativeString> args) {
+  const bool quiet = TakeQuiet(args);
   if (args.empty() || args.size() > 2) return Usage("join needs VOKFILE and at most one OUTDIR");
   JoinFields fields{args[0], args.size() == 2 ? args[1] : NativeString(), args.size() == 2};
   const auto checked = ValidateJoin(fields, RealFileSystem());
@@ -152,7 +179,9 @@ int Join(const std::vector<NativeString>& args) {
   }
   const auto& request = std::get<JoinRequest>(checked);
   try {
-    const JoinResult result = JoinFile(std::filesystem::path(request.vokPath), request.outputFolder, Stoppable());
+    ProgressLine line(!quiet && StderrIsTerminal());
+    const JoinResult result = JoinFile(std::filesystem::path(request.vokPath), request.outputFolder, Stoppable(line));
+    line.Clear();
     if (result.keptOlderFile) {
       ErrLine(JoinNotReplacedMessage(result.outputPath.filename()));
       return kFailed;

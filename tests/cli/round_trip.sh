@@ -33,6 +33,18 @@ expect "joined file equals the source" cmp -s 'source 表.bin' 'restore/source �
 "$cli" join 'out/source 表.vok' >/dev/null
 expect "join defaults to the descriptor's folder" cmp -s 'source 表.bin' 'out/source 表.bin'
 
+# Progress: drawn on a terminal (a pseudo-terminal by script), never into a
+# file or a pipe, nor with --quiet.
+mkdir pty1 pty2
+script -qec "\"$cli\" join 'out/source 表.vok' pty1" /dev/null >pty.out
+expect "progress on a terminal" grep -q 'MiB/s' pty.out
+expect "and the join still completes" cmp -s 'source 表.bin' 'pty1/source 表.bin'
+script -qec "\"$cli\" join 'out/source 表.vok' pty2 --quiet" /dev/null >quiet.out
+expect "none with --quiet" test "$(grep -c 'MiB/s' quiet.out)" -eq 0
+"$cli" join 'out/source 表.vok' pty2 >/dev/null 2>piped.err
+expect "none into a file" test "$(grep -c 'MiB/s' piped.err)" -eq 0
+
+
 printf 'X' | dd of='out/source 表.001' bs=1 seek=5 conv=notrunc 2>/dev/null
 "$cli" check 'out/source 表.vok' >check2.out
 expect "check with a damaged piece exits non-zero" test $? -ne 0
