@@ -1,5 +1,6 @@
-// Output that shows Japanese correctly: UTF-8 on POSIX and in pipes, UTF-16
-// through the console API in a Windows console.
+// Output that shows Japanese correctly: UTF-8 on POSIX; in a Windows console
+// UTF-16 through the console API, and redirected to a file or a pipe the
+// console's code page (932 on a Japanese system, UTF-8 after chcp 65001).
 #pragma once
 
 #include <string_view>

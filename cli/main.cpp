@@ -16,6 +16,7 @@
 #include "Split.h"
 #include "Stop.h"
 #include "Text.h"
+#include "Version.h"
 
 #ifdef _WIN32
 #include <fcntl.h>
@@ -34,6 +35,7 @@ constexpr std::string_view kHelp =
     "  vokram-cli check VOKFILE [--quiet]\n"
     "  vokram-cli join VOKFILE [OUTDIR] [--quiet]\n"
     "  vokram-cli crc FILE\n"
+    "  vokram-cli --version\n"
     "\n"
     "split  cuts SOURCE into pieces of random sizes between --min and --max KiB\n"
     "       (OUTDIR/NAME.000, .001, ...; NAME defaults to SOURCE's name without\n"
@@ -49,7 +51,14 @@ constexpr std::string_view kHelp =
     "On a terminal, split, check and join show their progress on stderr\n"
     "(percentage, MiB/s, time left) unless --quiet is given. Ctrl-C or SIGTERM\n"
     "stops them cleanly: what the run created is removed; exit status 130\n"
-    "(143 after SIGTERM).\n";
+    "(143 after SIGTERM).\n"
+#ifdef _WIN32
+    "\n"
+    "In a console window text is written as Unicode. Redirected to a file or a\n"
+    "pipe it is written in the console's code page: Shift-JIS (932) on a\n"
+    "Japanese system, UTF-8 after chcp 65001.\n"
+#endif
+    ;
 
 std::string Utf8(const NativeString& s) { return ToUtf8(std::filesystem::path(s)); }
 
@@ -220,6 +229,11 @@ int Run(std::vector<NativeString> args) {
   args.erase(args.begin());
   if (command == "--help" || command == "-h" || command == "help") {
     Out(kHelp);
+    return kOk;
+  }
+  if (command == "--version") {
+    Line("vokram-cli " + std::to_string(VOKRAM_VERSION_MAJOR) + "." + std::to_string(VOKRAM_VERSION_MINOR) + "." +
+         std::to_string(VOKRAM_VERSION_REVISION));
     return kOk;
   }
   if (command == "split") return Split(args);

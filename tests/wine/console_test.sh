@@ -1,0 +1,30 @@
+#!/usr/bin/env bash
+# vokram-cli.exe in Wine's cmd.exe on code page 932: redirected output is
+# Shift-JIS, as `type` and Notepad on a Japanese system read it, and
+# --version prints the version.
+set -u
+cli=$(realpath "$1")
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+cd "$work" || exit 1
+fails=0
+expect() {  # description, condition...
+  local what=$1
+  shift
+  if "$@"; then echo "ok: $what"; else echo "FAILED: $what"; fails=$((fails + 1)); fi
+}
+
+head -c 3000 /dev/urandom >'写真.bin'
+mkdir out
+wine "$cli" split '写真.bin' out --min 1 --max 1 >/dev/null 2>&1
+printf '@"%s" check out\\写真.vok > report.txt 2> errors.txt\r\n@"%s" --version > version.txt\r\n' \
+  "$(winepath -w "$cli")" "$(winepath -w "$cli")" | iconv -f UTF-8 -t CP932 >run.cmd
+wine cmd /c run.cmd >/dev/null 2>&1
+expect "the report is code page 932" test "$(iconv -f CP932 -t UTF-8 report.txt 2>/dev/null | tr -d '\r')" = \
+  "$(printf ' ○  写真.000\n ○  写真.001\n ○  写真.002')"
+expect "with the name's Shift-JIS bytes" grep -q $'\x8e\xca\x90\x5e\\.000' report.txt
+expect "--version prints the version" grep -q '^vokram-cli 0\.1\.0' version.txt
+wine cmd /c "$(winepath -w "$cli") check nowhere.vok 2> missing.txt" >/dev/null 2>&1
+expect "a message in Shift-JIS too" test "$(iconv -f CP932 -t UTF-8 missing.txt 2>/dev/null | tr -d '\r')" = \
+  '対象ファイルが存在しません。'
+exit $((fails > 0))
