@@ -9,7 +9,9 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 mib=${1:-1024}
 rounds=${2:-5}
-cli=$root/build/native/cli/vokram-cli
+# VOKRAM_CLI measures another build of the command line (an earlier commit,
+# for a before-and-after comparison).
+cli=${VOKRAM_CLI:-$root/build/native/cli/vokram-cli}
 literal=$root/build/native/bench/literal_split
 drop_cache=$root/build/native/bench/drop_cache
 # shellcheck source=../scripts/packages.sh
