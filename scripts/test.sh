@@ -39,7 +39,7 @@ mkdir -p "$logs"
 
 if build native; then
   echo "== test native"
-  ctest --preset native -j "$jobs" 2>&1 | tee "$logs/native.log"
+  ctest --preset native -j "$jobs" --output-on-failure 2>&1 | tee "$logs/native.log"
   count_ctest "$logs/native.log"
   # The engine under clang-tidy's bug-finding checks (.clang-tidy).
   echo "== clang-tidy engine"
@@ -58,7 +58,7 @@ fi
 # The same suites again with AddressSanitizer and UndefinedBehaviorSanitizer.
 if build sanitize; then
   echo "== test sanitize"
-  ctest --preset sanitize -j "$jobs" 2>&1 | tee "$logs/sanitize.log"
+  ctest --preset sanitize -j "$jobs" --output-on-failure 2>&1 | tee "$logs/sanitize.log"
   count_ctest "$logs/sanitize.log"
 else
   echo "sanitize build failed"
@@ -91,10 +91,17 @@ if build windows; then
   echo "== test windows (under Wine)"
   # shellcheck source=wine-env.sh
   source "$root/scripts/wine-env.sh"
-  wine_env_start "$root/build/windows/wineprefix"
   trap wine_env_stop EXIT
-  ctest --preset windows -j "$jobs" --timeout 300 2>&1 | tee "$logs/windows.log"
-  count_ctest "$logs/windows.log"
+  if wine_env_start "$root/build/windows/wineprefix"; then
+    # Stdin from /dev/null: on a terminal, Wine gives every test process a
+    # console of its own, which makes each start several times slower.
+    ctest --preset windows -j "$jobs" --timeout 300 --output-on-failure </dev/null 2>&1 |
+      tee "$logs/windows.log"
+    count_ctest "$logs/windows.log"
+    wine_env_check || failed=$((failed + 1))
+  else
+    failed=$((failed + 1))
+  fi
   wine_env_stop
   trap - EXIT
 else

@@ -37,8 +37,48 @@ wine_env_start() {
     wineserver -w
     touch "$WINEPREFIX/.vokram-ready"
   fi
-  wineserver -p
-  wine cmd /c exit >/dev/null 2>&1 || true
+  # A server that a wine program started quits seconds after its last
+  # client, and `wineserver -p` beside it fails (status 2) and leaves it so;
+  # a test process caught by a server going away ends at once with no
+  # output. Replace any such server by one that stays.
+  wineserver -k >/dev/null 2>&1 || true
+  wineserver -w >/dev/null 2>&1 || true
+  if ! wineserver -p; then
+    echo "wine-env: no persistent wineserver for $WINEPREFIX" >&2
+    return 1
+  fi
+  VOKRAM_WINESERVER_PID=$(wine_env_server_pid)
+  # The first program of a new server boots the prefix's services; tests
+  # start only once one has run to its end.
+  if [ -z "$VOKRAM_WINESERVER_PID" ] || ! wine cmd /c exit >/dev/null 2>&1; then
+    echo "wine-env: Wine does not start programs in $WINEPREFIX" >&2
+    return 1
+  fi
+}
+
+# The pid of the wineserver of $WINEPREFIX, found by its working folder
+# (server-<device>-<inode> of the prefix), or nothing.
+wine_env_server_pid() {
+  local id dir
+  id=$(printf 'server-%x-%x' $(stat -c '%d %i' "$WINEPREFIX"))
+  for dir in /proc/[0-9]*; do
+    case $(cat "$dir/comm" 2>/dev/null) in wineserver*) ;; *) continue ;; esac
+    case $(readlink "$dir/cwd" 2>/dev/null) in
+      */"$id") echo "${dir#/proc/}" && return 0 ;;
+    esac
+  done
+}
+
+# Fails, saying why, when the server wine_env_start left is no longer the
+# one running: every test process alive at that moment was killed, and later
+# ones ran against a server that quits between them.
+wine_env_check() {
+  local now
+  now=$(wine_env_server_pid)
+  [ "$now" = "${VOKRAM_WINESERVER_PID:-}" ] && return 0
+  echo "wine-env: the wineserver of $WINEPREFIX changed during the run" \
+    "(pid ${VOKRAM_WINESERVER_PID:-none}, now ${now:-none})" >&2
+  return 1
 }
 
 wine_env_stop() {
@@ -48,4 +88,5 @@ wine_env_stop() {
     wait "$VOKRAM_XVFB_PID" 2>/dev/null || true
     unset VOKRAM_XVFB_PID
   fi
+  unset VOKRAM_WINESERVER_PID
 }
