@@ -29,8 +29,12 @@ timed() {  # name, inputs (a glob), command...
   "$drop_cache" "$work" --keep $inputs
   # shellcheck disable=SC2086
   cat $inputs >/dev/null
-  /usr/bin/time -f '%e %M' -o "$work/.time" "$@" >/dev/null 2>&1
-  read -r t m <"$work/.time"
+  # Elapsed time from the shell's clock in microseconds (time's %e has only
+  # hundredths); peak RSS from time.
+  local before=$EPOCHREALTIME
+  /usr/bin/time -f '%M' -o "$work/.time" "$@" >/dev/null 2>&1
+  t=$(awk -v a="$before" -v b="$EPOCHREALTIME" 'BEGIN {printf "%.3f", b - a}')
+  read -r m <"$work/.time"
   times[$name]+="$t "
   rss[$name]=$m
 }
@@ -65,10 +69,10 @@ rm -rf "${dirs[@]}"
 
 echo "Source: ${mib} MiB, ${rounds} rounds, $(nproc) cores, $(df -T "$work" | awk 'NR==2 {print $2}')"
 echo
-echo "| operation | first (s) | second (s) | second / first | peak RSS first / second (KiB) |"
-echo "|---|---|---|---|---|"
+echo "| operation | first (s) | second (s) | second / first | rounds, first | rounds, second | peak RSS first / second (KiB) |"
+echo "|---|---|---|---|---|---|---|"
 for op in split join check; do
   a=$(median "${times[$op-a]}")
   b=$(median "${times[$op-b]}")
-  echo "| $op | $a | $b | $(awk -v a="$a" -v b="$b" 'BEGIN {printf "%.3f", (a > 0 ? b / a : 0)}') | ${rss[$op-a]} / ${rss[$op-b]} |"
+  echo "| $op | $a | $b | $(awk -v a="$a" -v b="$b" 'BEGIN {printf "%.3f", (a > 0 ? b / a : 0)}') | ${times[$op-a]}| ${times[$op-b]}| ${rss[$op-a]} / ${rss[$op-b]} |"
 done
