@@ -269,13 +269,6 @@ TEST_F(SplitFixture, RefusesWhatTheFormatCannotHold) {
   EXPECT_EQ(SplitFile(Source("é.bin", some), OutBase("é"), 40, 40, {false, false}).pieceCount, 1);
 }
 
-std::vector<std::filesystem::path> Listing(const std::filesystem::path& folder) {
-  std::vector<std::filesystem::path> names;
-  for (const auto& entry : std::filesystem::directory_iterator(folder)) names.push_back(entry.path().filename());
-  std::sort(names.begin(), names.end());
-  return names;
-}
-
 // However the source is reached, no file the split would create may be it:
 // the split refuses before it writes anything.
 TEST_F(SplitFixture, NeverWritesOverItsSourceThroughAnyName) {
@@ -283,7 +276,7 @@ TEST_F(SplitFixture, NeverWritesOverItsSourceThroughAnyName) {
   const Bytes data = test::RandomBytes(3000);  // three pieces at 1 KiB
   auto expectRefused = [&](const std::string& what, const std::filesystem::path& source, std::string_view base) {
     SCOPED_TRACE(what);
-    const auto before = Listing(dir / "out");
+    const auto before = test::Listing(dir / "out");
     try {
       SplitFile(source.native(), OutBase(base), 1, 1, {true, true});
       ADD_FAILURE() << "split ran";
@@ -291,7 +284,7 @@ TEST_F(SplitFixture, NeverWritesOverItsSourceThroughAnyName) {
       EXPECT_EQ(e.Code(), ErrorCode::OutputIsSource);
     }
     EXPECT_EQ(test::ReadFile(source), data);
-    EXPECT_EQ(Listing(dir / "out"), before);
+    EXPECT_EQ(test::Listing(dir / "out"), before);
   };
   for (std::string name : {"mv.001", "movie.vok", "movie.bat"}) {
     test::WriteFile(Out(name), data);

@@ -18,13 +18,6 @@ namespace {
 namespace fs = std::filesystem;
 using test::Bytes;
 
-std::vector<fs::path> Listing(const fs::path& folder) {
-  std::vector<fs::path> names;
-  for (const auto& entry : fs::directory_iterator(folder)) names.push_back(entry.path().filename());
-  std::sort(names.begin(), names.end());
-  return names;
-}
-
 // Asks for a stop at the n-th look (counting from 1); 0 never.
 struct StopAt {
   int at;
@@ -56,7 +49,7 @@ TEST(Stop, ASplitStoppedAtAnyMomentTakesBackWhatItWrote) {
   ASSERT_GE(never.looks, 4);
   for (int at = 1; at <= never.looks; ++at) {
     SCOPED_TRACE("stop at look " + std::to_string(at));
-    for (const auto& name : Listing(dir / "out")) {
+    for (const auto& name : test::Listing(dir / "out")) {
       if (name != "unrelated.txt") fs::remove(dir / "out" / name);
     }
     StopAt stop{at};
@@ -67,7 +60,7 @@ TEST(Stop, ASplitStoppedAtAnyMomentTakesBackWhatItWrote) {
     } catch (const VokError& e) {
       EXPECT_EQ(e.Code(), ErrorCode::Cancelled);
     }
-    EXPECT_EQ(Listing(dir / "out"), std::vector<fs::path>{"unrelated.txt"});
+    EXPECT_EQ(test::Listing(dir / "out"), std::vector<fs::path>{"unrelated.txt"});
     EXPECT_EQ(test::ReadFile(dir / "s.bin"), data);
   }
 }
@@ -97,7 +90,7 @@ TEST(Stop, AJoinStoppedAtAnyMomentLeavesNoTemporaryAndTheOlderOutput) {
     } catch (const VokError& e) {
       EXPECT_EQ(e.Code(), ErrorCode::Cancelled);
     }
-    EXPECT_EQ(Listing(dir / "restore"), std::vector<fs::path>{"s.bin"});
+    EXPECT_EQ(test::Listing(dir / "restore"), std::vector<fs::path>{"s.bin"});
     EXPECT_EQ(test::ReadFile(dir / "restore/s.bin"), older);
   }
 }

@@ -1,5 +1,6 @@
 #include "TestSupport.h"
 
+#include <algorithm>
 #include <atomic>
 #include <fstream>
 #include <random>
@@ -67,6 +68,13 @@ Bytes RandomBytes(std::size_t n, std::uint32_t seed) {
 }
 
 Bytes AsBytes(std::string_view text) { return Bytes(text.begin(), text.end()); }
+
+std::vector<std::filesystem::path> Listing(const std::filesystem::path& folder) {
+  std::vector<std::filesystem::path> names;
+  for (const auto& entry : std::filesystem::directory_iterator(folder)) names.push_back(entry.path().filename());
+  std::sort(names.begin(), names.end());
+  return names;
+}
 
 Bytes Concatenate(const std::vector<std::filesystem::path>& files) {
   Bytes all;

@@ -39,6 +39,8 @@ Bytes ReadFile(const std::filesystem::path& path);
 // Deterministic pseudo-random content.
 Bytes RandomBytes(std::size_t n, std::uint32_t seed = 1);
 Bytes AsBytes(std::string_view text);
+// The names in a folder, sorted.
+std::vector<std::filesystem::path> Listing(const std::filesystem::path& folder);
 // Concatenation of files in order.
 Bytes Concatenate(const std::vector<std::filesystem::path>& files);
 
