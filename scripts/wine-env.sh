@@ -90,3 +90,24 @@ wine_env_stop() {
   fi
   unset VOKRAM_WINESERVER_PID
 }
+
+# Runs the Windows build's tests under Wine into LOG, as the test command
+# does: a Wine of its own for the run, torn down after it. Leaves in
+# VOKRAM_WINE_CHECK "ok", "no Wine" (LOG is then empty) or "server changed".
+#   wine_env_ctest PREFIX_DIR JOBS LOG
+wine_env_ctest() {
+  local prefix=$1 jobs=$2 log=$3
+  VOKRAM_WINE_CHECK="no Wine"
+  trap wine_env_stop EXIT
+  if wine_env_start "$prefix"; then
+    # Stdin from /dev/null: on a terminal, Wine gives every test process a
+    # console of its own, which makes each start several times slower.
+    ctest --preset windows -j "$jobs" --timeout 300 --output-on-failure </dev/null 2>&1 |
+      tee "$log"
+    if wine_env_check; then VOKRAM_WINE_CHECK=ok; else VOKRAM_WINE_CHECK="server changed"; fi
+  else
+    : >"$log"
+  fi
+  wine_env_stop
+  trap - EXIT
+}
