@@ -74,7 +74,53 @@ BOOL CALLBACK MatchId(HWND hwnd, LPARAM param) {
   return TRUE;
 }
 
+// What a test needs to know when a program's window is not where it should
+// be: whether the process still runs, and every top-level window it has.
+struct ProcessWindows {
+  DWORD processId;
+  std::string list;
+};
+
+BOOL CALLBACK ListWindow(HWND hwnd, LPARAM param) {
+  auto* windows = reinterpret_cast<ProcessWindows*>(param);
+  DWORD pid = 0;
+  GetWindowThreadProcessId(hwnd, &pid);
+  if (pid != windows->processId) return TRUE;
+  wchar_t name[64] = {};
+  GetClassNameW(hwnd, name, 64);
+  // The caption as the window manager holds it: sending WM_GETTEXT could
+  // wait on the very thread that is stuck.
+  wchar_t caption[128] = {};
+  InternalGetWindowText(hwnd, caption, 128);
+  DWORD_PTR ignored = 0;
+  const bool answers =
+      SendMessageTimeoutW(hwnd, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 1000, &ignored) != 0;
+  windows->list += " [" + Utf8(name) + " \"" + Utf8(caption) + "\"" +
+                   (IsWindowVisible(hwnd) ? " visible" : " hidden") +
+                   (answers ? "" : " not answering") + "]";
+  return TRUE;
+}
+
 }  // namespace
+
+std::string Utf8(const std::wstring& text) {
+  const int size = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
+                                       nullptr, 0, nullptr, nullptr);
+  std::string out(static_cast<size_t>(size), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), size,
+                      nullptr, nullptr);
+  return out;
+}
+
+std::string DescribeProcess(const PROCESS_INFORMATION& process) {
+  DWORD code = 0;
+  std::string state = GetExitCodeProcess(process.hProcess, &code) && code != STILL_ACTIVE
+                          ? "exited with " + std::to_string(code)
+                          : "running";
+  ProcessWindows windows{process.dwProcessId, {}};
+  EnumWindows(ListWindow, reinterpret_cast<LPARAM>(&windows));
+  return state + ", windows:" + (windows.list.empty() ? " none" : windows.list);
+}
 
 std::wstring FromUnixPath(std::wstring path) {
   // Wine shows the Unix root as drive Z:.
@@ -106,13 +152,19 @@ VokramProcess::VokramProcess() {
                       &startup, &process_)) {
     throw std::runtime_error("Vokram.exe did not start");
   }
-  WaitForInputIdle(process_.hProcess, 20000);
+  const auto started = Clock::now();
+  const DWORD idle = WaitForInputIdle(process_.hProcess, 20000);
+  const auto idleMs = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - started);
   const std::wstring title = L"Vokram　－　分割";
   WaitUntil(20000, [&] {
     main_ = FindTopLevel({process_.dwProcessId, nullptr, &title, nullptr});
     return main_ != nullptr;
   });
-  if (!main_) throw std::runtime_error("the main window did not appear");
+  if (!main_) {
+    throw std::runtime_error("the main window did not appear (WaitForInputIdle " +
+                             std::to_string(idle) + " after " + std::to_string(idleMs.count()) +
+                             " ms; " + DescribeProcess(process_) + ")");
+  }
   Sync();
 }
 

@@ -18,6 +18,7 @@
 #include "Driver.h"
 
 using namespace vokram::ui;
+using vokram::uitest::Utf8;
 using vokram::uitest::VokramProcess;
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
@@ -25,13 +26,6 @@ using Clock = std::chrono::steady_clock;
 namespace {
 
 double Ms(Clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
-
-std::string Utf8(const std::wstring& text) {
-  const int n = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
-  std::string out(static_cast<std::size_t>(n), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), n, nullptr, nullptr);
-  return out;
-}
 
 // Clicks Run and sends WM_NULL every 10 ms until the end's message box shows.
 void Measure(VokramProcess& app, const char* what) {
