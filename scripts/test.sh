@@ -93,7 +93,7 @@ if build windows; then
   source "$root/scripts/wine-env.sh"
   wine_env_ctest "$root/build/windows/wineprefix" "$jobs" "$logs/windows.log"
   count_ctest "$logs/windows.log"
-  [ "$VOKRAM_WINE_CHECK" = "server changed" ] && failed=$((failed + 1))
+  [ "$VOKRAM_WINE_CHECK" = changed ] && failed=$((failed + 1))
 else
   echo "windows build failed"
   failed=$((failed + 1))

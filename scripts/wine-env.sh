@@ -69,42 +69,88 @@ wine_env_server_pid() {
   done
 }
 
+# The pid of the explorer.exe that runs the desktop of $WINEPREFIX, or nothing.
+wine_env_explorer_pid() {
+  local dir
+  for dir in /proc/[0-9]*; do
+    [ "$(cat "$dir/comm" 2>/dev/null)" = explorer.exe ] || continue
+    if tr '\0' '\n' <"$dir/environ" 2>/dev/null | grep -qxF "WINEPREFIX=$WINEPREFIX"; then
+      echo "${dir#/proc/}" && return 0
+    fi
+  done
+}
+
+# Starts the desktop holder (tests/wine/DesktopHolder.cpp) and waits until it
+# holds the desktop, so that one desktop serves the whole run.
+#   wine_env_hold_desktop HOLDER_EXE
+wine_env_hold_desktop() {
+  local ready i
+  ready=$(mktemp)
+  wine "$1" </dev/null >"$ready" 2>/dev/null &
+  VOKRAM_HOLDER_PID=$!
+  for i in $(seq 1 300); do
+    grep -q ready "$ready" && break
+    sleep 0.1
+  done
+  VOKRAM_EXPLORER_PID=$(wine_env_explorer_pid)
+  if ! grep -q ready "$ready" || [ -z "$VOKRAM_EXPLORER_PID" ]; then
+    rm -f "$ready"
+    echo "wine-env: the desktop holder did not start in $WINEPREFIX" >&2
+    return 1
+  fi
+  rm -f "$ready"
+}
+
 # Fails, saying why, when the server wine_env_start left is no longer the
-# one running: every test process alive at that moment was killed, and later
-# ones ran against a server that quits between them.
+# one running (every test process alive at that moment was killed, and later
+# ones ran against a server that quits between them), or when the desktop
+# the holder kept was closed during the run.
 wine_env_check() {
   local now
   now=$(wine_env_server_pid)
-  [ "$now" = "${VOKRAM_WINESERVER_PID:-}" ] && return 0
-  echo "wine-env: the wineserver of $WINEPREFIX changed during the run" \
-    "(pid ${VOKRAM_WINESERVER_PID:-none}, now ${now:-none})" >&2
+  if [ "$now" != "${VOKRAM_WINESERVER_PID:-}" ]; then
+    echo "wine-env: the wineserver of $WINEPREFIX changed during the run" \
+      "(pid ${VOKRAM_WINESERVER_PID:-none}, now ${now:-none})" >&2
+    return 1
+  fi
+  [ -z "${VOKRAM_EXPLORER_PID:-}" ] && return 0
+  now=$(wine_env_explorer_pid)
+  [ "$now" = "$VOKRAM_EXPLORER_PID" ] && return 0
+  echo "wine-env: the desktop of $WINEPREFIX was closed during the run" \
+    "(explorer.exe pid $VOKRAM_EXPLORER_PID, now ${now:-none})" >&2
   return 1
 }
 
 wine_env_stop() {
   wineserver -k >/dev/null 2>&1 || true
+  if [ -n "${VOKRAM_HOLDER_PID:-}" ]; then
+    wait "$VOKRAM_HOLDER_PID" 2>/dev/null || true
+    unset VOKRAM_HOLDER_PID
+  fi
   if [ -n "${VOKRAM_XVFB_PID:-}" ]; then
     kill "$VOKRAM_XVFB_PID" 2>/dev/null || true
     wait "$VOKRAM_XVFB_PID" 2>/dev/null || true
     unset VOKRAM_XVFB_PID
   fi
-  unset VOKRAM_WINESERVER_PID
+  unset VOKRAM_WINESERVER_PID VOKRAM_EXPLORER_PID
 }
 
 # Runs the Windows build's tests under Wine into LOG, as the test command
-# does: a Wine of its own for the run, torn down after it. Leaves in
-# VOKRAM_WINE_CHECK "ok", "no Wine" (LOG is then empty) or "server changed".
-#   wine_env_ctest PREFIX_DIR JOBS LOG
+# does: a Wine of its own for the run, with one desktop kept for all the
+# tests, torn down after it. Leaves in VOKRAM_WINE_CHECK "ok", "no Wine" (LOG
+# is then empty) or "changed" (the server or the desktop did not last).
+#   wine_env_ctest PREFIX_DIR JOBS LOG      (PREFIX_DIR inside the build folder)
 wine_env_ctest() {
   local prefix=$1 jobs=$2 log=$3
   VOKRAM_WINE_CHECK="no Wine"
   trap wine_env_stop EXIT
-  if wine_env_start "$prefix"; then
+  if wine_env_start "$prefix" &&
+     wine_env_hold_desktop "$(dirname "$prefix")/tests/desktop_holder.exe"; then
     # Stdin from /dev/null: on a terminal, Wine gives every test process a
     # console of its own, which makes each start several times slower.
     ctest --preset windows -j "$jobs" --timeout 300 --output-on-failure </dev/null 2>&1 |
       tee "$log"
-    if wine_env_check; then VOKRAM_WINE_CHECK=ok; else VOKRAM_WINE_CHECK="server changed"; fi
+    if wine_env_check; then VOKRAM_WINE_CHECK=ok; else VOKRAM_WINE_CHECK=changed; fi
   else
     : >"$log"
   fi
