@@ -69,36 +69,43 @@ wine_env_server_pid() {
   done
 }
 
-# The pid of the explorer.exe that runs the desktop of $WINEPREFIX, or nothing.
-wine_env_explorer_pid() {
-  local dir
+# The pids of the explorer.exe processes of $WINEPREFIX (each runs a
+# desktop), space-separated, or nothing.
+wine_env_explorer_pids() {
+  local dir pids=()
   for dir in /proc/[0-9]*; do
     [ "$(cat "$dir/comm" 2>/dev/null)" = explorer.exe ] || continue
     if tr '\0' '\n' <"$dir/environ" 2>/dev/null | grep -qxF "WINEPREFIX=$WINEPREFIX"; then
-      echo "${dir#/proc/}" && return 0
+      pids+=("${dir#/proc/}")
     fi
   done
+  echo "${pids[*]}"
 }
 
 # Starts the desktop holder (tests/wine/DesktopHolder.cpp) and waits until it
-# holds the desktop, so that one desktop serves the whole run.
+# holds the desktop and that desktop is the only one, so that one desktop
+# serves the whole run. (The first program's desktop may still be closing.)
 #   wine_env_hold_desktop HOLDER_EXE
 wine_env_hold_desktop() {
   local ready i
   ready=$(mktemp)
   wine "$1" </dev/null >"$ready" 2>/dev/null &
   VOKRAM_HOLDER_PID=$!
+  VOKRAM_EXPLORER_PID=
   for i in $(seq 1 300); do
-    grep -q ready "$ready" && break
+    if grep -q ready "$ready"; then
+      VOKRAM_EXPLORER_PID=$(wine_env_explorer_pids)
+      case $VOKRAM_EXPLORER_PID in '' | *' '*) ;; *) break ;; esac
+    fi
     sleep 0.1
   done
-  VOKRAM_EXPLORER_PID=$(wine_env_explorer_pid)
-  if ! grep -q ready "$ready" || [ -z "$VOKRAM_EXPLORER_PID" ]; then
-    rm -f "$ready"
-    echo "wine-env: the desktop holder did not start in $WINEPREFIX" >&2
-    return 1
-  fi
   rm -f "$ready"
+  case $VOKRAM_EXPLORER_PID in
+    '' | *' '*)
+      echo "wine-env: no single desktop held in $WINEPREFIX" \
+        "(explorer.exe: ${VOKRAM_EXPLORER_PID:-none})" >&2
+      return 1 ;;
+  esac
 }
 
 # Fails, saying why, when the server wine_env_start left is no longer the
@@ -114,7 +121,7 @@ wine_env_check() {
     return 1
   fi
   [ -z "${VOKRAM_EXPLORER_PID:-}" ] && return 0
-  now=$(wine_env_explorer_pid)
+  now=$(wine_env_explorer_pids)
   [ "$now" = "$VOKRAM_EXPLORER_PID" ] && return 0
   echo "wine-env: the desktop of $WINEPREFIX was closed during the run" \
     "(explorer.exe pid $VOKRAM_EXPLORER_PID, now ${now:-none})" >&2
