@@ -75,7 +75,8 @@ wine_env_explorer_pids() {
   local dir pids=()
   for dir in /proc/[0-9]*; do
     [ "$(cat "$dir/comm" 2>/dev/null)" = explorer.exe ] || continue
-    if tr '\0' '\n' <"$dir/environ" 2>/dev/null | grep -qxF "WINEPREFIX=$WINEPREFIX"; then
+    # The process may be gone by now: silence the redirection as well.
+    if tr '\0' '\n' 2>/dev/null <"$dir/environ" | grep -qxF "WINEPREFIX=$WINEPREFIX"; then
       pids+=("${dir#/proc/}")
     fi
   done

@@ -22,11 +22,15 @@ rebuild() {  # source name, min KiB, max KiB
   # user types a name with spaces or parentheses.
   cd out || return 1
   printf '@call "%s.bat"\r\n' "$stem" | iconv -f UTF-8 -t CP932 >run.cmd
-  wine cmd /c run.cmd >/dev/null 2>&1
+  local status=0
+  wine cmd /c run.cmd >../cmd.log 2>&1 || status=$?
   if cmp -s "../$name" "$name"; then
     echo "ok: $name rebuilt by $stem.bat ($(ls | grep -c '\.[0-9][0-9][0-9]$') pieces)"
   else
-    echo "FAILED: $name differs after running $stem.bat"
+    # Enough to tell a command interpreter that never ran from a wrong COPY.
+    echo "FAILED: $name differs after running $stem.bat (cmd exit status $status)"
+    ls -l
+    iconv -f CP932 -t UTF-8 ../cmd.log | head -n 20
     return 1
   fi
 }
