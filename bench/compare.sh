@@ -13,12 +13,9 @@ rounds=${4:-5}
 drop_cache=$root/build/native/bench/drop_cache
 cmake --preset native >/dev/null && cmake --build --preset native -j 2 --target drop_cache >/dev/null
 work=${BENCH_DIR:-$root/build/bench}
-mkdir -p "$work"
-src=$work/source.bin
-if [ ! -f "$src" ] || [ "$(stat -c %s "$src")" -ne $((mib * 1048576)) ]; then
-  rm -f "$src"
-  head -c $((mib * 1048576)) /dev/urandom >"$src"
-fi
+# shellcheck source=source.sh
+source "$root/bench/source.sh"
+src=$(bench_source "$work" "$mib")
 
 declare -A times rss
 timed() {  # name, inputs (a glob), command...

@@ -19,12 +19,9 @@ source "$root/scripts/packages.sh"
 install_missing g++ cmake ninja-build googletest libbenchmark-dev time
 cmake --preset native >/dev/null && cmake --build --preset native -j 2 --target vokram-cli literal_split crc_bench drop_cache >/dev/null
 work=${BENCH_DIR:-$root/build/bench}
-mkdir -p "$work"
-src=$work/source.bin
-if [ ! -f "$src" ] || [ "$(stat -c %s "$src")" -ne $((mib * 1048576)) ]; then
-  rm -f "$src"
-  head -c $((mib * 1048576)) /dev/urandom >"$src"
-fi
+# shellcheck source=source.sh
+source "$root/bench/source.sh"
+src=$(bench_source "$work" "$mib")
 cat "$src" >/dev/null  # warm page cache
 
 # seconds and peak KiB of one command: "SECONDS KIB"
