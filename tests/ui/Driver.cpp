@@ -101,6 +101,17 @@ BOOL CALLBACK ListWindow(HWND hwnd, LPARAM param) {
   return TRUE;
 }
 
+// "running" or "exited with N", and every top-level window of the process.
+std::string DescribeProcess(const PROCESS_INFORMATION& process) {
+  DWORD code = 0;
+  std::string state = GetExitCodeProcess(process.hProcess, &code) && code != STILL_ACTIVE
+                          ? "exited with " + std::to_string(code)
+                          : "running";
+  ProcessWindows windows{process.dwProcessId, {}};
+  EnumWindows(ListWindow, reinterpret_cast<LPARAM>(&windows));
+  return state + ", windows:" + (windows.list.empty() ? " none" : windows.list);
+}
+
 }  // namespace
 
 std::string Utf8(const std::wstring& text) {
@@ -110,16 +121,6 @@ std::string Utf8(const std::wstring& text) {
   WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), size,
                       nullptr, nullptr);
   return out;
-}
-
-std::string DescribeProcess(const PROCESS_INFORMATION& process) {
-  DWORD code = 0;
-  std::string state = GetExitCodeProcess(process.hProcess, &code) && code != STILL_ACTIVE
-                          ? "exited with " + std::to_string(code)
-                          : "running";
-  ProcessWindows windows{process.dwProcessId, {}};
-  EnumWindows(ListWindow, reinterpret_cast<LPARAM>(&windows));
-  return state + ", windows:" + (windows.list.empty() ? " none" : windows.list);
 }
 
 std::wstring FromUnixPath(std::wstring path) {

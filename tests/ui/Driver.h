@@ -20,9 +20,6 @@ struct MessageBoxSeen {
 };
 
 std::string Utf8(const std::wstring& text);
-// "running" or "exited with N", and every top-level window of the process
-// with its class, caption, visibility and whether it answers.
-std::string DescribeProcess(const PROCESS_INFORMATION& process);
 
 class VokramProcess {
  public:
