@@ -38,7 +38,9 @@ int main(int argc, char** argv) {
 
   std::ifstream in(source, std::ios::binary);
   std::ofstream bat(folder + stem + ".bat", std::ios::binary);
-  vokram::DescriptorWriter vok(folder + stem + ".vok", name, static_cast<std::int32_t>(length));
+  const std::string vokPath = folder + stem + ".vok";
+  std::remove(vokPath.c_str());
+  vokram::DescriptorWriter vok(*vokram::File::CreateNew(vokPath), name, static_cast<std::int32_t>(length));
   std::size_t done = 0;
   for (int i = 0; done < length; ++i) {
     char number[16];

@@ -31,9 +31,9 @@ constexpr int kOk = 0, kFailed = 1, kUsage = 2;
 
 constexpr std::string_view kHelp =
     "Usage:\n"
-    "  vokram-cli split SOURCE OUTDIR --min KB --max KB [--base NAME] [--bat] [--no-vok] [--seed N] [--quiet]\n"
+    "  vokram-cli split SOURCE OUTDIR --min KB --max KB [--base NAME] [--bat] [--no-vok] [--seed N] [--force] [--quiet]\n"
     "  vokram-cli check VOKFILE [--quiet]\n"
-    "  vokram-cli join VOKFILE [OUTDIR] [--quiet]\n"
+    "  vokram-cli join VOKFILE [OUTDIR] [--force] [--quiet]\n"
     "  vokram-cli crc FILE\n"
     "  vokram-cli --version\n"
     "\n"
@@ -47,6 +47,11 @@ constexpr std::string_view kHelp =
     "join   writes the source again from the pieces beside VOKFILE into OUTDIR\n"
     "       (default: VOKFILE's folder).\n"
     "crc    prints the CRC-16 of FILE as four hexadecimal digits.\n"
+    "\n"
+    "split and join replace no file: when a file already has an output's name\n"
+    "they name it and exit with status 1, unless --force (-f) is given. A folder\n"
+    "under an output's name is never replaced. What they write is on the disk\n"
+    "(synced) before they report success.\n"
     "\n"
     "On a terminal, split, check and join show their progress on stderr\n"
     "(percentage, MiB/s, time left) unless --quiet is given. Ctrl-C or SIGTERM\n"
@@ -81,18 +86,35 @@ Progress Stoppable(ProgressLine& line) {
   return Progress{[&line](std::uint64_t done, std::uint64_t total) { line.Update(done, total); }, &StopRequested()};
 }
 
-// Takes --quiet out of the arguments; true when it was there.
-bool TakeQuiet(std::vector<NativeString>& args) {
-  const auto quiet = std::find(args.begin(), args.end(), NativeString(VOKRAM_NATIVE("--quiet")));
-  if (quiet == args.end()) return false;
-  args.erase(quiet);
-  return true;
+// Takes every form of a flag out of the arguments; true when it was there.
+bool TakeFlag(std::vector<NativeString>& args, std::initializer_list<NativeView> forms) {
+  const auto rest = std::remove_if(args.begin(), args.end(), [&](const NativeString& a) {
+    return std::find(forms.begin(), forms.end(), NativeView(a)) != forms.end();
+  });
+  const bool found = rest != args.end();
+  args.erase(rest, args.end());
+  return found;
+}
+
+bool TakeQuiet(std::vector<NativeString>& args) { return TakeFlag(args, {VOKRAM_NATIVE("--quiet")}); }
+bool TakeForce(std::vector<NativeString>& args) {
+  return TakeFlag(args, {VOKRAM_NATIVE("--force"), VOKRAM_NATIVE("-f")});
+}
+
+// Without --force a file under an output's name refuses the run: the
+// window's question, the file it is about, and how to say yes here.
+int RefuseToReplace(const std::string& question, const std::filesystem::path& first) {
+  ErrLine(question);
+  ErrLine(ToUtf8(first));
+  ErrLine("置き換えるには --force を指定してください。");
+  return kFailed;
 }
 
 int Split(std::vector<NativeString> args) {
   const bool quiet = TakeQuiet(args);
   SplitFields fields;
   SplitOptions options;
+  options.replaceExisting = TakeForce(args);
   std::optional<unsigned long> seed;
   std::vector<NativeString> positional;
   for (std::size_t i = 0; i < args.size(); ++i) {
@@ -139,9 +161,12 @@ int Split(std::vector<NativeString> args) {
   }
   const auto& request = std::get<SplitRequest>(checked.outcome);
   try {
+    SplitPlan plan = PlanSplitFile(request.sourcePath, request.outputBase, request.pieceLengths, options);
+    if (const std::size_t existing = plan.ExistingCount(); existing > 0 && !options.replaceExisting) {
+      return RefuseToReplace(ReplaceQuestion(existing), FirstExisting(plan.outputs));
+    }
     ProgressLine line(!quiet && StderrIsTerminal());
-    const SplitResult result =
-        SplitFile(request.sourcePath, request.outputBase, request.pieceLengths, options, Stoppable(line));
+    const SplitResult result = SplitFile(plan, options, Stoppable(line));
     line.Clear();
     Line(std::to_string(result.pieceCount) + " pieces, CRC " + CRCText(result.sourceCrc));
   } catch (const VokError& error) {
@@ -179,6 +204,7 @@ int Check(std::vector<NativeString> args) {
 
 int Join(std::vector<NativeString> args) {
   const bool quiet = TakeQuiet(args);
+  const bool force = TakeForce(args);
   if (args.empty() || args.size() > 2) return Usage("join needs VOKFILE and at most one OUTDIR");
   JoinFields fields{args[0], args.size() == 2 ? args[1] : NativeString(), args.size() == 2};
   const auto checked = ValidateJoin(fields, RealFileSystem());
@@ -188,8 +214,12 @@ int Join(std::vector<NativeString> args) {
   }
   const auto& request = std::get<JoinRequest>(checked);
   try {
+    const JoinPlan plan = PlanJoin(std::filesystem::path(request.vokPath), request.outputFolder);
+    if (plan.output.exists && !force) {
+      return RefuseToReplace(ReplaceQuestion(plan.output.path.filename()), plan.output.path);
+    }
     ProgressLine line(!quiet && StderrIsTerminal());
-    const JoinResult result = JoinFile(std::filesystem::path(request.vokPath), request.outputFolder, Stoppable(line));
+    const JoinResult result = JoinFile(plan, force, Stoppable(line));
     line.Clear();
     if (result.keptOlderFile) {
       ErrLine(JoinNotReplacedMessage(result.outputPath.filename()));

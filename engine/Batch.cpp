@@ -26,8 +26,8 @@ NativeString BatchName(NativeView name) {
   return VOKRAM_NATIVE("\"") + escaped + VOKRAM_NATIVE("\"");
 }
 
-BatchWriter::BatchWriter(const std::filesystem::path& path, NativeView sourceName)
-    : out_(File::Create(path)), sourceBytes_(Encode(sourceName, path)) {}
+BatchWriter::BatchWriter(File file, NativeView sourceName)
+    : sourceBytes_(Encode(sourceName, file.Path())), out_(std::move(file)) {}
 
 void BatchWriter::AddPiece(NativeView pieceName) {
   const std::string piece = Encode(pieceName, out_.Raw().Path());

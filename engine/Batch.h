@@ -18,14 +18,14 @@ NativeString BatchName(NativeView name);
 
 class BatchWriter {
  public:
-  BatchWriter(const std::filesystem::path& path, NativeView sourceName);
+  BatchWriter(File file, NativeView sourceName);
   // Throws VokError(NameNotEncodable) when the name has no code page 932 form.
   void AddPiece(NativeView pieceName);
   void Close() { out_.Close(); }
 
  private:
+  std::string sourceBytes_;  // first: made from the file's name before the file moves in
   BufferedWriter out_;
-  std::string sourceBytes_;
   bool first_ = true;
 };
 

@@ -120,9 +120,8 @@ std::vector<std::uint8_t> EncodePieceRecord(const PieceRecord& piece) {
   return record;
 }
 
-DescriptorWriter::DescriptorWriter(const std::filesystem::path& path, std::string sourceNameBytes,
-                                   std::int32_t sourceSize)
-    : out_(File::Create(path)), sourceNameBytes_(std::move(sourceNameBytes)), sourceSize_(sourceSize) {
+DescriptorWriter::DescriptorWriter(File file, std::string sourceNameBytes, std::int32_t sourceSize)
+    : out_(std::move(file)), sourceNameBytes_(std::move(sourceNameBytes)), sourceSize_(sourceSize) {
   // Zero header and a zero source CRC until Finish(): an interrupted split
   // leaves a file that no reader takes for a finished one.
   const std::array<std::uint8_t, kHeaderSize> placeholder{};
@@ -162,12 +161,12 @@ Descriptor ReadDescriptor(const std::filesystem::path& path) {
   std::memcpy(d.version.data(), &header[4], 3);
   const auto count = static_cast<std::int16_t>(header[7] | (header[8] << 8));
   const std::size_t sourceNameLength = header[20];
-  if (sourceNameLength == 0) throw VokError(ErrorCode::BrokenVok, path);
+  if (sourceNameLength == 0 || count <= 0) throw VokError(ErrorCode::BrokenVok, path);
   d.sourceName = in.Name(sourceNameLength);
   d.sourceSize = in.Le32();
   d.sourceCrc = in.Le16();
   if (d.sourceSize < 0) throw VokError(ErrorCode::BrokenVok, path);
-  const int pieces = count > 0 ? count : 0;
+  const int pieces = count;
   d.pieces.reserve(static_cast<std::size_t>(pieces));
   for (int i = 0; i < pieces; ++i) {
     DescriptorPiece piece;

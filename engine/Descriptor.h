@@ -37,8 +37,7 @@ std::vector<std::uint8_t> EncodePieceRecord(const PieceRecord& piece);
 // header first, the real header (and the source CRC) only in Finish().
 class DescriptorWriter {
  public:
-  DescriptorWriter(const std::filesystem::path& path, std::string sourceNameBytes,
-                   std::int32_t sourceSize);
+  DescriptorWriter(File file, std::string sourceNameBytes, std::int32_t sourceSize);
   void AddPiece(const PieceRecord& piece);
   void Finish(std::uint16_t sourceCrc);
 
@@ -65,8 +64,9 @@ struct Descriptor {
 
 // Reads and checks a whole descriptor, never past its end. Throws
 // VokError(NotVok) for a wrong magic (also a file too short for it) and
-// VokError(BrokenVok) for a truncated or inconsistent file, an empty source
-// name, or a name that is not a plain file name.
+// VokError(BrokenVok) for a truncated or inconsistent file, a piece count of
+// 0 or below (no split writes one: it would join to an empty file), an empty
+// source name, or a name that is not a plain file name.
 Descriptor ReadDescriptor(const std::filesystem::path& path);
 
 }  // namespace vokram

@@ -20,6 +20,9 @@ const char* CodeName(ErrorCode code) {
     case ErrorCode::NameNotEncodable: return "name not encodable";
     case ErrorCode::OutputIsSource: return "output is the source";
     case ErrorCode::OutputIsInput: return "output is an input of the join";
+    case ErrorCode::OutputIsFolder: return "a folder has the output's name";
+    case ErrorCode::OutputExists: return "output exists";
+    case ErrorCode::SourceModified: return "source changed while it was split";
     case ErrorCode::Cancelled: return "cancelled";
   }
   return "error";
@@ -31,6 +34,7 @@ const char* CauseText(Cause cause) {
     case Cause::SourceEndedEarly: return "the file ended before its recorded length";
     case Cause::SourceChanged: return "the file changed since it was checked";
     case Cause::NoTemporaryName: return "no free temporary name";
+    case Cause::OutputAppeared: return "another program created the file meanwhile";
   }
   return "";
 }

@@ -21,6 +21,9 @@ enum class ErrorCode {
   NameNotEncodable,  // a name not representable in 255 bytes of code page 932
   OutputIsSource,    // a piece, the batch or the descriptor would overwrite the source
   OutputIsInput,     // a join's output would be its descriptor or a piece, or a piece is its temporary
+  OutputIsFolder,    // a folder stands under an output's name
+  OutputExists,      // a file stands under an output's name and replacing was not agreed
+  SourceModified,    // the source changed while it was being split
   Cancelled,         // the caller asked the operation to stop
 };
 
@@ -31,6 +34,7 @@ enum class Cause {
   SourceEndedEarly,  // the source ended before the length it had when the split began
   SourceChanged,     // the source's length changed between the checks and the split
   NoTemporaryName,   // every temporary name in the output folder is taken
+  OutputAppeared,    // another program created a file under an output's free name meanwhile
 };
 
 class VokError : public std::runtime_error {

@@ -40,13 +40,16 @@ int Injected(io::Op op, const std::filesystem::path& path) {
 }  // namespace
 
 File::File(File&& other) noexcept
-    : handle_(std::exchange(other.handle_, kInvalid)), path_(std::move(other.path_)) {}
+    : handle_(std::exchange(other.handle_, kInvalid)),
+      path_(std::move(other.path_)),
+      written_(std::exchange(other.written_, false)) {}
 
 File& File::operator=(File&& other) noexcept {
   if (this != &other) {
     if (IsOpen()) platform::Close(handle_);
     handle_ = std::exchange(other.handle_, kInvalid);
     path_ = std::move(other.path_);
+    written_ = std::exchange(other.written_, false);
   }
   return *this;
 }
@@ -60,15 +63,7 @@ File File::OpenRead(const std::filesystem::path& path) {
   platform::Handle handle{};
   if (!error) error = platform::OpenRead(path, handle);
   if (error) Fail(path, error);
-  return File(handle, path);
-}
-
-File File::Create(const std::filesystem::path& path) {
-  int error = Injected(io::Op::Create, path);
-  platform::Handle handle{};
-  if (!error) error = platform::Create(path, handle);
-  if (error) Fail(path, error);
-  return File(handle, path);
+  return File(handle, path, false);
 }
 
 std::optional<File> File::CreateNew(const std::filesystem::path& path) {
@@ -78,7 +73,7 @@ std::optional<File> File::CreateNew(const std::filesystem::path& path) {
   if (!error) error = platform::CreateNew(path, handle, exists);
   if (exists) return std::nullopt;
   if (error) Fail(path, error);
-  return File(handle, path);
+  return File(handle, path, true);
 }
 
 std::size_t File::Read(void* buffer, std::size_t n) {
@@ -130,8 +125,21 @@ FileIdentity File::Identity() {
   return identity;
 }
 
+FileStamp File::Stamp() {
+  FileStamp stamp;
+  if (const int error = platform::Stamp(handle_, stamp)) Fail(path_, error);
+  return stamp;
+}
+
+void File::Sync() {
+  int error = Injected(io::Op::Sync, path_);
+  if (!error) error = platform::Flush(handle_);
+  if (error) Fail(path_, error);
+}
+
 void File::Close() {
   if (!IsOpen()) return;
+  if (written_ && platform::kFlushEachWrittenFile) Sync();
   const int injected = Injected(io::Op::Close, path_);
   const int error = platform::Close(std::exchange(handle_, kInvalid));
   if (injected || error) Fail(path_, injected ? injected : error);
@@ -188,10 +196,37 @@ bool RenameIfAbsent(const std::filesystem::path& from, const std::filesystem::pa
   return true;
 }
 
-void RenameReplacing(const std::filesystem::path& from, const std::filesystem::path& to) {
+bool ReplaceFile(const std::filesystem::path& from, const std::filesystem::path& to,
+                 const std::filesystem::path& backup, bool& backedUp) {
+  backedUp = false;
   int error = Injected(io::Op::Rename, to);
-  if (!error) error = platform::Rename(from, to);
+  bool taken = false;
+  if (!error) error = platform::Replace(from, to, backup, backedUp, taken);
+  if (taken) return false;
   if (error) Fail(to, error);
+  return true;
+}
+
+void RestoreQuietly(const std::filesystem::path& backup, const std::filesystem::path& to) noexcept {
+  platform::Restore(backup, to);
+}
+
+std::vector<NameInFolder> LookUpNames(const NativeString& folder, const std::vector<NativeString>& names) {
+  return platform::LookUpNames(folder, names);
+}
+
+void SyncWrittenFiles(const NativeString& folder) {
+  const std::filesystem::path path(folder);
+  int error = Injected(io::Op::Sync, path);
+  if (!error) error = platform::SyncVolume(path);
+  if (error) Fail(path, error);
+}
+
+void SyncFolder(const NativeString& folder) {
+  const std::filesystem::path path(folder);
+  int error = Injected(io::Op::Sync, path);
+  if (!error) error = platform::SyncFolder(path);
+  if (error) Fail(path, error);
 }
 
 void RemoveQuietly(const std::filesystem::path& path) noexcept { platform::Remove(path); }

@@ -11,12 +11,15 @@
 #include <new>
 #include <optional>
 #include <string_view>
+#include <vector>
+
+#include "Text.h"
 
 namespace vokram {
 
 namespace io {
 
-enum class Op { OpenRead, Create, CreateNew, Read, Write, Seek, Size, Close, Rename };
+enum class Op { OpenRead, CreateNew, Read, Write, Seek, Size, Close, Rename, Sync };
 
 // Returns a system error code to make that call fail, or nothing to let it run.
 using FaultHook = std::function<std::optional<int>(Op, const std::filesystem::path&)>;
@@ -33,6 +36,20 @@ struct FileIdentity {
   friend bool operator==(const FileIdentity&, const FileIdentity&) = default;
 };
 
+// Enough to tell that a file changed: its length and its time of last write.
+struct FileStamp {
+  std::uint64_t size = 0;
+  std::int64_t modified = 0;
+  friend bool operator==(const FileStamp&, const FileStamp&) = default;
+};
+
+// What stands under one name of a folder, as one look at it sees it.
+struct NameInFolder {
+  bool exists = false;
+  bool folder = false;                   // a folder, not a link to one
+  std::optional<FileIdentity> identity;  // of the file it leads to, where it leads to one
+};
+
 class File {
  public:
   File() noexcept = default;
@@ -42,10 +59,12 @@ class File {
   File& operator=(const File&) = delete;
   ~File();  // closes quietly; call Close() where a failed close matters
 
+  // Other programs may read the file meanwhile, but not write or delete it
+  // (Windows), so what is read is what was checked.
   static File OpenRead(const std::filesystem::path& path);
-  // Creates or truncates.
-  static File Create(const std::filesystem::path& path);
-  // Creates only when nothing of that name exists; nothing if something does.
+  // Creates only when nothing of that name exists, also no link; nothing if
+  // something does. The only way the engine opens a file for writing: no
+  // write ever lands in a file that was there before.
   static std::optional<File> CreateNew(const std::filesystem::path& path);
 
   bool IsOpen() const noexcept { return handle_ != kInvalid; }
@@ -60,6 +79,12 @@ class File {
   void Seek(std::uint64_t offset);
   std::uint64_t Size();
   FileIdentity Identity();
+  FileStamp Stamp();
+  // Puts what was written on stable storage.
+  void Sync();
+  // A file this program wrote is flushed to stable storage first where the
+  // system has no cheaper way to do that for a whole folder (Windows);
+  // elsewhere SyncWrittenFiles does it for all at once.
   void Close();
 
  private:
@@ -70,10 +95,12 @@ class File {
   using Handle = int;
   static constexpr Handle kInvalid = -1;
 #endif
-  File(Handle handle, std::filesystem::path path) noexcept : handle_(handle), path_(std::move(path)) {}
+  File(Handle handle, std::filesystem::path path, bool written) noexcept
+      : handle_(handle), path_(std::move(path)), written_(written) {}
 
   Handle handle_ = kInvalid;
   std::filesystem::path path_;
+  bool written_ = false;
 };
 
 // Collects small writes (descriptor records, batch lines) into few system calls.
@@ -110,11 +137,28 @@ std::optional<FileIdentity> IdentityOf(const std::filesystem::path& path);
 // Whether anything stands under that name: a file (hidden or not), a folder,
 // a link, also one that leads nowhere.
 bool NameExists(const std::filesystem::path& path);
-// Replaces `to` when it exists.
-void RenameReplacing(const std::filesystem::path& from, const std::filesystem::path& to);
+// What stands under each name in a folder (empty: the current folder), in
+// one look at the folder or one cheap call per name; no file is opened.
+// Windows matches names as it does: without regard to case, short names too.
+std::vector<NameInFolder> LookUpNames(const NativeString& folder, const std::vector<NativeString>& names);
+// Puts `from` in the place of the file `to`, in one step, keeping what the
+// system keeps of the replaced file (owner and permission bits on POSIX;
+// attributes, ACL and short name on Windows). A link under `to` is replaced
+// itself, never followed. The replaced file stays under the name `backup`
+// (`backedUp`), so that it can be put back; false, with nothing done, when
+// that name is taken.
+bool ReplaceFile(const std::filesystem::path& from, const std::filesystem::path& to,
+                 const std::filesystem::path& backup, bool& backedUp);
+// Puts a backup of ReplaceFile back under its name; best effort, for clean-up.
+void RestoreQuietly(const std::filesystem::path& backup, const std::filesystem::path& to) noexcept;
 // Renames only when nothing stands under `to`; false, with `from` left in
 // place, when something does.
 bool RenameIfAbsent(const std::filesystem::path& from, const std::filesystem::path& to);
+// Every file written in the folder's file system and closed is on stable
+// storage (POSIX: one syncfs; on Windows each was flushed at its close).
+void SyncWrittenFiles(const NativeString& folder);
+// The folder's own entries (new names, renames) are on stable storage.
+void SyncFolder(const NativeString& folder);
 // Best effort, for clean-up after a failure.
 void RemoveQuietly(const std::filesystem::path& path) noexcept;
 

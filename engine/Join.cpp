@@ -2,7 +2,6 @@
 
 #include <cwctype>
 
-#include "Descriptor.h"
 #include "Error.h"
 #include "File.h"
 #include "GetCRC.h"
@@ -10,59 +9,6 @@
 namespace vokram {
 
 namespace {
-
-// The joined bytes go to a file of their own in the output folder; it is
-// removed on every path that does not rename it to the final name. Its name
-// is short and fixed in length, so it fits beside any name of 255 bytes.
-class TemporaryFile {
- public:
-  explicit TemporaryFile(const NativeString& folder) {
-    // The first free name counting from 0000: created exclusively, so two
-    // joins into one folder each get their own.
-    constexpr unsigned kNames = 10000;
-    for (unsigned number = 0; number < kNames; ++number) {
-      std::filesystem::path candidate(folder + Name(number));
-      if (auto created = File::CreateNew(candidate)) {
-        file_ = std::move(*created);
-        path_ = std::move(candidate);
-        return;
-      }
-    }
-    throw VokError(ErrorCode::IoFailed, std::filesystem::path(folder), Cause::NoTemporaryName);
-  }
-  ~TemporaryFile() {
-    if (!committed_) {
-      file_ = File();
-      RemoveQuietly(path_);
-    }
-  }
-  TemporaryFile(const TemporaryFile&) = delete;
-  TemporaryFile& operator=(const TemporaryFile&) = delete;
-
-  File& Out() { return file_; }
-  void CommitAs(const std::filesystem::path& finalPath) {
-    file_.Close();
-    RenameReplacing(path_, finalPath);
-    committed_ = true;
-  }
-  // False when something already stands under the final name.
-  bool CommitIfAbsent(const std::filesystem::path& finalPath) {
-    file_.Close();
-    committed_ = RenameIfAbsent(path_, finalPath);
-    return committed_;
-  }
-
- private:
-  static NativeString Name(unsigned number) {
-    std::string digits = std::to_string(number);
-    digits.insert(0, 4 - digits.size(), '0');
-    const std::string name = "~vok" + digits + ".tmp";
-    return NativeString(name.begin(), name.end());
-  }
-  File file_;
-  std::filesystem::path path_;
-  bool committed_ = false;
-};
 
 NativeString Normalised(const std::filesystem::path& path) {
   std::error_code error;
@@ -101,18 +47,30 @@ void RefuseOutputThatIsAnInput(const std::filesystem::path& output, const std::f
 
 }  // namespace
 
-JoinResult JoinFile(const std::filesystem::path& vokPath, NativeView outputFolder, const Progress& progress) {
-  const Descriptor descriptor = ReadDescriptor(vokPath);
-  const NativeString piecesFolder = FolderPart(vokPath.native());
-  const NativeString folder = WithTrailingSeparator(outputFolder);
+JoinPlan PlanJoin(const std::filesystem::path& vokPath, NativeView outputFolder) {
+  JoinPlan plan;
+  plan.vokPath = vokPath;
+  plan.descriptor = ReadDescriptor(vokPath);
+  plan.piecesFolder = FolderPart(vokPath.native());
+  plan.folder = WithTrailingSeparator(outputFolder);
+  const NativeString name = plan.descriptor.sourceName.native();
+  RefuseOutputThatIsAnInput(std::filesystem::path(plan.folder + name), vokPath, plan.piecesFolder, plan.descriptor);
+  plan.output = PlanOutputs(plan.folder, {name}, {}, ErrorCode::OutputIsInput).front();
+  return plan;
+}
 
+JoinResult JoinFile(const JoinPlan& plan, bool replaceExisting, const Progress& progress) {
+  if (plan.output.exists && !replaceExisting) throw VokError(ErrorCode::OutputExists, plan.output.path);
+  const Descriptor& descriptor = plan.descriptor;
   JoinResult result;
-  result.outputPath = std::filesystem::path(folder + descriptor.sourceName.native());
+  result.outputPath = plan.output.path;
   result.pieceCount = static_cast<int>(descriptor.pieces.size());
-  RefuseOutputThatIsAnInput(result.outputPath, vokPath, piecesFolder, descriptor);
 
-  TemporaryFile temporary(folder);
-  const FileIdentity temporaryIdentity = temporary.Out().Identity();
+  // The joined bytes go to a temporary file that takes the output's name only
+  // when every piece has been copied.
+  OutputSet outputs(plan.folder);
+  File out = outputs.Create(plan.output, true);
+  const FileIdentity temporaryIdentity = out.Identity();
   const auto total = static_cast<std::uint64_t>(descriptor.sourceSize);
   progress.Step(0, total);
   // Pieces end anywhere; the buffer is filled across their ends, so every
@@ -121,7 +79,7 @@ JoinResult JoinFile(const std::filesystem::path& vokPath, NativeView outputFolde
   std::size_t filled = 0;
   std::uint16_t crc = kCrcInitial;
   for (const DescriptorPiece& piece : descriptor.pieces) {
-    const std::filesystem::path piecePath(piecesFolder + piece.name.native());
+    const std::filesystem::path piecePath(plan.piecesFolder + piece.name.native());
     // Every listed piece is read by its name, hidden or not; a folder is none.
     if (!FileLength(piecePath)) throw VokError(ErrorCode::PieceUnreadable, piece.name);
     std::optional<File> in;
@@ -145,7 +103,7 @@ JoinResult JoinFile(const std::filesystem::path& vokPath, NativeView outputFolde
       filled += got;
       pieceBytes += got;
       if (filled == kCopyBufferSize) {
-        temporary.Out().Write(buffer.get(), filled);
+        out.Write(buffer.get(), filled);
         filled = 0;
       }
       progress.Step(result.size + pieceBytes, total);
@@ -155,19 +113,24 @@ JoinResult JoinFile(const std::filesystem::path& vokPath, NativeView outputFolde
     if (pieceBytes == 0) throw VokError(ErrorCode::PieceUnreadable, piece.name);
     result.size += pieceBytes;
   }
-  if (filled > 0) temporary.Out().Write(buffer.get(), filled);
+  if (filled > 0) out.Write(buffer.get(), filled);
+  out.Close();
 
   result.crc = crc;
-  result.matchesRecord = result.size == static_cast<std::uint64_t>(descriptor.sourceSize) &&
-                         (result.size == 0 || crc == descriptor.sourceCrc);
+  result.matchesRecord = result.size == static_cast<std::uint64_t>(descriptor.sourceSize) && crc == descriptor.sourceCrc;
   progress.Step(result.size, total);
   if (result.matchesRecord) {
-    temporary.CommitAs(result.outputPath);
+    outputs.Commit();
   } else {
     // A result that fails its record never takes the place of a file.
-    result.keptOlderFile = !temporary.CommitIfAbsent(result.outputPath);
+    result.keptOlderFile = !outputs.CommitWithoutReplacing();
   }
   return result;
+}
+
+JoinResult JoinFile(const std::filesystem::path& vokPath, NativeView outputFolder, const Progress& progress,
+                    bool replaceExisting) {
+  return JoinFile(PlanJoin(vokPath, outputFolder), replaceExisting, progress);
 }
 
 }  // namespace vokram

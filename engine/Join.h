@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <filesystem>
 
+#include "Descriptor.h"
+#include "Outputs.h"
 #include "Progress.h"
 #include "Text.h"
 
@@ -23,10 +25,30 @@ struct JoinResult {
   bool keptOlderFile = false;
 };
 
-// outputFolder may lack its trailing separator; empty means the current folder.
-// Throws VokError (NotVok, BrokenVok, OutputIsInput when the output would be
-// the descriptor or a piece, PieceUnreadable naming the piece, IoFailed,
-// Cancelled); the final name is then untouched and no temporary file remains.
-JoinResult JoinFile(const std::filesystem::path& vokPath, NativeView outputFolder, const Progress& progress = {});
+// A join ready to run: the descriptor read and its output looked up. A front
+// end asks before replacing output when output.exists.
+struct JoinPlan {
+  std::filesystem::path vokPath;
+  Descriptor descriptor;
+  NativeString piecesFolder;
+  NativeString folder;  // the output folder, with its trailing separator (or empty)
+  PlannedOutput output;
+};
+
+// outputFolder may lack its trailing separator; empty means the current
+// folder. Throws VokError: NotVok, BrokenVok, OutputIsInput when the output
+// would be the descriptor or a piece, OutputIsFolder. Nothing is written.
+JoinPlan PlanJoin(const std::filesystem::path& vokPath, NativeView outputFolder);
+
+// Runs a plan. Throws VokError: OutputExists when a file stands under the
+// output's name and replaceExisting is not set; PieceUnreadable naming the
+// piece, IoFailed, Cancelled. The final name is then untouched and no
+// temporary file remains. A joined file is on stable storage before this
+// returns.
+JoinResult JoinFile(const JoinPlan& plan, bool replaceExisting, const Progress& progress = {});
+
+// Plans and runs.
+JoinResult JoinFile(const std::filesystem::path& vokPath, NativeView outputFolder, const Progress& progress = {},
+                    bool replaceExisting = false);
 
 }  // namespace vokram

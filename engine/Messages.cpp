@@ -24,6 +24,7 @@ std::string_view MessageText(MessageId id) {
     case MessageId::NameNotEncodable: return "ファイル名にvokファイルで扱えない文字が含まれています。";
     case MessageId::OutputIsSource: return "保存先のファイルが対象ファイルと同じです。";
     case MessageId::OutputIsInput: return "保存先のファイルが結合元のファイルと同じです。";
+    case MessageId::SourceModified: return "対象ファイルが分割中に変更されました。";
     case MessageId::NotVok: return "vokファイルではありません。";
     case MessageId::BrokenVok: return "vokファイルが壊れています。";
     case MessageId::JoinMismatch: return "結合しましたが、vokファイルの記録と一致しません。";
@@ -43,6 +44,7 @@ std::string_view CauseText(Cause cause) {
     case Cause::SourceEndedEarly: return "ファイルが処理の途中で短くなりました。";
     case Cause::SourceChanged: return "確認の後にファイルが変更されました。";
     case Cause::NoTemporaryName: return "保存先のフォルダに一時ファイルを作成できません。";
+    case Cause::OutputAppeared: return "処理の途中で同じ名前のファイルが作成されました。";
   }
   return {};
 }
@@ -67,6 +69,10 @@ std::string ErrorMessage(const VokError& error, Operation operation) {
     case ErrorCode::NameNotEncodable: return std::string(MessageText(MessageId::NameNotEncodable));
     case ErrorCode::OutputIsSource: return std::string(MessageText(MessageId::OutputIsSource));
     case ErrorCode::OutputIsInput: return std::string(MessageText(MessageId::OutputIsInput));
+    case ErrorCode::SourceModified: return std::string(MessageText(MessageId::SourceModified));
+    case ErrorCode::OutputExists: return ReplaceQuestion(error.File().filename());
+    case ErrorCode::OutputIsFolder:
+      return "保存先に「" + ToUtf8(error.File().filename()) + "」という名前のフォルダがあります。";
     case ErrorCode::Cancelled: return std::string(Stopped(operation));
     case ErrorCode::PieceUnreadable:
       return "「" + ToUtf8(error.File()) + "」を読み込めませんでした。結合を中止しました。";
@@ -87,6 +93,14 @@ std::string ErrorMessage(const VokError& error, Operation operation) {
 }  // namespace vokram
 
 namespace vokram {
+
+std::string ReplaceQuestion(const std::filesystem::path& name) {
+  return "「" + ToUtf8(name) + "」は既に存在します。置き換えますか？";
+}
+
+std::string ReplaceQuestion(std::size_t count) {
+  return "保存先に同じ名前のファイルが " + std::to_string(count) + " 個あります。置き換えますか？";
+}
 
 std::string JoinNotReplacedMessage(const std::filesystem::path& name) {
   std::string text = "結合結果がvokファイルの記録と一致しないため、「";

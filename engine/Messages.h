@@ -27,6 +27,7 @@ enum class MessageId {
   NameNotEncodable,
   OutputIsSource,
   OutputIsInput,
+  SourceModified,  // 対象ファイルが分割中に変更されました。
   NotVok,
   BrokenVok,
   JoinMismatch,
@@ -46,6 +47,11 @@ enum class Operation { Split, Join, Check };
 
 // The whole message for a failure of an operation, UTF-8.
 std::string ErrorMessage(const VokError& error, Operation operation);
+
+// Before a run that would replace files: one named file (join), or a count
+// of them (split).
+std::string ReplaceQuestion(const std::filesystem::path& name);
+std::string ReplaceQuestion(std::size_t count);
 
 // A join whose result fails its record and so left the older file of that
 // name as it was.

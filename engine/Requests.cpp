@@ -18,9 +18,6 @@ class RealDisk final : public FileSystemView {
   std::optional<std::uint64_t> FileLength(NativeView path) const override {
     return vokram::FileLength(std::filesystem::path(path));
   }
-  bool IsSameFile(NativeView a, NativeView b) const override {
-    return vokram::IsSameFile(std::filesystem::path(a), std::filesystem::path(b));
-  }
 };
 
 // Full-width digits, signs, point and exponent letters as ASCII; input
@@ -78,7 +75,9 @@ Rejection RefuseFor(const VokError& error) {
   switch (error.Code()) {
     case ErrorCode::SizeOutOfRange: return {MessageId::SizeOutOfRange, Focus::MinSize, error};
     case ErrorCode::TooManyPieces: return {MessageId::TooManyPieces, Focus::MinSize, error};
-    case ErrorCode::BadBaseName: return {MessageId::BadBaseName, Focus::DstFileName, error};
+    // A base name is fixed in its field; a source name is not the user's to edit there.
+    case ErrorCode::BadBaseName:
+      return {MessageId::BadBaseName, error.File().empty() ? Focus::DstFileName : Focus::Unchanged, error};
     case ErrorCode::SourceEmpty: return {MessageId::SourceEmpty, Focus::Unchanged, error};
     case ErrorCode::SourceTooLarge: return {MessageId::SourceTooLarge, Focus::Unchanged, error};
     case ErrorCode::NameNotEncodable: return {MessageId::NameNotEncodable, Focus::Unchanged, error};
@@ -159,12 +158,6 @@ SplitValidation ValidateSplit(const SplitFields& fields, const SplitOptions& opt
   if (!refusedEarlier && !IsValidBaseName(base)) return v.outcome = RefuseFor(VokError(ErrorCode::BadBaseName, {})), v;
   if (refused) return v.outcome = RefuseFor(*refused), v;
   request.pieceLengths = std::move(std::get<1>(plan));
-  const SplitNames names = DeriveSplitNames(request.sourcePath, request.outputBase);
-  for (const std::filesystem::path& output : SplitOutputs(names, request.pieceLengths.size(), options)) {
-    if (fs.IsSameFile(output.native(), request.sourcePath)) {
-      return v.outcome = RefuseFor(VokError(ErrorCode::OutputIsSource, std::filesystem::path(source))), v;
-    }
-  }
   v.outcome = std::move(request);
   return v;
 }

@@ -31,7 +31,6 @@ class FileSystemView {
   virtual bool IsExistingFile(NativeView path) const = 0;
   virtual bool IsExistingFolder(NativeView path) const = 0;
   virtual std::optional<std::uint64_t> FileLength(NativeView path) const = 0;
-  virtual bool IsSameFile(NativeView a, NativeView b) const = 0;
 };
 // The real disk.
 const FileSystemView& RealFileSystem();
@@ -64,7 +63,9 @@ struct SplitValidation {
 };
 
 // Draws the piece lengths from `random` (the program's own generator when
-// empty) once the sizes and the source's length are known.
+// empty) once the sizes and the source's length are known. What the outputs'
+// names lead to is looked at by the split's plan (PlanSplitFile), off the
+// window's thread.
 SplitValidation ValidateSplit(const SplitFields& fields, const SplitOptions& options,
                               const FileSystemView& fs, const RandomSource& random = {});
 

@@ -24,6 +24,9 @@ std::string Digits(std::int32_t number) {
 std::optional<VokError> CheckNames(const SplitNames& names, std::size_t pieceCount, const SplitOptions& options,
                                    NativeView sourcePath) {
   if (!IsValidBaseName(names.baseName)) return VokError(ErrorCode::BadBaseName, {});
+  // The source's name is recorded for the join and names the descriptor and
+  // batch file: a device name there would write nowhere.
+  if (!IsPlainFileName(names.sourceName)) return VokError(ErrorCode::BadBaseName, std::filesystem::path(sourcePath));
   if (options.writeVok || options.writeBat) {
     const auto sourceBytes = EncodeCp932(std::filesystem::path(names.sourceName));
     const auto baseBytes = EncodeCp932(std::filesystem::path(names.baseName));
@@ -36,20 +39,38 @@ std::optional<VokError> CheckNames(const SplitNames& names, std::size_t pieceCou
   return std::nullopt;
 }
 
-// Writes every output; `started` counts the pieces it has begun.
-SplitResult Write(File& source, std::uint64_t sourceLength, const SplitNames& names,
-                  const std::vector<std::uint32_t>& lengths, const SplitOptions& options, const Progress& progress,
-                  std::size_t& started) {
-  const auto length = static_cast<std::int32_t>(sourceLength);
+std::vector<NativeString> OutputNames(const SplitNames& names, std::size_t pieceCount, const SplitOptions& options) {
+  std::vector<NativeString> outputs;
+  outputs.reserve(pieceCount + 2);
+  for (std::size_t i = 0; i < pieceCount; ++i) outputs.push_back(PieceName(names.baseName, static_cast<std::int32_t>(i)));
+  if (options.writeBat) outputs.push_back(names.stem + VOKRAM_NATIVE(".bat"));
+  if (options.writeVok) outputs.push_back(names.stem + VOKRAM_NATIVE(".vok"));
+  return outputs;
+}
+
+}  // namespace
+
+SplitResult SplitFile(SplitPlan& plan, const SplitOptions& options, const Progress& progress) {
+  if (plan.ExistingCount() > 0 && !options.replaceExisting) {
+    throw VokError(ErrorCode::OutputExists, FirstExisting(plan.outputs));
+  }
+  const SplitNames& names = plan.names;
+  const std::vector<std::uint32_t>& lengths = plan.lengths;
+  const std::uint64_t sourceLength = plan.stamp.size;
+  File& source = plan.source;
   std::string sourceBytes, baseBytes;
   if (options.writeVok || options.writeBat) {
     sourceBytes = *EncodeCp932(std::filesystem::path(names.sourceName));
     baseBytes = *EncodeCp932(std::filesystem::path(names.baseName));
   }
+  // Declared first, so that it removes this run's files only after every one
+  // of them is closed.
+  OutputSet outputs(names.folder);
+  std::size_t next = lengths.size();
   std::optional<BatchWriter> bat;
-  if (options.writeBat) bat.emplace(names.BatPath(), names.sourceName);
+  if (options.writeBat) bat.emplace(outputs.Create(plan.outputs[next++]), names.sourceName);
   std::optional<DescriptorWriter> vok;
-  if (options.writeVok) vok.emplace(names.VokPath(), sourceBytes, length);
+  if (options.writeVok) vok.emplace(outputs.Create(plan.outputs[next++]), sourceBytes, static_cast<std::int32_t>(sourceLength));
 
   const CopyBuffer buffer = MakeCopyBuffer();
   std::uint16_t sourceCrc = kCrcInitial;
@@ -57,14 +78,13 @@ SplitResult Write(File& source, std::uint64_t sourceLength, const SplitNames& na
   for (std::size_t i = 0; i < lengths.size(); ++i) {
     const auto number = static_cast<std::int32_t>(i);
     progress.Step(done, sourceLength);
-    started = i + 1;
-    File piece = File::Create(names.PiecePath(number));
+    File piece = outputs.Create(plan.outputs[i]);
     const std::uint64_t pieceLength = lengths[i];
 
     std::uint16_t pieceCrc = kCrcInitial;
     for (std::uint64_t left = pieceLength; left > 0;) {
       const std::size_t chunk = static_cast<std::size_t>(std::min<std::uint64_t>(left, kCopyBufferSize));
-      if (!source.ReadExact(buffer.get(), chunk)) throw VokError(ErrorCode::IoFailed, source.Path(), Cause::SourceEndedEarly);
+      if (!source.ReadExact(buffer.get(), chunk)) throw VokError(ErrorCode::SourceModified, source.Path());
       pieceCrc = UpdateCRC(pieceCrc, buffer.get(), chunk);
       piece.Write(buffer.get(), chunk);
       left -= chunk;
@@ -80,33 +100,13 @@ SplitResult Write(File& source, std::uint64_t sourceLength, const SplitNames& na
 
   if (vok) vok->Finish(sourceCrc);
   if (bat) bat->Close();
+  // What was cut must be what the source still is: a source written to
+  // meanwhile (appended to, rewritten in place) gives pieces of no file.
+  if (source.Stamp() != plan.stamp) throw VokError(ErrorCode::SourceModified, source.Path());
   source.Close();
+  outputs.Commit();
   return {static_cast<int>(lengths.size()), sourceCrc};
 }
-
-SplitResult Run(NativeView sourcePath, File& source, std::uint64_t sourceLength, const SplitNames& names,
-                const std::vector<std::uint32_t>& lengths, const SplitOptions& options, const Progress& progress) {
-  // Names are no guide to what a file is: compare identities, before the
-  // first byte is written.
-  const FileIdentity sourceIdentity = source.Identity();
-  for (const std::filesystem::path& output : SplitOutputs(names, lengths.size(), options)) {
-    if (IdentityOf(output) == sourceIdentity) {
-      throw VokError(ErrorCode::OutputIsSource, std::filesystem::path(sourcePath));
-    }
-  }
-  std::size_t started = 0;
-  try {
-    return Write(source, sourceLength, names, lengths, options, progress, started);
-  } catch (const VokError& error) {
-    // A stop takes back what this run wrote; a failure leaves it to be seen.
-    if (error.Code() == ErrorCode::Cancelled) {
-      for (const std::filesystem::path& output : SplitOutputs(names, started, options)) RemoveQuietly(output);
-    }
-    throw;
-  }
-}
-
-}  // namespace
 
 float DefaultRandom() {
   // Default-constructed, never seeded: every run draws the same sequence.
@@ -177,35 +177,47 @@ std::variant<VokError, std::vector<std::uint32_t>> PlanSplit(NativeView sourcePa
 std::vector<std::filesystem::path> SplitOutputs(const SplitNames& names, std::size_t pieceCount,
                                                 const SplitOptions& options) {
   std::vector<std::filesystem::path> outputs;
-  outputs.reserve(pieceCount + 2);
-  for (std::size_t i = 0; i < pieceCount; ++i) outputs.push_back(names.PiecePath(static_cast<std::int32_t>(i)));
-  if (options.writeBat) outputs.push_back(names.BatPath());
-  if (options.writeVok) outputs.push_back(names.VokPath());
+  for (const NativeString& name : OutputNames(names, pieceCount, options)) {
+    outputs.emplace_back(names.folder + name);
+  }
   return outputs;
+}
+
+SplitPlan PlanSplitFile(NativeView sourcePath, NativeView outputBase, const std::vector<std::uint32_t>& pieceLengths,
+                        const SplitOptions& options) {
+  SplitPlan plan;
+  plan.source = File::OpenRead(std::filesystem::path(sourcePath));
+  plan.stamp = plan.source.Stamp();
+  std::uint64_t planned = 0;
+  for (std::uint32_t length : pieceLengths) planned += length;
+  if (pieceLengths.empty() || pieceLengths.size() > static_cast<std::size_t>(kMaxPieces) ||
+      planned != plan.stamp.size) {
+    throw VokError(ErrorCode::IoFailed, plan.source.Path(), Cause::SourceChanged);
+  }
+  if (planned > kMaxSourceBytes) throw VokError(ErrorCode::SourceTooLarge, plan.source.Path());
+  plan.names = DeriveSplitNames(sourcePath, outputBase);
+  if (auto refused = CheckNames(plan.names, pieceLengths.size(), options, sourcePath)) throw *refused;
+  plan.lengths = pieceLengths;
+  // Names are no guide to what a file is: the source's identity is compared
+  // with what every output's name leads to, before anything is written.
+  plan.outputs = PlanOutputs(plan.names.folder, OutputNames(plan.names, pieceLengths.size(), options),
+                             {plan.source.Identity()}, ErrorCode::OutputIsSource);
+  return plan;
 }
 
 SplitResult SplitFile(NativeView sourcePath, NativeView outputBase, std::int32_t minimum,
                       std::int32_t maximum, const SplitOptions& options, const Progress& progress,
                       const RandomSource& random) {
-  File source = File::OpenRead(std::filesystem::path(sourcePath));
-  const std::uint64_t length = source.Size();
-  auto plan = PlanSplit(sourcePath, length, outputBase, minimum, maximum, options, random);
-  if (auto* refused = std::get_if<VokError>(&plan)) throw *refused;
-  return Run(sourcePath, source, length, DeriveSplitNames(sourcePath, outputBase), std::get<1>(plan), options, progress);
+  const std::uint64_t length = File::OpenRead(std::filesystem::path(sourcePath)).Size();
+  auto lengths = PlanSplit(sourcePath, length, outputBase, minimum, maximum, options, random);
+  if (auto* refused = std::get_if<VokError>(&lengths)) throw *refused;
+  return SplitFile(sourcePath, outputBase, std::get<1>(lengths), options, progress);
 }
 
 SplitResult SplitFile(NativeView sourcePath, NativeView outputBase, const std::vector<std::uint32_t>& pieceLengths,
                       const SplitOptions& options, const Progress& progress) {
-  File source = File::OpenRead(std::filesystem::path(sourcePath));
-  std::uint64_t planned = 0;
-  for (std::uint32_t length : pieceLengths) planned += length;
-  if (pieceLengths.empty() || pieceLengths.size() > static_cast<std::size_t>(kMaxPieces) || planned != source.Size()) {
-    throw VokError(ErrorCode::IoFailed, source.Path(), Cause::SourceChanged);
-  }
-  if (planned > kMaxSourceBytes) throw VokError(ErrorCode::SourceTooLarge, source.Path());
-  const SplitNames names = DeriveSplitNames(sourcePath, outputBase);
-  if (auto refused = CheckNames(names, pieceLengths.size(), options, sourcePath)) throw *refused;
-  return Run(sourcePath, source, planned, names, pieceLengths, options, progress);
+  SplitPlan plan = PlanSplitFile(sourcePath, outputBase, pieceLengths, options);
+  return SplitFile(plan, options, progress);
 }
 
 }  // namespace vokram

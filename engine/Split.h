@@ -13,6 +13,8 @@
 #include <vector>
 
 #include "Error.h"
+#include "File.h"
+#include "Outputs.h"
 #include "Progress.h"
 #include "Text.h"
 
@@ -26,6 +28,9 @@ inline constexpr std::uint64_t kMaxSourceBytes = 0x7FFFFFFF;
 struct SplitOptions {
   bool writeVok = true;  // chkVokFile
   bool writeBat = false; // chkBatFile
+  // Files under the outputs' names are replaced (the user said yes); without
+  // it a split that meets one refuses with VokError(OutputExists).
+  bool replaceExisting = false;
 };
 
 // A value in [0, 1). The default is the process's own generator, never seeded:
@@ -60,8 +65,9 @@ std::optional<std::vector<std::uint32_t>> DrawPieceLengths(std::uint64_t length,
 
 // Every precondition of a split that needs no disk, in the order the front
 // ends report them: sizes in range, source not empty, below 2 GiB, at most
-// kMaxPieces pieces as really drawn, a valid base name, names that fit the
-// descriptor and batch file. The drawn piece lengths on success.
+// kMaxPieces pieces as really drawn, a valid base name and source name (also
+// no name Windows takes for a device), names that fit the descriptor and
+// batch file. The drawn piece lengths on success.
 std::variant<VokError, std::vector<std::uint32_t>> PlanSplit(NativeView sourcePath, std::uint64_t sourceLength,
                                                              NativeView outputBase, std::int32_t minimum,
                                                              std::int32_t maximum, const SplitOptions& options,
@@ -77,18 +83,40 @@ struct SplitResult {
   std::uint16_t sourceCrc = 0;
 };
 
-// Throws VokError; nothing is written when a precondition fails, also not
-// when any file it would create is the source under another name (a link, a
-// case-only alias, a short name). Pieces written before a later failure stay,
-// and the descriptor's header then still reads as unfinished; a stop
-// (Cancelled) removes every file this run wrote. Progress is told at the
-// start of every piece and after every buffer that leaves more of it to copy.
+// A split ready to run: the source open (on Windows no one may write it
+// meanwhile), its length and time of change, the lengths to cut, and every
+// output looked up. A front end asks before replacing ExistingCount() files.
+struct SplitPlan {
+  File source;
+  FileStamp stamp;
+  SplitNames names;
+  std::vector<std::uint32_t> lengths;
+  std::vector<PlannedOutput> outputs;  // the order of SplitOutputs
+  std::size_t ExistingCount() const { return CountExisting(outputs); }
+};
+
+// Opens the source and looks up every output, on the lengths drawn
+// beforehand (PlanSplit), which must add up to the source's length (or it
+// changed since). Throws VokError: the preconditions of PlanSplit,
+// OutputIsSource when an output's name leads to the source, OutputIsFolder.
+// Nothing is written.
+SplitPlan PlanSplitFile(NativeView sourcePath, NativeView outputBase, const std::vector<std::uint32_t>& pieceLengths,
+                        const SplitOptions& options);
+
+// Runs a plan. Throws VokError: OutputExists when files stand under outputs'
+// names and options.replaceExisting is not set; SourceModified when the
+// source changed meanwhile; IoFailed, Cancelled. A split that does not
+// finish removes every file it created and replaces none; one that finishes
+// has every output on stable storage. Progress is told at the start of every
+// piece and after every buffer that leaves more of it to copy.
+SplitResult SplitFile(SplitPlan& plan, const SplitOptions& options, const Progress& progress = {});
+
+// Draws, plans and runs.
 SplitResult SplitFile(NativeView sourcePath, NativeView outputBase, std::int32_t minimum,
                       std::int32_t maximum, const SplitOptions& options,
                       const Progress& progress = {}, const RandomSource& random = {});
 
-// The same with the lengths drawn beforehand (PlanSplit); they must add up to
-// the source's length, or the source changed since and nothing is written.
+// Plans and runs on lengths drawn beforehand.
 SplitResult SplitFile(NativeView sourcePath, NativeView outputBase, const std::vector<std::uint32_t>& pieceLengths,
                       const SplitOptions& options, const Progress& progress = {});
 

@@ -16,6 +16,35 @@ bool IsForbiddenNameChar(NativeChar c) noexcept {
   }
 }
 
+NativeChar Upper(NativeChar c) noexcept {
+  return c >= VOKRAM_NATIVE('a') && c <= VOKRAM_NATIVE('z') ? static_cast<NativeChar>(c - 'a' + 'A') : c;
+}
+
+bool EqualsIgnoringAsciiCase(NativeView a, std::string_view b) noexcept {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    if (Upper(a[i]) != static_cast<NativeChar>(b[i])) return false;
+  }
+  return true;
+}
+
+// Windows takes these names for devices, whatever follows the first "." and
+// in any case: writing "NUL.000" writes nowhere.
+bool IsDeviceName(NativeView name) noexcept {
+  NativeView stem = name.substr(0, name.find(VOKRAM_NATIVE('.')));
+  while (!stem.empty() && stem.back() == VOKRAM_NATIVE(' ')) stem.remove_suffix(1);
+  for (std::string_view device : {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"}) {
+    if (EqualsIgnoringAsciiCase(stem, device)) return true;
+  }
+  if (stem.size() < 4) return false;
+  const bool com = EqualsIgnoringAsciiCase(stem.substr(0, 3), "COM");
+  if (!com && !EqualsIgnoringAsciiCase(stem.substr(0, 3), "LPT")) return false;
+  // COM1-COM9 and LPT1-LPT9, also with the superscript digits 1, 2 and 3.
+  const NativeView n = stem.substr(3);
+  return (n.size() == 1 && n[0] >= VOKRAM_NATIVE('1') && n[0] <= VOKRAM_NATIVE('9')) ||
+         n == VOKRAM_NATIVE("¹") || n == VOKRAM_NATIVE("²") || n == VOKRAM_NATIVE("³");
+}
+
 }  // namespace
 
 bool IsSeparator(NativeChar c) noexcept {
@@ -59,12 +88,14 @@ bool IsValidBaseName(NativeView name) noexcept {
   for (NativeChar c : name) {
     if (IsForbiddenNameChar(c)) return false;
   }
-  return true;
+  // Windows drops a trailing dot or space from a name, so such a name is
+  // another file's there.
+  if (!name.empty() && (name.back() == VOKRAM_NATIVE('.') || name.back() == VOKRAM_NATIVE(' '))) return false;
+  return name.empty() || !IsDeviceName(name);
 }
 
 bool IsPlainFileName(NativeView name) noexcept {
-  if (name.empty() || name == VOKRAM_NATIVE(".") || name == VOKRAM_NATIVE("..")) return false;
-  return IsValidBaseName(name);
+  return !name.empty() && IsValidBaseName(name);
 }
 
 std::string ToUtf8(const std::filesystem::path& p) {

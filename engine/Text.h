@@ -40,9 +40,11 @@ NativeString WithTrailingSeparator(NativeView folder);
 NativeString TrimSpaces(NativeView text);
 
 // A name that can stand in a folder on any system the program serves: not
-// empty, not "." or "..", no control character and none of \ / : * ? " < > |.
+// empty, no control character and none of \ / : * ? " < > |, not ending in
+// "." or " " (so neither "." nor ".."), and no device name of Windows (CON,
+// PRN, AUX, NUL, COM1-9, LPT1-9, CONIN$, CONOUT$, with any extension, any case).
 bool IsPlainFileName(NativeView name) noexcept;
-// The same characters, but an empty base name is allowed (".000" pieces).
+// The same rules, but an empty base name is allowed (".000" pieces).
 bool IsValidBaseName(NativeView name) noexcept;
 
 std::string ToUtf8(const std::filesystem::path& p);

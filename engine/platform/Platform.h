@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "../File.h"
 
@@ -19,7 +20,6 @@ using Handle = int;
 #endif
 
 int OpenRead(const std::filesystem::path& path, Handle& handle);
-int Create(const std::filesystem::path& path, Handle& handle);
 // `exists` is set when the call failed because the name is taken.
 int CreateNew(const std::filesystem::path& path, Handle& handle, bool& exists);
 int Read(Handle handle, void* buffer, std::size_t n, std::size_t& got);
@@ -27,7 +27,21 @@ int Write(Handle handle, const void* data, std::size_t n, std::size_t& put);
 int Seek(Handle handle, std::uint64_t offset);
 int Size(Handle handle, std::uint64_t& size);
 int Close(Handle handle);
-int Rename(const std::filesystem::path& from, const std::filesystem::path& to);
+int Flush(Handle handle);
+// Whether every written file is flushed at its close, for want of a call that
+// syncs a whole file system.
+extern const bool kFlushEachWrittenFile;
+int SyncVolume(const std::filesystem::path& folder);
+int SyncFolder(const std::filesystem::path& folder);
+int Stamp(Handle handle, FileStamp& stamp);
+// Puts `from` in the place of `to` (see vokram::ReplaceFile), keeping the
+// replaced file under `backup`: `backedUp` tells whether it is there (so that
+// a failure later can put it back), `backupTaken` that the name `backup` was
+// not free and nothing was done.
+int Replace(const std::filesystem::path& from, const std::filesystem::path& to, const std::filesystem::path& backup,
+            bool& backedUp, bool& backupTaken);
+// Puts a backup back under its name, replacing what stands there.
+int Restore(const std::filesystem::path& backup, const std::filesystem::path& to);
 // Renames only when nothing stands under `to`; `exists` is set when that refused it.
 int RenameNoReplace(const std::filesystem::path& from, const std::filesystem::path& to, bool& exists);
 int Identify(Handle handle, FileIdentity& identity);
@@ -44,6 +58,7 @@ std::optional<std::uint64_t> FileLength(const std::filesystem::path& path);
 bool IsSameFile(const std::filesystem::path& a, const std::filesystem::path& b);
 std::optional<FileIdentity> IdentityOf(const std::filesystem::path& path);
 bool Exists(const std::filesystem::path& path);
+std::vector<NameInFolder> LookUpNames(const NativeString& folder, const std::vector<NativeString>& names);
 
 #ifdef _WIN32
 // The name every call above hands to the system: absolute, then "\\?\C:\..."

@@ -14,6 +14,15 @@ namespace {
 
 bool HasWildcard(const std::string& s) { return s.find_first_of("*?") != std::string::npos; }
 
+int Rename(const std::filesystem::path& from, const std::filesystem::path& to) {
+  return std::rename(from.c_str(), to.c_str()) != 0 ? errno : 0;
+}
+
+// The folder itself, for the calls that take one: "." for the current folder.
+std::string FolderName(const std::filesystem::path& folder) {
+  return folder.empty() ? std::string(".") : folder.native();
+}
+
 }  // namespace
 
 int OpenRead(const std::filesystem::path& path, Handle& handle) {
@@ -23,11 +32,6 @@ int OpenRead(const std::filesystem::path& path, Handle& handle) {
   // source that is not in the page cache. Only a hint; failure is harmless.
   (void)::posix_fadvise(handle, 0, 0, POSIX_FADV_SEQUENTIAL);
   return 0;
-}
-
-int Create(const std::filesystem::path& path, Handle& handle) {
-  handle = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-  return handle < 0 ? errno : 0;
 }
 
 int CreateNew(const std::filesystem::path& path, Handle& handle, bool& exists) {
@@ -71,9 +75,77 @@ int Size(Handle handle, std::uint64_t& size) {
 
 int Close(Handle handle) { return ::close(handle) != 0 ? errno : 0; }
 
-int Rename(const std::filesystem::path& from, const std::filesystem::path& to) {
-  return std::rename(from.c_str(), to.c_str()) != 0 ? errno : 0;
+int Flush(Handle handle) { return ::fsync(handle) != 0 ? errno : 0; }
+
+// One syncfs at the end costs less than an fsync per piece, which would wait
+// for each piece's writeback before reading on.
+const bool kFlushEachWrittenFile = false;
+
+int SyncVolume(const std::filesystem::path& folder) {
+  const int fd = ::open(FolderName(folder).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return errno;
+  const int error = ::syncfs(fd) != 0 ? errno : 0;
+  ::close(fd);
+  return error;
 }
+
+int SyncFolder(const std::filesystem::path& folder) {
+  const int fd = ::open(FolderName(folder).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return errno;
+  int error = ::fsync(fd) != 0 ? errno : 0;
+  // Some file systems cannot sync a folder; their entries are then as safe as they get.
+  if (error == EINVAL || error == EROFS) error = 0;
+  ::close(fd);
+  return error;
+}
+
+int Stamp(Handle handle, FileStamp& stamp) {
+  struct stat st {};
+  if (::fstat(handle, &st) != 0) return errno;
+  stamp = {static_cast<std::uint64_t>(st.st_size),
+           static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec};
+  return 0;
+}
+
+int Replace(const std::filesystem::path& from, const std::filesystem::path& to, const std::filesystem::path& backup,
+            bool& backedUp, bool& backupTaken) {
+  backedUp = backupTaken = false;
+  struct stat st {};
+  if (::lstat(to.c_str(), &st) != 0) return errno == ENOENT ? Rename(from, to) : errno;
+  if (S_ISREG(st.st_mode)) {
+    // The new file takes the place of the old one with its owner and
+    // permissions; only root can give it the owner, and others need not.
+    if (st.st_uid != ::geteuid() || st.st_gid != ::getegid()) (void)::chown(from.c_str(), st.st_uid, st.st_gid);
+    if (::chmod(from.c_str(), st.st_mode & 07777) != 0) return errno;
+  }
+  // The old file stays reachable under the backup name until the caller is
+  // done: a hard link costs nothing, and the rename then replaces in one step.
+  bool linked = ::link(to.c_str(), backup.c_str()) == 0;
+  if (!linked && errno == EEXIST) {
+    backupTaken = true;
+    return EEXIST;
+  }
+  if (!linked) {
+    bool exists = false;
+    if (const int error = RenameNoReplace(to, backup, exists)) {
+      backupTaken = exists;
+      return error;
+    }
+  }
+  backedUp = true;
+  if (const int error = Rename(from, to)) {
+    if (linked) {
+      ::unlink(backup.c_str());
+    } else {
+      Rename(backup, to);
+    }
+    backedUp = false;
+    return error;
+  }
+  return 0;
+}
+
+int Restore(const std::filesystem::path& backup, const std::filesystem::path& to) { return Rename(backup, to); }
 
 int RenameNoReplace(const std::filesystem::path& from, const std::filesystem::path& to, bool& exists) {
   exists = false;
@@ -145,6 +217,24 @@ std::optional<FileIdentity> IdentityOf(const std::filesystem::path& path) {
 bool Exists(const std::filesystem::path& path) {
   struct stat st {};
   return ::lstat(path.c_str(), &st) == 0;
+}
+
+std::vector<NameInFolder> LookUpNames(const NativeString& folder, const std::vector<NativeString>& names) {
+  std::vector<NameInFolder> found(names.size());
+  const int dir = ::open(FolderName(folder).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  for (std::size_t i = 0; i < names.size(); ++i) {
+    struct stat st {};
+    const bool exists = dir >= 0 ? ::fstatat(dir, names[i].c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0
+                                 : ::lstat((folder + names[i]).c_str(), &st) == 0;
+    if (!exists) continue;
+    found[i].exists = true;
+    found[i].folder = S_ISDIR(st.st_mode);
+    // Only a link needs a second look, at what it leads to.
+    if (S_ISLNK(st.st_mode) && ::stat((folder + names[i]).c_str(), &st) != 0) continue;
+    found[i].identity = FileIdentity{static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)};
+  }
+  if (dir >= 0) ::close(dir);
+  return found;
 }
 
 }  // namespace vokram::platform

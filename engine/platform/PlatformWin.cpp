@@ -1,5 +1,6 @@
 #include <windows.h>
 
+#include <map>
 #include <string_view>
 
 #include "Platform.h"
@@ -14,14 +15,34 @@ bool HasWildcard(const std::wstring& s) { return s.find_first_of(L"*?") != std::
 bool IsVerbatim(std::wstring_view s) { return s.starts_with(LR"(\\?\)") || s.starts_with(LR"(\\.\)"); }
 
 int Open(const std::filesystem::path& path, DWORD access, DWORD disposition, Handle& handle) {
-  // Readers share everything so that a piece open elsewhere can still be read.
-  const DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+  // Others may read, but no one may write or delete a file while it is read
+  // or written here: a source or piece cannot change under an operation.
+  const DWORD share = FILE_SHARE_READ;
   handle = CreateFileW(LongPath(path).c_str(), access, share, nullptr, disposition,
                        FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
   return handle == INVALID_HANDLE_VALUE ? static_cast<int>(GetLastError()) : 0;
 }
 
 int Last() { return static_cast<int>(GetLastError()); }
+
+// The full form of a name as GetFullPathNameW gives it; empty when it fails.
+std::wstring FullPath(const std::wstring& s) {
+  std::wstring full(MAX_PATH, L'\0');
+  for (;;) {
+    const DWORD n = GetFullPathNameW(s.c_str(), static_cast<DWORD>(full.size()), full.data(), nullptr);
+    if (n == 0) return {};
+    if (n < full.size()) {
+      full.resize(n);
+      return full;
+    }
+    full.resize(n);  // n counts the terminating NUL here; the folder may also have changed meanwhile
+  }
+}
+
+std::wstring Upper(std::wstring s) {
+  if (!s.empty()) CharUpperBuffW(s.data(), static_cast<DWORD>(s.size()));
+  return s;
+}
 
 }  // namespace
 
@@ -31,17 +52,17 @@ std::wstring LongPath(const std::filesystem::path& path) {
   // The prefix turns off the system's own clean-up of the name (relative
   // parts, "." and "..", "/", trailing dots and spaces), so that is done here
   // first, exactly as the call without the prefix would have done it.
-  std::wstring full(MAX_PATH, L'\0');
-  for (;;) {
-    const DWORD n = GetFullPathNameW(s.c_str(), static_cast<DWORD>(full.size()), full.data(), nullptr);
-    if (n == 0) return s;  // empty or malformed: the call itself reports it
-    if (n < full.size()) {
-      full.resize(n);
-      break;
-    }
-    full.resize(n);  // n counts the terminating NUL here; the folder may also have changed meanwhile
+  std::wstring full = FullPath(s);
+  if (full.empty()) return s;  // empty or malformed: the call itself reports it
+  if (IsVerbatim(full)) {
+    // A device name such as NUL or CON.txt: the clean-up made "\\.\NUL" of
+    // it. Only a name given as a device may mean one; this one is a file of
+    // that name in its folder.
+    const std::size_t cut = s.find_last_of(L"\\/");
+    const std::wstring folder = FullPath(cut == std::wstring::npos ? std::wstring(L".") : s.substr(0, cut + 1));
+    if (folder.empty() || IsVerbatim(folder)) return s;
+    full = folder + (folder.back() == L'\\' ? L"" : L"\\") + s.substr(cut == std::wstring::npos ? 0 : cut + 1);
   }
-  if (IsVerbatim(full)) return full;  // a device name such as NUL
   if (full.starts_with(LR"(\\)")) return LR"(\\?\UNC\)" + full.substr(2);
   if (full.size() >= 3 && full[1] == L':' && full[2] == L'\\') return LR"(\\?\)" + full;
   return full;
@@ -49,10 +70,6 @@ std::wstring LongPath(const std::filesystem::path& path) {
 
 int OpenRead(const std::filesystem::path& path, Handle& handle) {
   return Open(path, GENERIC_READ, OPEN_EXISTING, handle);
-}
-
-int Create(const std::filesystem::path& path, Handle& handle) {
-  return Open(path, GENERIC_WRITE, CREATE_ALWAYS, handle);
 }
 
 int CreateNew(const std::filesystem::path& path, Handle& handle, bool& exists) {
@@ -92,12 +109,74 @@ int Size(Handle handle, std::uint64_t& size) {
 
 int Close(Handle handle) { return CloseHandle(handle) ? 0 : Last(); }
 
-int Rename(const std::filesystem::path& from, const std::filesystem::path& to) {
-  return MoveFileExW(LongPath(from).c_str(), LongPath(to).c_str(), MOVEFILE_REPLACE_EXISTING) ? 0 : Last();
+int Flush(Handle handle) { return FlushFileBuffers(handle) ? 0 : Last(); }
+
+// Windows has no call that syncs a folder's files for a user: each written
+// file is flushed before it is closed.
+const bool kFlushEachWrittenFile = true;
+
+int SyncVolume(const std::filesystem::path&) { return 0; }
+
+// Renames are written through (MOVEFILE_WRITE_THROUGH) and the file system's
+// journal keeps the folder's entries.
+int SyncFolder(const std::filesystem::path&) { return 0; }
+
+int Stamp(Handle handle, FileStamp& stamp) {
+  BY_HANDLE_FILE_INFORMATION info;
+  if (!GetFileInformationByHandle(handle, &info)) return Last();
+  stamp = {(static_cast<std::uint64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow,
+           static_cast<std::int64_t>((static_cast<std::uint64_t>(info.ftLastWriteTime.dwHighDateTime) << 32) |
+                                     info.ftLastWriteTime.dwLowDateTime)};
+  return 0;
+}
+
+int Replace(const std::filesystem::path& from, const std::filesystem::path& to, const std::filesystem::path& backup,
+            bool& backedUp, bool& backupTaken) {
+  backedUp = backupTaken = false;
+  const std::wstring target = LongPath(to), replacement = LongPath(from), saved = LongPath(backup);
+  const DWORD attributes = GetFileAttributesW(target.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) {
+    return MoveFileExW(replacement.c_str(), target.c_str(), MOVEFILE_WRITE_THROUGH) ? 0 : Last();
+  }
+  if (GetFileAttributesW(saved.c_str()) != INVALID_FILE_ATTRIBUTES) {
+    backupTaken = true;
+    return ERROR_ALREADY_EXISTS;
+  }
+  // ReplaceFileW keeps the replaced file's attributes, ACL, short name and
+  // creation time, and the old file under the backup name.
+  if ((attributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) == 0) {
+    if (ReplaceFileW(target.c_str(), replacement.c_str(), saved.c_str(),
+                     REPLACEFILE_IGNORE_MERGE_ERRORS | REPLACEFILE_IGNORE_ACL_ERRORS, nullptr, nullptr)) {
+      backedUp = true;
+      return 0;
+    }
+    const int error = Last();
+    // The old file was moved to the backup name, the new one not into place.
+    backedUp = error == ERROR_UNABLE_TO_MOVE_REPLACEMENT_2;
+    if (error != ERROR_FILE_NOT_FOUND) return error;
+  }
+  // A link is replaced as a name, never followed.
+  if (!MoveFileExW(target.c_str(), saved.c_str(), MOVEFILE_WRITE_THROUGH)) {
+    const int error = Last();
+    return error == ERROR_FILE_NOT_FOUND && MoveFileExW(replacement.c_str(), target.c_str(), MOVEFILE_WRITE_THROUGH)
+               ? 0
+               : error;
+  }
+  backedUp = true;
+  if (MoveFileExW(replacement.c_str(), target.c_str(), MOVEFILE_WRITE_THROUGH)) return 0;
+  const int error = Last();
+  if (MoveFileExW(saved.c_str(), target.c_str(), MOVEFILE_WRITE_THROUGH)) backedUp = false;
+  return error;
+}
+
+int Restore(const std::filesystem::path& backup, const std::filesystem::path& to) {
+  return MoveFileExW(LongPath(backup).c_str(), LongPath(to).c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)
+             ? 0
+             : Last();
 }
 
 int RenameNoReplace(const std::filesystem::path& from, const std::filesystem::path& to, bool& exists) {
-  if (MoveFileExW(LongPath(from).c_str(), LongPath(to).c_str(), 0)) return 0;
+  if (MoveFileExW(LongPath(from).c_str(), LongPath(to).c_str(), MOVEFILE_WRITE_THROUGH)) return 0;
   const int error = Last();
   exists = error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS;
   return error;
@@ -176,6 +255,60 @@ bool IsSameFile(const std::filesystem::path& a, const std::filesystem::path& b) 
 
 bool Exists(const std::filesystem::path& path) {
   return GetFileAttributesW(LongPath(path).c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+std::vector<NameInFolder> LookUpNames(const NativeString& folder, const std::vector<NativeString>& names) {
+  std::vector<NameInFolder> found(names.size());
+  if (names.empty()) return found;
+  // One listing of the folder gives every entry's long and short name,
+  // attributes and file index, instead of an open per name.
+  HANDLE dir = CreateFileW(LongPath(folder.empty() ? std::filesystem::path(L".") : std::filesystem::path(folder)).c_str(),
+                           FILE_LIST_DIRECTORY, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                           OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  BY_HANDLE_FILE_INFORMATION folderInfo;
+  if (dir == INVALID_HANDLE_VALUE || !GetFileInformationByHandle(dir, &folderInfo)) {
+    if (dir != INVALID_HANDLE_VALUE) CloseHandle(dir);
+    // Not listable: one attribute call per name still tells what is there.
+    for (std::size_t i = 0; i < names.size(); ++i) {
+      const DWORD attributes = GetFileAttributesW(LongPath(std::filesystem::path(folder + names[i])).c_str());
+      found[i].exists = attributes != INVALID_FILE_ATTRIBUTES;
+      found[i].folder = found[i].exists && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+      if (found[i].exists) found[i].identity = IdentityOf(std::filesystem::path(folder + names[i]));
+    }
+    return found;
+  }
+  struct Entry {
+    DWORD attributes;
+    std::uint64_t index;
+  };
+  std::map<std::wstring, Entry> entries;
+  alignas(8) static thread_local unsigned char buffer[64 * 1024];
+  FILE_INFO_BY_HANDLE_CLASS kind = FileIdBothDirectoryRestartInfo;
+  while (GetFileInformationByHandleEx(dir, kind, buffer, sizeof buffer)) {
+    kind = FileIdBothDirectoryInfo;
+    for (std::size_t offset = 0;;) {
+      const auto* info = reinterpret_cast<const FILE_ID_BOTH_DIR_INFO*>(buffer + offset);
+      const Entry entry{info->FileAttributes, static_cast<std::uint64_t>(info->FileId.QuadPart)};
+      entries.emplace(Upper(std::wstring(info->FileName, info->FileNameLength / sizeof(wchar_t))), entry);
+      if (info->ShortNameLength > 0) {
+        entries.emplace(Upper(std::wstring(info->ShortName, info->ShortNameLength / sizeof(wchar_t))), entry);
+      }
+      if (info->NextEntryOffset == 0) break;
+      offset += info->NextEntryOffset;
+    }
+  }
+  CloseHandle(dir);
+  for (std::size_t i = 0; i < names.size(); ++i) {
+    const auto it = entries.find(Upper(names[i]));
+    if (it == entries.end()) continue;
+    found[i].exists = true;
+    found[i].folder = (it->second.attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    // A file system without file indexes in its listing (FAT) gives 0.
+    found[i].identity = it->second.index != 0
+                            ? std::optional(FileIdentity{folderInfo.dwVolumeSerialNumber, it->second.index})
+                            : IdentityOf(std::filesystem::path(folder + names[i]));
+  }
+  return found;
 }
 
 }  // namespace vokram::platform

@@ -41,7 +41,7 @@ expect "progress on a terminal" grep -q 'MiB/s' pty.out
 expect "and the join still completes" cmp -s 'source 表.bin' 'pty1/source 表.bin'
 script -qec "\"$cli\" join 'out/source 表.vok' pty2 --quiet" /dev/null >quiet.out
 expect "none with --quiet" test "$(grep -c 'MiB/s' quiet.out)" -eq 0
-"$cli" join 'out/source 表.vok' pty2 >/dev/null 2>piped.err
+"$cli" join 'out/source 表.vok' pty2 --force >/dev/null 2>piped.err
 expect "none into a file" test "$(grep -c 'MiB/s' piped.err)" -eq 0
 
 
@@ -50,6 +50,9 @@ printf 'X' | dd of='out/source 表.001' bs=1 seek=5 conv=notrunc 2>/dev/null
 expect "check with a damaged piece exits non-zero" test $? -ne 0
 expect "damaged piece marked" grep -q '^ △  source 表\.001$' check2.out
 "$cli" join 'out/source 表.vok' restore >/dev/null 2>join.err
+expect "a join over an existing file is refused without --force" test $? -eq 1
+expect "it names the file" grep -q '^「source 表.bin」は既に存在します。置き換えますか？$' join.err
+"$cli" join 'out/source 表.vok' restore -f >/dev/null 2>join.err
 expect "a damaged join over a good file fails" test $? -ne 0
 expect "it says the file was kept" grep -q '結合結果がvokファイルの記録と一致しないため、「source 表.bin」を置き換えませんでした。' join.err
 expect "the good file is untouched" cmp -s 'source 表.bin' 'restore/source 表.bin'
@@ -58,9 +61,82 @@ mkdir fresh
 expect "a damaged join into an empty folder warns" grep -q '結合しましたが、vokファイルの記録と一致しません。' join.err
 
 rm 'out/source 表.002'
-"$cli" join 'out/source 表.vok' restore >/dev/null 2>join2.err
+"$cli" join 'out/source 表.vok' restore --force >/dev/null 2>join2.err
 expect "join with a missing piece fails" test $? -ne 0
 expect "the message names the piece" grep -q '「source 表.002」を読み込めませんでした。結合を中止しました。' join2.err
+
+# An earlier set is replaced only with --force, never through a link, and
+# keeps its permissions; a folder under an output name is never replaced.
+mkdir again
+head -c 300000 /dev/urandom >again.bin
+"$cli" split again.bin again --min 50 --max 100 --bat >/dev/null
+before=$(ls -l --time-style=+%s.%N again | md5sum)
+"$cli" split again.bin again --min 50 --max 100 --bat >/dev/null 2>again.err
+expect "a second split is refused without --force" test $? -eq 1
+expect "it counts the files" grep -q '^保存先に同じ名前のファイルが 6 個あります。置き換えますか？$' again.err
+expect "and names the first" grep -q '^again/again.000$' again.err
+expect "the earlier set is untouched" test "$(ls -l --time-style=+%s.%N again | md5sum)" = "$before"
+echo victim >victim
+rm again/again.001
+ln -s ../victim again/again.001
+chmod 600 again/again.000
+"$cli" split again.bin again --min 50 --max 100 --bat --force >/dev/null
+expect "with --force it replaces" test $? -eq 0
+expect "the link, not what it leads to" test "$(cat victim)" = victim -a ! -L again/again.001
+expect "a replaced file keeps its permissions" test "$(stat -c %a again/again.000)" = 600
+checks_sound() { "$cli" check "$1" >/dev/null; }
+expect "and the set checks sound" checks_sound again/again.vok
+rm again/again.002 && mkdir again/again.002
+"$cli" split again.bin again --min 50 --max 100 -f >/dev/null 2>folder.err
+expect "a folder under a piece's name is refused" grep -q '保存先に「again.002」という名前のフォルダがあります。' folder.err
+expect "and stays a folder" test -d again/again.002
+
+# Two splits of one source into one folder at once: one writes the set, the
+# other meets its files and fails, removing only its own.
+head -c 20000000 /dev/urandom >race.bin
+for round in 1 2 3; do
+  mkdir race
+  "$cli" split race.bin race --min 100 --max 200 --seed 1 --quiet >/dev/null 2>race1.err &
+  p1=$!
+  "$cli" split race.bin race --min 100 --max 300 --seed 2 --quiet >/dev/null 2>race2.err &
+  p2=$!
+  wait $p1; s1=$?
+  wait $p2; s2=$?
+  expect "race $round: exactly one split succeeds" test $((s1 + s2)) -eq 1
+  expect "race $round: its set checks sound" checks_sound race/race.vok
+  rm -rf race
+done
+
+# A source that grows while it is split gives no pieces.
+mkdir grown
+truncate -s 1G grown.bin
+"$cli" split grown.bin grown --min 100000 --max 200000 --quiet >/dev/null 2>grown.err &
+pid=$!
+for _ in $(seq 1 1000); do [ -e grown/grown.000 ] && break; sleep 0.01; done
+printf 'more' >>grown.bin
+wait $pid
+expect "a source changed during the split fails it" test $? -eq 1
+expect "saying so" grep -q '対象ファイルが分割中に変更されました。' grown.err
+expect "and leaves nothing" test -z "$(ls -A grown)"
+rm -f grown.bin
+
+# Durable before success: the data is synced before a rename puts it under
+# its name, and before the exit status says it is done.
+if command -v strace >/dev/null; then
+  mkdir durable
+  strace -f -o split.trace -e trace=fsync,fdatasync,syncfs,rename,renameat,renameat2,exit_group \
+    "$cli" split again.bin durable --min 50 --max 100 --bat >/dev/null
+  strace -f -o join.trace -e trace=fsync,fdatasync,syncfs,rename,renameat,renameat2,exit_group \
+    "$cli" join durable/again.vok durable >/dev/null
+  synced_first() {  # every rename and the exit come after a sync
+    awk '/sync/{s=1} /rename|exit_group\(0\)/{if(!s) bad=1} END{exit bad}' "$1" && grep -q 'exit_group(0)' "$1"
+  }
+  expect "split syncs before it exits" synced_first split.trace
+  expect "join syncs before its rename and exit" synced_first join.trace
+  expect "join renames its temporary" grep -q 'rename' join.trace
+else
+  expect "strace is installed" false
+fi
 
 "$cli" split missing.bin out --min 1 --max 1 2>miss.err
 expect "missing source refused" test $? -ne 0

@@ -30,7 +30,7 @@ ErrorCode ReadFails(const std::filesystem::path& path) {
 
 TEST(DescriptorWriter, WritesTheWorkedExampleByteForByte) {
   test::TempDir dir;
-  DescriptorWriter writer(dir / "movie.vok", "movie.avi", 1'500'000);
+  DescriptorWriter writer(*File::CreateNew(dir / "movie.vok"), "movie.avi", 1'500'000);
   writer.AddPiece({"mv.000", 1'048'577, 0x1234});
   writer.AddPiece({"mv.001", 451'423, 0xBEEF});
   writer.Finish(0xA1B2);
@@ -40,7 +40,7 @@ TEST(DescriptorWriter, WritesTheWorkedExampleByteForByte) {
 TEST(DescriptorWriter, HasNoMagicUntilFinished) {
   test::TempDir dir;
   {
-    DescriptorWriter writer(dir / "cut.vok", "cut.bin", 10);
+    DescriptorWriter writer(*File::CreateNew(dir / "cut.vok"), "cut.bin", 10);
     writer.AddPiece({"cut.000", 10, 0x0102});
   }  // abandoned, as by a failing split
   // Whatever reached the disk, it does not start with the magic.
@@ -79,7 +79,7 @@ TEST(ReadDescriptor, RoundTripsJapaneseNamesAsCodePage932Bytes) {
   const std::string source = *EncodeCp932(test::U8("表ソ能.txt"));  // trail bytes 0x5C
   EXPECT_EQ(source.size(), 10u);
   {
-    DescriptorWriter writer(dir / "j.vok", source, 3);
+    DescriptorWriter writer(*File::CreateNew(dir / "j.vok"), source, 3);
     writer.AddPiece({*EncodeCp932(test::U8("表ソ能.000")), 3, 0x8000});
     writer.Finish(0x1234);
   }
@@ -141,16 +141,17 @@ TEST(ReadDescriptor, RefusesForeignTruncatedAndUnsafeFiles) {
   }
 }
 
-TEST(ReadDescriptor, TakesANegativeOrZeroCountAsNoPieces) {
+TEST(ReadDescriptor, TakesANegativeOrZeroCountAsBroken) {
+  // No split writes such a file; joined, it would make an empty file of the
+  // recorded name.
   test::TempDir dir;
   Bytes bytes(kExample.begin(), kExample.begin() + 36);
-  bytes[7] = 0xFF;
-  bytes[8] = 0xFF;  // -1
-  test::WriteFile(dir / "neg.vok", bytes);
-  EXPECT_TRUE(ReadDescriptor(dir / "neg.vok").pieces.empty());
-  bytes[7] = bytes[8] = 0;
-  test::WriteFile(dir / "zero.vok", bytes);
-  EXPECT_TRUE(ReadDescriptor(dir / "zero.vok").pieces.empty());
+  for (const unsigned count : {0xFFFFu, 0x8000u, 0x0000u}) {
+    bytes[7] = static_cast<std::uint8_t>(count);
+    bytes[8] = static_cast<std::uint8_t>(count >> 8);
+    test::WriteFile(dir / "count.vok", bytes);
+    EXPECT_EQ(ReadFails(dir / "count.vok"), ErrorCode::BrokenVok) << count;
+  }
 }
 
 }  // namespace

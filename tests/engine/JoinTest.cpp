@@ -26,7 +26,8 @@ struct JoinFixture : ::testing::Test {
     Bytes all;
     for (const auto& [name, bytes] : pieces) all.insert(all.end(), bytes.begin(), bytes.end());
     const auto vok = parts / "set.vok";
-    DescriptorWriter writer(vok, *EncodeCp932(test::U8(source)),
+    std::filesystem::remove(vok);
+    DescriptorWriter writer(*File::CreateNew(vok), *EncodeCp932(test::U8(source)),
                             sourceSize >= 0 ? sourceSize : static_cast<std::int32_t>(all.size()));
     for (const auto& [name, bytes] : pieces) {
       test::WriteFile(parts / name, bytes);
@@ -44,9 +45,10 @@ struct JoinFixture : ::testing::Test {
   }
 };
 
-ErrorCode JoinFails(const std::filesystem::path& vok, NativeView folder, std::filesystem::path* file = nullptr) {
+ErrorCode JoinFails(const std::filesystem::path& vok, NativeView folder, std::filesystem::path* file = nullptr,
+                    bool replace = false) {
   try {
-    JoinFile(vok, folder);
+    JoinFile(vok, folder, {}, replace);
   } catch (const VokError& e) {
     if (file) *file = e.File();
     return e.Code();
@@ -89,7 +91,8 @@ TEST_F(JoinFixture, PiecesMeetingTheCopyBufferEdgeJoinByteForByte) {
 
 TEST_F(JoinFixture, FolderWithOrWithoutSeparatorGivesTheSamePath) {
   const auto vok = Describe("x.bin", {{"x.000", Bytes{1, 2, 3}}});
-  EXPECT_EQ(JoinFile(vok, restore.Path().native()).outputPath, JoinFile(vok, restore.Folder()).outputPath);
+  EXPECT_EQ(PlanJoin(vok, restore.Path().native()).output.path, PlanJoin(vok, restore.Folder()).output.path);
+  EXPECT_EQ(JoinFile(vok, restore.Path().native()).outputPath, restore / "x.bin");
 }
 
 TEST_F(JoinFixture, RoundTripsASplitWithJapaneseNamesIntoItsOwnFolder) {
@@ -104,11 +107,11 @@ TEST_F(JoinFixture, RoundTripsASplitWithJapaneseNamesIntoItsOwnFolder) {
   EXPECT_EQ(test::ReadFile(parts / "out/表ソ日本語.dat"), data);
 }
 
-TEST_F(JoinFixture, ZeroPiecesGiveAnEmptyFileThatDoesNotMatchItsRecord) {
-  const auto vok = Describe("nothing.bin", {}, 10, 0x1234);
-  const JoinResult result = JoinFile(vok, restore.Folder());
-  EXPECT_TRUE(test::ReadFile(restore / "nothing.bin").empty());
-  EXPECT_FALSE(result.matchesRecord);
+TEST_F(JoinFixture, ZeroPiecesAreABrokenDescriptorThatEmptiesNoFile) {
+  const auto vok = Describe("notes.txt", {}, 10, 0x1234);
+  test::WriteFile(restore / "notes.txt", test::AsBytes("notes"));
+  EXPECT_EQ(JoinFails(vok, restore.Folder(), nullptr, true), ErrorCode::BrokenVok);
+  EXPECT_EQ(test::ReadFile(restore / "notes.txt"), test::AsBytes("notes"));
 }
 
 TEST_F(JoinFixture, DamagedOrResizedPiecesAreJoinedAsTheyAreAndReportedAsMismatch) {
@@ -138,11 +141,36 @@ TEST_F(JoinFixture, ReadsPiecesBesideTheDescriptorAndWritesOnlyTheResultElsewher
   EXPECT_EQ(test::ReadFile(restore / "r.bin"), (Bytes{9, 8, 7}));
 }
 
-TEST_F(JoinFixture, ReplacesALongerExistingOutputCompletely) {
+// An existing file of the output's name is replaced only with consent, by a
+// new file in its place: never written into, never through a link.
+TEST_F(JoinFixture, ReplacesAnExistingOutputOnlyWithConsentAndAsAWholeNewFile) {
   const auto vok = Describe("o.bin", {{"o.000", Bytes{1, 2}}});
-  test::WriteFile(restore / "o.bin", test::RandomBytes(5000));
-  JoinFile(vok, restore.Folder());
+  const Bytes older = test::RandomBytes(5000);
+  test::WriteFile(restore / "o.bin", older);
+  std::filesystem::path named;
+  EXPECT_EQ(JoinFails(vok, restore.Folder(), &named), ErrorCode::OutputExists);
+  EXPECT_EQ(named.filename(), "o.bin");
+  EXPECT_EQ(test::ReadFile(restore / "o.bin"), older);
+  EXPECT_EQ(PlanJoin(vok, restore.Folder()).output.exists, true);
+
+  std::filesystem::create_hard_link(restore / "o.bin", restore / "other-name");
+#ifndef _WIN32
+  std::filesystem::permissions(restore / "o.bin", std::filesystem::perms(0640));
+#endif
+  EXPECT_TRUE(JoinFile(vok, restore.Folder(), {}, true).matchesRecord);
   EXPECT_EQ(test::ReadFile(restore / "o.bin"), (Bytes{1, 2}));
+  EXPECT_EQ(test::ReadFile(restore / "other-name"), older);  // a new file took the name
+#ifndef _WIN32
+  EXPECT_EQ(std::filesystem::status(restore / "o.bin").permissions(), std::filesystem::perms(0640));
+  // A link under the output's name is replaced; what it leads to stays.
+  test::WriteFile(parts / "victim", older);
+  std::filesystem::remove(restore / "o.bin");
+  std::filesystem::create_symlink(parts / "victim", restore / "o.bin");
+  EXPECT_TRUE(PlanJoin(vok, restore.Folder()).output.exists);
+  EXPECT_TRUE(JoinFile(vok, restore.Folder(), {}, true).matchesRecord);
+  EXPECT_FALSE(std::filesystem::is_symlink(restore / "o.bin"));
+  EXPECT_EQ(test::ReadFile(parts / "victim"), older);
+#endif
 }
 
 TEST_F(JoinFixture, AMissingEmptyOrFolderPieceStopsWithoutTouchingTheOutput) {
@@ -162,7 +190,7 @@ TEST_F(JoinFixture, AMissingEmptyOrFolderPieceStopsWithoutTouchingTheOutput) {
     c.spoil();
     test::WriteFile(restore / "p.bin", old);
     std::filesystem::path named;
-    EXPECT_EQ(JoinFails(vok, restore.Folder(), &named), ErrorCode::PieceUnreadable) << c.what;
+    EXPECT_EQ(JoinFails(vok, restore.Folder(), &named, true), ErrorCode::PieceUnreadable) << c.what;
     EXPECT_EQ(named, test::U8("p.001")) << c.what;
     EXPECT_EQ(test::ReadFile(restore / "p.bin"), old) << c.what;
     EXPECT_EQ(RestoreFolder(), std::vector<std::filesystem::path>{"p.bin"}) << c.what;
@@ -177,12 +205,14 @@ TEST_F(JoinFixture, RefusesForeignAndBrokenDescriptorsWithoutCreatingAnything) {
   EXPECT_TRUE(RestoreFolder().empty());
 }
 
-TEST_F(JoinFixture, AFolderNamedLikeTheOutputFailsAndLeavesNoTemporary) {
+TEST_F(JoinFixture, AFolderNamedLikeTheOutputIsRefusedNeverReplaced) {
   const auto vok = Describe("d.bin", {{"d.000", Bytes{1}}});
   std::filesystem::create_directory(restore / "d.bin");
   std::filesystem::path named;
-  EXPECT_EQ(JoinFails(vok, restore.Folder(), &named), ErrorCode::IoFailed);
+  EXPECT_EQ(JoinFails(vok, restore.Folder(), &named, true), ErrorCode::OutputIsFolder);
+  EXPECT_EQ(named, "d.bin");
   EXPECT_EQ(RestoreFolder(), std::vector<std::filesystem::path>{"d.bin"});
+  EXPECT_TRUE(std::filesystem::is_directory(restore / "d.bin"));
 }
 
 // A join whose result fails its record keeps a file of the output's name as
@@ -197,7 +227,7 @@ TEST_F(JoinFixture, AResultThatFailsItsRecordNeverReplacesAFile) {
   damaged[3] ^= 1;
   test::WriteFile(parts / "g.001", damaged);
 
-  const JoinResult kept = JoinFile(vok, restore.Folder());
+  const JoinResult kept = JoinFile(vok, restore.Folder(), {}, true);
   EXPECT_FALSE(kept.matchesRecord);
   EXPECT_TRUE(kept.keptOlderFile);
   EXPECT_EQ(test::ReadFile(restore / "g.bin"), good);

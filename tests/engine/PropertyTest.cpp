@@ -112,7 +112,7 @@ TEST_P(SplitProperties, RandomSplitsCheckAndJoinBackToTheSource) {
     for (std::size_t i = 0; i < statuses.size(); ++i) {
       EXPECT_EQ(statuses[i], i == victim ? PieceStatus::Damaged : PieceStatus::Sound) << "piece " << i;
     }
-    EXPECT_FALSE(JoinFile(vok, restore.Path().native()).matchesRecord);
+    EXPECT_FALSE(JoinFile(vok, restore.Path().native(), {}, true).matchesRecord);
 
     // A lost piece: reported missing; the join stops, names it and keeps the
     // earlier output as it was.
@@ -122,7 +122,7 @@ TEST_P(SplitProperties, RandomSplitsCheckAndJoinBackToTheSource) {
     CheckPieces(vok, [&](const PieceReport& r) { statuses.push_back(r.status); });
     EXPECT_EQ(statuses.at(victim), PieceStatus::Missing);
     try {
-      JoinFile(vok, restore.Path().native());
+      JoinFile(vok, restore.Path().native(), {}, true);
       ADD_FAILURE() << "joined without a piece";
     } catch (const VokError& e) {
       EXPECT_EQ(e.Code(), ErrorCode::PieceUnreadable);

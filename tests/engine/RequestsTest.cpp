@@ -66,7 +66,6 @@ class FakeDisk final : public FileSystemView {
     if (it == files_.end()) return std::nullopt;
     return it->second;
   }
-  bool IsSameFile(NativeView a, NativeView b) const override { return a == b && IsExistingFile(a); }
 
  private:
   std::map<NativeString, std::uint64_t> files_;
@@ -487,43 +486,6 @@ TEST(ValidateSplit, SourceNamesAreMeasuredInCodePage932Bytes) {
   Accepted(ValidateSplit(ToSplitFields({fits, "/out", "mv", "1", "1"}), SplitOptions{}, disk));
   ExpectRefused(ValidateSplit(ToSplitFields({tooLong, "/out", "mv", "1", "1"}), SplitOptions{}, disk).outcome,
                 MessageId::NameNotEncodable, Focus::Unchanged);
-}
-
-// The view is all the checks may know of the disk: a front end or a test
-// that hands in its own view must get the same answers as the real disk.
-TEST(ValidateSplit, RefusesOutputsThatWouldBeTheSourceAsTheViewSeesThem) {
-  FakeDisk disk;
-  disk.AddFolder("/data").AddFolder("/out");
-  disk.AddFile("/data/mv.000", 5000).AddFile("/data/movie.vok", 5000).AddFile("/data/movie.bat", 5000);
-  const SplitOptions vok{true, false}, bat{false, true}, none{false, false};
-  const EncodingCase cases[] = {
-      {"the first piece is the source", {"/data/mv.000", "/data", "mv", "1", "1"}, none, true},
-      {"the first piece elsewhere", {"/data/mv.000", "/out", "mv", "1", "1"}, none, false},
-      {"the descriptor is the source", {"/data/movie.vok", "/data", "x", "1", "1"}, vok, true},
-      {"no descriptor written", {"/data/movie.vok", "/data", "x", "1", "1"}, none, false},
-      {"the batch file is the source", {"/data/movie.bat", "/data/", "x", "1", "1"}, bat, true},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.what);
-    const SplitValidation v = ValidateSplit(ToSplitFields(c.fields), c.options, disk);
-    if (c.refused) {
-      ExpectRefused(v.outcome, MessageId::OutputIsSource, Focus::Unchanged);
-    } else {
-      Accepted(v);
-    }
-  }
-}
-
-TEST(ValidateSplit, RefusesOutputsThatWouldBeTheSourceOnTheRealDisk) {
-  test::TempDir dir;
-  test::WriteFile(dir / "mv.000", test::RandomBytes(5000));
-  const NativeString source = (dir / "mv.000").native();
-  const SplitValidation same =
-      ValidateSplit({source, dir.Path().native(), N("mv"), N("1"), N("1")}, SplitOptions{}, RealFileSystem());
-  ExpectRefused(same.outcome, MessageId::OutputIsSource, Focus::Unchanged);
-  const SplitValidation other =
-      ValidateSplit({source, dir.Path().native(), N("other"), N("1"), N("1")}, SplitOptions{}, RealFileSystem());
-  Accepted(other);
 }
 
 // ---------------------------------------------------------------------------

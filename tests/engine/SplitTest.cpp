@@ -171,7 +171,7 @@ TEST_F(SplitFixture, OptionsDecideWhichFilesAppear) {
   EXPECT_TRUE(std::filesystem::exists(Out("mv.004")));
   EXPECT_FALSE(std::filesystem::exists(Out("movie.vok")));
   EXPECT_FALSE(std::filesystem::exists(Out("movie.bat")));
-  SplitFile(source, OutBase("mv"), 1, 1, {false, true});
+  SplitFile(source, OutBase("mv"), 1, 1, {false, true, true});
   EXPECT_TRUE(std::filesystem::exists(Out("movie.bat")));
   EXPECT_FALSE(std::filesystem::exists(Out("movie.vok")));
 }
@@ -187,11 +187,29 @@ TEST_F(SplitFixture, DescriptorAndBatchTakeTheSourceStem) {
   EXPECT_TRUE(std::filesystem::exists(Out("README.vok")));
 }
 
-TEST_F(SplitFixture, ASecondSplitWithFewerPiecesLeavesHigherOldPieces) {
-  SplitFile(Source("s.bin", test::RandomBytes(5000)), OutBase("s"), 1, 1, {true, false});
-  SplitFile(Source("s.bin", test::RandomBytes(2000, 5)), OutBase("s"), 1, 1, {true, false});
+// An earlier set under the same names is replaced only with consent; then
+// pieces beyond the new count stay, and the descriptor lists only the new.
+TEST_F(SplitFixture, ASecondSplitReplacesOnlyWithConsentAndLeavesHigherOldPieces) {
+  SplitFile(Source("s.bin", test::RandomBytes(5000)), OutBase("s"), 1, 1, {true, true});
+  const auto earlier = test::Listing(dir / "out");
+  const Bytes earlierVok = test::ReadFile(Out("s.vok"));
+  const NativeString source = Source("s.bin", test::RandomBytes(2000, 5));
+  try {
+    SplitFile(source, OutBase("s"), 1, 1, {true, true});
+    ADD_FAILURE() << "replaced without consent";
+  } catch (const VokError& e) {
+    EXPECT_EQ(e.Code(), ErrorCode::OutputExists);
+    EXPECT_EQ(e.File(), Out("s.000"));
+  }
+  const SplitPlan plan = PlanSplitFile(source, OutBase("s"), {1025, 975}, {true, true});
+  EXPECT_EQ(plan.ExistingCount(), 4u);  // two pieces, batch and descriptor
+  EXPECT_EQ(test::Listing(dir / "out"), earlier);
+  EXPECT_EQ(test::ReadFile(Out("s.vok")), earlierVok);
+
+  SplitFile(source, OutBase("s"), 1, 1, {true, false, true});
   EXPECT_TRUE(std::filesystem::exists(Out("s.004")));
   EXPECT_EQ(ReadDescriptor(Out("s.vok")).pieces.size(), 2u);
+  EXPECT_EQ(test::Listing(dir / "out"), earlier);  // nothing else left behind
 }
 
 TEST_F(SplitFixture, JapaneseNamesAreCodePage932InBatchAndDescriptor) {
@@ -325,9 +343,11 @@ TEST_F(SplitFixture, NeverWritesOverItsSourceThroughAnyName) {
     expectRefused("a short name", Out("averylongsourcename.001"), Utf8Name(shortPath.stem().native()));
   }
 #endif
-  // A piece number the split could not reach is no conflict.
+  // A piece number the split could not reach, or a descriptor not written, is no conflict.
   test::WriteFile(Out("mv.004"), data);
   EXPECT_EQ(SplitFile(Out("mv.004").native(), OutBase("mv"), 1, 1, {false, false}).pieceCount, 3);
+  test::WriteFile(Out("movie.vok"), data);
+  EXPECT_EQ(SplitFile(Out("movie.vok").native(), OutBase("x"), 1, 1, {false, true}).pieceCount, 3);
 }
 
 // The piece limit applies to the sizes really drawn, and the split cuts

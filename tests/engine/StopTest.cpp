@@ -78,14 +78,14 @@ TEST(Stop, AJoinStoppedAtAnyMomentLeavesNoTemporaryAndTheOlderOutput) {
   test::WriteFile(dir / "restore/s.bin", older);
 
   StopAt never{0};
-  JoinFile(dir / "out/s.vok", (dir / "restore").native(), never.Make());
+  JoinFile(dir / "out/s.vok", (dir / "restore").native(), never.Make(), true);
   ASSERT_GE(never.looks, 4);
   for (int at = 1; at <= never.looks; ++at) {
     SCOPED_TRACE("stop at look " + std::to_string(at));
     test::WriteFile(dir / "restore/s.bin", older);
     StopAt stop{at};
     try {
-      JoinFile(dir / "out/s.vok", (dir / "restore").native(), stop.Make());
+      JoinFile(dir / "out/s.vok", (dir / "restore").native(), stop.Make(), true);
       ADD_FAILURE() << "not stopped";
     } catch (const VokError& e) {
       EXPECT_EQ(e.Code(), ErrorCode::Cancelled);
