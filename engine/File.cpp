@@ -196,7 +196,7 @@ bool RenameIfAbsent(const std::filesystem::path& from, const std::filesystem::pa
   return true;
 }
 
-bool ReplaceFile(const std::filesystem::path& from, const std::filesystem::path& to,
+bool ReplaceKeepingBackup(const std::filesystem::path& from, const std::filesystem::path& to,
                  const std::filesystem::path& backup, bool& backedUp) {
   backedUp = false;
   int error = Injected(io::Op::Rename, to);

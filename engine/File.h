@@ -147,9 +147,9 @@ std::vector<NameInFolder> LookUpNames(const NativeString& folder, const std::vec
 // itself, never followed. The replaced file stays under the name `backup`
 // (`backedUp`), so that it can be put back; false, with nothing done, when
 // that name is taken.
-bool ReplaceFile(const std::filesystem::path& from, const std::filesystem::path& to,
+bool ReplaceKeepingBackup(const std::filesystem::path& from, const std::filesystem::path& to,
                  const std::filesystem::path& backup, bool& backedUp);
-// Puts a backup of ReplaceFile back under its name; best effort, for clean-up.
+// Puts a backup of ReplaceKeepingBackup back under its name; best effort, for clean-up.
 void RestoreQuietly(const std::filesystem::path& backup, const std::filesystem::path& to) noexcept;
 // Renames only when nothing stands under `to`; false, with `from` left in
 // place, when something does.

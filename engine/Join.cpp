@@ -80,6 +80,9 @@ JoinResult JoinFile(const JoinPlan& plan, bool replaceExisting, const Progress& 
   std::uint16_t crc = kCrcInitial;
   for (const DescriptorPiece& piece : descriptor.pieces) {
     const std::filesystem::path piecePath(plan.piecesFolder + piece.name.native());
+    // A descriptor may name the temporary file itself: reading it would never
+    // end (Windows would not even open it while it is written).
+    if (SameName(piecePath, out.Path())) throw VokError(ErrorCode::OutputIsInput, piece.name);
     // Every listed piece is read by its name, hidden or not; a folder is none.
     if (!FileLength(piecePath)) throw VokError(ErrorCode::PieceUnreadable, piece.name);
     std::optional<File> in;
@@ -88,7 +91,7 @@ JoinResult JoinFile(const JoinPlan& plan, bool replaceExisting, const Progress& 
     } catch (const VokError& e) {
       throw VokError(ErrorCode::PieceUnreadable, piece.name, e.Reason());
     }
-    // A descriptor may name the temporary file itself: reading it would never end.
+    // Or lead to it through a link.
     if (in->Identity() == temporaryIdentity) throw VokError(ErrorCode::OutputIsInput, piece.name);
     std::uint64_t pieceBytes = 0;
     for (;;) {

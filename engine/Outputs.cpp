@@ -103,7 +103,7 @@ bool OutputSet::PlaceAll(bool replace) {
       }
       const std::filesystem::path backup = TemporaryName();
       bool backedUp = false;
-      const bool done = ReplaceFile(entry.written, entry.finalPath, backup, backedUp);
+      const bool done = ReplaceKeepingBackup(entry.written, entry.finalPath, backup, backedUp);
       if (backedUp) entry.backup = backup;
       if (done) break;
     }

@@ -1,7 +1,9 @@
 // The Run command: the checks of the mode's fields in their fixed order, then
-// the engine call under the wait pointer, off the window's thread, then
+// the engine's plan, the question before replacing files, and the engine's
+// run, both under the wait pointer and off the window's thread, then
 // "終了しました。".
 #include <filesystem>
+#include <optional>
 #include <variant>
 
 #include "Busy.h"
@@ -44,7 +46,7 @@ void Frm_Bun::cmdRun_Click() {
 
 void Frm_Bun::RunSplit() {
   // The split writes what the check boxes say at the moment Run is pressed.
-  const SplitOptions options{IsChecked(Control(IDC_chkVokFile)), IsChecked(Control(IDC_chkBatFile))};
+  SplitOptions options{IsChecked(Control(IDC_chkVokFile)), IsChecked(Control(IDC_chkBatFile))};
   const SplitFields fields{FieldText(IDC_txtSrcFile), FieldText(IDC_txtDstdir),
                            FieldText(IDC_txtDstFileName), FieldText(IDC_txtMinSize),
                            FieldText(IDC_txtMaxSize)};
@@ -56,10 +58,22 @@ void Frm_Bun::RunSplit() {
     return;
   }
   const auto& request = std::get<SplitRequest>(validation.outcome);
+  // The plan looks at every output's name, thousands of them in a folder of
+  // an earlier set: off the window's thread too.
+  std::optional<SplitPlan> plan;
+  if (!RunOperation(Operation::Split, request.sourcePath, true, [&](BackgroundOperation&, const Progress& progress) {
+        plan.emplace(PlanSplitFile(request.sourcePath, request.outputBase, request.pieceLengths, options));
+        progress.Step(0, 0);  // a stop asked for meanwhile
+      })) {
+    return;
+  }
+  if (const std::size_t existing = plan->ExistingCount(); existing > 0) {
+    if (!AskToReplace(Handle(), ReplaceQuestion(existing))) return;
+    options.replaceExisting = true;
+  }
   const bool done = RunOperation(Operation::Split, request.sourcePath, true,
                                  [&](BackgroundOperation&, const Progress& progress) {
-                                   SplitFile(request.sourcePath, request.outputBase, request.pieceLengths, options,
-                                             progress);
+                                   SplitFile(*plan, options, progress);
                                  });
   if (done) ShowDone(Handle());
 }
@@ -73,11 +87,19 @@ void Frm_Bun::RunJoin() {
     return;
   }
   const auto& request = std::get<JoinRequest>(outcome);
+  std::optional<JoinPlan> plan;
+  if (!RunOperation(Operation::Join, request.vokPath, true, [&](BackgroundOperation&, const Progress& progress) {
+        plan.emplace(PlanJoin(std::filesystem::path(request.vokPath), request.outputFolder));
+        progress.Step(0, 0);  // a stop asked for meanwhile
+      })) {
+    return;
+  }
+  const bool replace = plan->output.exists;
+  if (replace && !AskToReplace(Handle(), ReplaceQuestion(plan->output.path.filename()))) return;
   JoinResult result;
   const bool done = RunOperation(Operation::Join, request.vokPath, true,
                                  [&](BackgroundOperation&, const Progress& progress) {
-                                   result = JoinFile(std::filesystem::path(request.vokPath), request.outputFolder,
-                                                     progress);
+                                   result = JoinFile(*plan, replace, progress);
                                  });
   if (!done) return;
   if (result.matchesRecord) {

@@ -34,4 +34,8 @@ bool AskYesNo(HWND owner, MessageId question) {
   return Show(owner, MessageText(question), kTitleConfirm, MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2) == IDYES;
 }
 
+bool AskToReplace(HWND owner, std::string_view utf8Question) {
+  return Show(owner, utf8Question, kTitleConfirm, MB_YESNO | MB_ICONEXCLAMATION | MB_DEFBUTTON2) == IDYES;
+}
+
 }  // namespace vokram::ui

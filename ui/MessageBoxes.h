@@ -22,5 +22,7 @@ void ShowDone(HWND owner);
 void ShowStopped(HWND owner, std::string_view utf8Text);
 // A question under "確認" with Yes and No, No as default; true for Yes.
 bool AskYesNo(HWND owner, MessageId question);
+// Before replacing files: the same, with the exclamation mark.
+bool AskToReplace(HWND owner, std::string_view utf8Question);
 
 }  // namespace vokram::ui

@@ -291,7 +291,7 @@ std::vector<NameInFolder> LookUpNames(const NativeString& folder, const std::vec
       const Entry entry{info->FileAttributes, static_cast<std::uint64_t>(info->FileId.QuadPart)};
       entries.emplace(Upper(std::wstring(info->FileName, info->FileNameLength / sizeof(wchar_t))), entry);
       if (info->ShortNameLength > 0) {
-        entries.emplace(Upper(std::wstring(info->ShortName, info->ShortNameLength / sizeof(wchar_t))), entry);
+        entries.emplace(Upper(std::wstring(info->ShortName, static_cast<unsigned char>(info->ShortNameLength) / sizeof(wchar_t))), entry);
       }
       if (info->NextEntryOffset == 0) break;
       offset += info->NextEntryOffset;

@@ -50,6 +50,11 @@ TEST(LongPath, AbsoluteNamesAreCleanedUpThenPrefixed) {
       {LR"(\\?\C:\a\..\b)", LR"(\\?\C:\a\..\b)"},
       {LR"(\\?\UNC\server\share\a)", LR"(\\?\UNC\server\share\a)"},
       {LR"(\\.\pipe\x\..\y)", LR"(\\.\pipe\x\..\y)"},
+      {LR"(\\.\NUL)", LR"(\\.\NUL)"},
+      // A device name not given as one is a file of that name in its folder.
+      {LR"(C:\x\NUL)", LR"(\\?\C:\x\NUL)"},
+      {LR"(C:\x\con.txt)", LR"(\\?\C:\x\con.txt)"},
+      {LR"(C:/x/y/../COM1.000)", LR"(\\?\C:\x\COM1.000)"},
       // Nothing to resolve: the call itself fails on it, as before.
       {L"", L""},
   };
@@ -66,6 +71,7 @@ TEST(LongPath, RelativeNamesResolveAgainstTheCurrentFolderFirst) {
   ASSERT_EQ(here.substr(1, 2), L":\\");
   const std::wstring parent = here.substr(0, here.rfind(L'\\'));
   EXPECT_EQ(LongPath(L"a.000"), LR"(\\?\)" + here + L"\\a.000");
+  EXPECT_EQ(LongPath(L"nul"), LR"(\\?\)" + here + L"\\nul");
   EXPECT_EQ(LongPath(L"sub/../a.000"), LR"(\\?\)" + here + L"\\a.000");
   EXPECT_EQ(LongPath(L"..\\a.000"), LR"(\\?\)" + parent + L"\\a.000");
   EXPECT_EQ(LongPath(L"\\a.000"), LR"(\\?\)" + here.substr(0, 2) + L"\\a.000");  // root of this drive
@@ -83,7 +89,7 @@ TEST(LongPath, FileCallsWorkBeyondMaxPath) {
   const fs::path piece = folder / L"片.000", moved = folder / L"片.001";
   const Bytes content = test::RandomBytes(5000);
 
-  File out = File::Create(piece);
+  File out = *File::CreateNew(piece);
   out.Write(content.data(), content.size());
   out.Close();
   EXPECT_TRUE(IsVisibleFile(piece));
@@ -111,12 +117,17 @@ TEST(LongPath, FileCallsWorkBeyondMaxPath) {
 
   EXPECT_TRUE(RenameIfAbsent(piece, moved));
   EXPECT_FALSE(NameExists(piece));
-  File::Create(piece).Close();
+  File::CreateNew(piece)->Close();
   EXPECT_FALSE(RenameIfAbsent(moved, piece));
-  RenameReplacing(moved, piece);
+  const fs::path backup = folder / L"片.bak";
+  bool backedUp = false;
+  EXPECT_TRUE(ReplaceKeepingBackup(moved, piece, backup, backedUp));
+  EXPECT_TRUE(backedUp);
   EXPECT_FALSE(NameExists(moved));
   EXPECT_EQ(FileLength(piece), content.size());
+  EXPECT_EQ(FileLength(backup), 0u);
   RemoveQuietly(piece);
+  RemoveQuietly(backup);
   EXPECT_FALSE(NameExists(piece));
 }
 

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
+#include <fstream>
 #include <functional>
 
 #ifdef _WIN32
@@ -348,6 +350,39 @@ TEST_F(SplitFixture, NeverWritesOverItsSourceThroughAnyName) {
   EXPECT_EQ(SplitFile(Out("mv.004").native(), OutBase("mv"), 1, 1, {false, false}).pieceCount, 3);
   test::WriteFile(Out("movie.vok"), data);
   EXPECT_EQ(SplitFile(Out("movie.vok").native(), OutBase("x"), 1, 1, {false, true}).pieceCount, 3);
+}
+
+// What is cut is what the source is from the first byte to the last: on
+// Windows no one may write or delete it meanwhile; a change that gets through
+// anyway (POSIX) fails the split, which then leaves nothing.
+TEST_F(SplitFixture, TheSourceCannotChangeUnderTheSplit) {
+  const Bytes data = test::RandomBytes(3000);
+  const NativeString source = Source("grow.bin", data);
+  const std::vector<std::uint32_t> lengths{1025, 1025, 950};
+  for (const bool grow : {true, false}) {
+    SCOPED_TRACE(grow ? "appended to" : "written in place");
+    test::WriteFile(dir / "grow.bin", data);
+    SplitPlan plan = PlanSplitFile(source, OutBase("g"), lengths, {true, true});
+    std::ofstream writer(dir / "grow.bin", std::ios::binary | (grow ? std::ios::app : std::ios::in));
+#ifdef _WIN32
+    EXPECT_FALSE(writer.is_open()) << "another program could write the source";
+    EXPECT_FALSE(DeleteFileW(source.c_str())) << "another program could delete the source";
+    EXPECT_EQ(SplitFile(plan, {true, true}).pieceCount, 3);
+    for (const auto& output : test::Listing(dir / "out")) std::filesystem::remove(dir / "out" / output);
+#else
+    ASSERT_TRUE(writer.is_open());
+    writer << "more";
+    writer.close();
+    if (!grow) std::filesystem::last_write_time(dir / "grow.bin", std::filesystem::file_time_type::clock::now() + std::chrono::seconds(5));
+    try {
+      SplitFile(plan, {true, true});
+      ADD_FAILURE() << "split a changed source";
+    } catch (const VokError& e) {
+      EXPECT_EQ(e.Code(), ErrorCode::SourceModified);
+    }
+    EXPECT_TRUE(std::filesystem::is_empty(dir / "out"));
+#endif
+  }
 }
 
 // The piece limit applies to the sizes really drawn, and the split cuts

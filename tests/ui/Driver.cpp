@@ -261,20 +261,20 @@ std::optional<MessageBoxSeen> VokramProcess::WaitForMessageBox(DWORD timeoutMs) 
   return MessageBoxSeen{box, WindowText(box), text ? WindowText(text) : L""};
 }
 
-void VokramProcess::PressOk(const MessageBoxSeen& box) const {
-  PostMessageW(box.box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED),
-               reinterpret_cast<LPARAM>(GetDlgItem(box.box, IDOK)));
+void VokramProcess::PressOk(const MessageBoxSeen& box, int button) const {
+  PostMessageW(box.box, WM_COMMAND, MAKEWPARAM(button, BN_CLICKED),
+               reinterpret_cast<LPARAM>(GetDlgItem(box.box, button)));
   WaitUntil(10000, [&] { return !IsWindow(box.box); });
   Sync();
 }
 
-MessageBoxSeen VokramProcess::RunAndAnswer() { return ClickAndAnswer(ui::IDC_cmdRun); }
+MessageBoxSeen VokramProcess::RunAndAnswer(int button) { return ClickAndAnswer(ui::IDC_cmdRun, button); }
 
-MessageBoxSeen VokramProcess::ClickAndAnswer(int id) {
+MessageBoxSeen VokramProcess::ClickAndAnswer(int id, int button) {
   Click(id);
   auto box = WaitForMessageBox();
   if (!box) return {nullptr, L"<no box>", L"<no box>"};
-  PressOk(*box);
+  PressOk(*box, button);
   return *box;
 }
 

@@ -62,11 +62,12 @@ class VokramProcess {
 
   // The next message box of the program, waiting up to the timeout.
   std::optional<MessageBoxSeen> WaitForMessageBox(DWORD timeoutMs = 20000) const;
-  // Presses OK and waits for the box to close.
-  void PressOk(const MessageBoxSeen& box) const;
+  // Presses OK (or another of its buttons: IDYES, IDNO) and waits for the box
+  // to close.
+  void PressOk(const MessageBoxSeen& box, int button = IDOK) const;
   // Clicks the button and returns the box it shows, answered.
-  MessageBoxSeen ClickAndAnswer(int id);
-  MessageBoxSeen RunAndAnswer();
+  MessageBoxSeen ClickAndAnswer(int id, int button = IDOK);
+  MessageBoxSeen RunAndAnswer(int button = IDOK);
   // True when no box is open once the program has caught up.
   bool NoMessageBox() const;
 

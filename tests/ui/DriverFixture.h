@@ -72,6 +72,16 @@ class WindowDriverTest : public ::testing::Test {
     EXPECT_EQ(box.text, L"終了しました。");
     EXPECT_TRUE(app.NoMessageBox());
   }
+
+  // After a question answered Yes: one more box, answered, and nothing after it.
+  void ExpectNextBox(const std::wstring& title, const std::wstring& text) {
+    const auto box = app.WaitForMessageBox();
+    ASSERT_TRUE(box);
+    app.PressOk(*box);
+    EXPECT_EQ(box->title, title);
+    EXPECT_EQ(box->text, text);
+    EXPECT_TRUE(app.NoMessageBox());
+  }
 };
 
 }  // namespace vokram::uitest

@@ -155,14 +155,11 @@ TEST_F(WindowDriverTest, JoinChecksAndFailuresReportWithoutCompletion) {
   JoinFields(W(truncated), true, W(out));
   ExpectRunWarns(L"vokファイルが壊れています。");
 
-  // The joined name is taken by a folder: the final rename fails.
+  // The joined name is taken by a folder: refused, never replaced.
   fs::create_directories(out / "data.bin");
   JoinFields(W(vok), true, W(out));
-  const MessageBoxSeen io = app.RunAndAnswer();
-  EXPECT_EQ(io.title, kWarning);
-  EXPECT_NE(io.text.find(L"ファイルの読み書きに失敗しました。結合を中止しました。"), std::wstring::npos)
-      << std::string(io.text.begin(), io.text.end());
-  EXPECT_TRUE(app.NoMessageBox());
+  ExpectRunWarns(L"保存先に「data.bin」という名前のフォルダがあります。");
+  EXPECT_TRUE(fs::is_directory(out / "data.bin"));
   fs::remove(out / "data.bin");
 
   // A piece changed in place: joined, but not what the descriptor records.
@@ -174,7 +171,8 @@ TEST_F(WindowDriverTest, JoinChecksAndFailuresReportWithoutCompletion) {
 
   fs::remove(dir / "parts" / "data.001");
   JoinFields(W(vok), true, W(out));
-  ExpectRunWarns(L"「data.001」を読み込めませんでした。結合を中止しました。");
+  EXPECT_EQ(app.RunAndAnswer(IDYES).text, L"「data.bin」は既に存在します。置き換えますか？");
+  ExpectNextBox(kWarning, L"「data.001」を読み込めませんでした。結合を中止しました。");
 }
 
 // What would destroy a file is refused with its message, and the files stay.
@@ -206,27 +204,65 @@ TEST_F(WindowDriverTest, NoFileIsDestroyedThroughAnotherName) {
   ExpectRunWarns(L"保存先のファイルが結合元のファイルと同じです。");
   EXPECT_EQ(ReadFile(dir / "parts" / "mv.000"), firstPiece);
 
-  // A damaged piece never replaces a good file of the same name.
+  // A damaged piece never replaces a good file of the same name, even when
+  // the user agreed to replace it.
   fs::create_directories(dir / "restore");
   WriteFile(dir / "restore" / "mv.000", content);
   Bytes piece = ReadFile(dir / "parts" / "mv.001");
   piece[0] ^= 1;
   WriteFile(dir / "parts" / "mv.001", piece);
   JoinFields(W(vok), true, W(dir / "restore"));
-  ExpectRunWarns(L"結合結果がvokファイルの記録と一致しないため、「mv.000」を置き換えませんでした。");
+  EXPECT_EQ(app.RunAndAnswer(IDYES).text, L"「mv.000」は既に存在します。置き換えますか？");
+  const auto kept = app.WaitForMessageBox();
+  ASSERT_TRUE(kept);
+  app.PressOk(*kept);
+  EXPECT_EQ(kept->title, kWarning);
+  EXPECT_EQ(kept->text, L"結合結果がvokファイルの記録と一致しないため、「mv.000」を置き換えませんでした。");
   EXPECT_EQ(ReadFile(dir / "restore" / "mv.000"), content);
   EXPECT_EQ(fs::directory_iterator(dir / "restore")->path().filename(), "mv.000");
 }
 
-TEST_F(WindowDriverTest, SplitWriteFailureIsReportedWithoutCompletion) {
+// Files under the outputs' names are replaced only after a Yes; No does
+// nothing more and shows nothing more. A folder is never replaced.
+TEST_F(WindowDriverTest, ReplacingFilesAsksFirst) {
   const fs::path source = dir / "data.bin";
   WriteFile(source, test::RandomBytes(5000));
-  fs::create_directories(dir / "out" / "p.000");  // the first piece's name
-  SplitFields(W(source), W(dir / "out"), L"p", L"1", L"2");
-  const MessageBoxSeen box = app.RunAndAnswer();
-  EXPECT_EQ(box.title, kWarning);
-  EXPECT_NE(box.text.find(L"ファイルの読み書きに失敗しました。分割を中止しました。"), std::wstring::npos);
+  const fs::path vok = SplitWithEngine(source, dir / "out", L"p", 1, 1);
+  const auto earlier = test::Listing(dir / "out");
+  const Bytes earlierVok = ReadFile(vok);
+  WriteFile(source, test::RandomBytes(5000, 2));
+  SplitFields(W(source), W(dir / "out"), L"p", L"1", L"1");
+  app.Click(IDC_cmdRun);
+  const auto no = app.WaitForMessageBox();
+  ASSERT_TRUE(no);
+  // No is the default button.
+  EXPECT_EQ(GetWindowLongW(GetDlgItem(no->box, IDNO), GWL_STYLE) & BS_TYPEMASK, static_cast<LONG>(BS_DEFPUSHBUTTON));
+  app.PressOk(*no, IDNO);
+  EXPECT_EQ(no->title, L"確認");
+  EXPECT_EQ(no->text, L"保存先に同じ名前のファイルが " + std::to_wstring(earlier.size()) + L" 個あります。置き換えますか？");
   EXPECT_TRUE(app.NoMessageBox());
+  EXPECT_EQ(test::Listing(dir / "out"), earlier);
+  EXPECT_EQ(ReadFile(vok), earlierVok);
+  EXPECT_EQ(app.RunAndAnswer(IDYES).title, L"確認");
+  ExpectNextBox(L"終了", L"終了しました。");
+  EXPECT_NE(ReadFile(vok), earlierVok);
+
+  const Bytes sourceBytes = ReadFile(source);
+  JoinFields(W(vok), true, W(dir.Path()));  // where the source itself lies
+  EXPECT_EQ(app.RunAndAnswer(IDNO).text, L"「data.bin」は既に存在します。置き換えますか？");
+  EXPECT_TRUE(app.NoMessageBox());
+  EXPECT_EQ(ReadFile(source), sourceBytes);
+  JoinFields(W(vok), false, L"");
+  ExpectRunFinishes();
+  EXPECT_EQ(app.RunAndAnswer(IDYES).text, L"「data.bin」は既に存在します。置き換えますか？");
+  ExpectNextBox(L"終了", L"終了しました。");
+
+  fs::remove(dir / "out" / "p.000");
+  fs::create_directories(dir / "out" / "p.000");
+  app.MenuAndWait(IDM_mnuBunkatsu);
+  SplitFields(W(source), W(dir / "out"), L"p", L"1", L"2");
+  ExpectRunWarns(L"保存先に「p.000」という名前のフォルダがあります。");
+  EXPECT_TRUE(fs::is_directory(dir / "out" / "p.000"));
 }
 
 TEST_F(WindowDriverTest, PieceCheckReportsEveryPieceAndReplacesTheLastReport) {
