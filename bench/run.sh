@@ -85,18 +85,19 @@ for r in $(seq 1 "$rounds"); do
   inputs=("$src")
 
   vsplit() { timed vsplit "$cli" split "$src" "$round/v" --min 1024 --max 10240 --bat; }
-  gsplit() { timed gsplit split -b "$avg" "$src" "$round/g/x."; }
+  # The peers sync what they wrote, as vokram does before it reports success.
+  gsplit() { timed gsplit bash -c "split -b $avg \"$src\" \"$round/g/x.\" && sync -f \"$round/g\""; }
   pair vsplit gsplit
   literal_split() { timed literal "$literal" "$src" "$round/lit" 1024 10240; }
   literal_split
 
   vsmall() { timed vsmall "$cli" split "$src" "$round/v2" --min 100 --max 200; }
-  gsmall() { timed gsmall split -b 150K "$src" "$round/g2/x."; }
+  gsmall() { timed gsmall bash -c "split -b 150K \"$src\" \"$round/g2/x.\" && sync -f \"$round/g2\""; }
   pair vsmall gsmall
 
   inputs=("$round"/v/source.*)
   vjoin() { timed vjoin "$cli" join "$round/v/source.vok" "$round/j"; }
-  catjoin() { timed cat bash -c "cat \"$round\"/v/source.[0-9]* > \"$round/j/cat.bin\""; }
+  catjoin() { timed cat bash -c "cat \"$round\"/v/source.[0-9]* > \"$round/j/cat.bin\" && sync -f \"$round/j\""; }
   pair vjoin catjoin
   cmp -s "$src" "$round/j/source.bin" || { echo "joined file differs"; exit 1; }
 
@@ -107,7 +108,7 @@ for r in $(seq 1 "$rounds"); do
   # 32,765 one-byte pieces against split -b 1 on the same bytes.
   inputs=("$work/tiny.bin")
   vtiny() { timed vtiny "$cli" split "$work/tiny.bin" "$round/t1" --min 0 --max 0; }
-  gtiny() { timed gtiny split -b 1 -a 5 "$work/tiny.bin" "$round/t2/x."; }
+  gtiny() { timed gtiny bash -c "split -b 1 -a 5 \"$work/tiny.bin\" \"$round/t2/x.\" && sync -f \"$round/t2\""; }
   pair vtiny gtiny
 done
 rm -rf "${rounds_done[@]}"
@@ -130,11 +131,11 @@ echo "Source: ${mib} MiB, ${rounds} rounds, $(nproc) cores, $(uname -r), $(df -T
 echo
 echo "| operation | vokram (s) | peer | peer (s) | ratio | best of each | per round | peak RSS (KiB) |"
 echo "|---|---|---|---|---|---|---|---|"
-echo "| split 1–10 MiB + .vok + .bat | $(med vsplit) | split -b (same count) | $(med gsplit) | $(ratio vsplit gsplit) | $(best_ratio vsplit gsplit) | $(per_round vsplit gsplit) | $(med vsplit_rss) |"
+echo "| split 1–10 MiB + .vok + .bat | $(med vsplit) | split -b (same count); sync -f | $(med gsplit) | $(ratio vsplit gsplit) | $(best_ratio vsplit gsplit) | $(per_round vsplit gsplit) | $(med vsplit_rss) |"
 echo "| literal algorithm (baseline) | $(med vsplit) | literal split, same sizes | $(med literal) | $(ratio vsplit literal) | $(best_ratio vsplit literal) | $(per_round vsplit literal) | $(med literal_rss) |"
-echo "| split 32,765 one-byte pieces | $(med vtiny) | split -b 1 | $(med gtiny) | $(ratio vtiny gtiny) | $(best_ratio vtiny gtiny) | $(per_round vtiny gtiny) | |"
-echo "| split 100–200 KiB + .vok | $(med vsmall) | split -b 150K | $(med gsmall) | $(ratio vsmall gsmall) | $(best_ratio vsmall gsmall) | $(per_round vsmall gsmall) | |"
-echo "| join (size and CRC checked) | $(med vjoin) | cat pieces > out | $(med cat) | $(ratio vjoin cat) | $(best_ratio vjoin cat) | $(per_round vjoin cat) | $(med vjoin_rss) |"
+echo "| split 32,765 one-byte pieces | $(med vtiny) | split -b 1; sync -f | $(med gtiny) | $(ratio vtiny gtiny) | $(best_ratio vtiny gtiny) | $(per_round vtiny gtiny) | |"
+echo "| split 100–200 KiB + .vok | $(med vsmall) | split -b 150K; sync -f | $(med gsmall) | $(ratio vsmall gsmall) | $(best_ratio vsmall gsmall) | $(per_round vsmall gsmall) | |"
+echo "| join (size and CRC checked) | $(med vjoin) | cat pieces > out; sync -f | $(med cat) | $(ratio vjoin cat) | $(best_ratio vjoin cat) | $(per_round vjoin cat) | $(med vjoin_rss) |"
 echo "| piece check | $(med vcheck) | cat pieces > /dev/null | $(med catnull) | $(ratio vcheck catnull) | $(best_ratio vcheck catnull) | $(per_round vcheck catnull) | $(med vcheck_rss) |"
 
 # The CRC-16 paths by buffer size (VOKRAM_BENCH_CRC=0 skips it).

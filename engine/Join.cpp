@@ -5,6 +5,7 @@
 #include "Error.h"
 #include "File.h"
 #include "GetCRC.h"
+#include "ZoneMark.h"
 
 namespace vokram {
 
@@ -78,6 +79,8 @@ JoinResult JoinFile(const JoinPlan& plan, bool replaceExisting, const Progress& 
   const CopyBuffer buffer = MakeCopyBuffer();
   std::size_t filled = 0;
   std::uint16_t crc = kCrcInitial;
+  // The joined file is trusted no more than the least trusted of its inputs.
+  std::vector<std::optional<std::string>> marks{ReadZoneMark(plan.vokPath)};
   for (const DescriptorPiece& piece : descriptor.pieces) {
     const std::filesystem::path piecePath(plan.piecesFolder + piece.name.native());
     // A descriptor may name the temporary file itself: reading it would never
@@ -93,6 +96,11 @@ JoinResult JoinFile(const JoinPlan& plan, bool replaceExisting, const Progress& 
     }
     // Or lead to it through a link.
     if (in->Identity() == temporaryIdentity) throw VokError(ErrorCode::OutputIsInput, piece.name);
+    try {
+      marks.push_back(ReadZoneMark(piecePath));
+    } catch (const VokError& e) {
+      throw VokError(ErrorCode::PieceUnreadable, piece.name, e.Reason());
+    }
     std::uint64_t pieceBytes = 0;
     for (;;) {
       std::size_t got;
@@ -118,6 +126,7 @@ JoinResult JoinFile(const JoinPlan& plan, bool replaceExisting, const Progress& 
   }
   if (filled > 0) out.Write(buffer.get(), filled);
   out.Close();
+  if (const auto mark = MostRestrictiveMark(marks)) WriteZoneMark(out.Path(), *mark);
 
   result.crc = crc;
   result.matchesRecord = result.size == static_cast<std::uint64_t>(descriptor.sourceSize) && crc == descriptor.sourceCrc;

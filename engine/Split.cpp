@@ -10,6 +10,7 @@
 #include "Descriptor.h"
 #include "File.h"
 #include "GetCRC.h"
+#include "ZoneMark.h"
 
 namespace vokram {
 
@@ -92,6 +93,7 @@ SplitResult SplitFile(SplitPlan& plan, const SplitOptions& options, const Progre
       if (left > 0) progress.Step(done, sourceLength);
     }
     piece.Close();
+    if (plan.mark) WriteZoneMark(piece.Path(), *plan.mark);
     sourceCrc = CombineCRC(sourceCrc, pieceCrc, pieceLength);
 
     if (vok) vok->AddPiece({baseBytes + "." + Digits(number), static_cast<std::int32_t>(pieceLength), pieceCrc});
@@ -202,6 +204,7 @@ SplitPlan PlanSplitFile(NativeView sourcePath, NativeView outputBase, const std:
   // with what every output's name leads to, before anything is written.
   plan.outputs = PlanOutputs(plan.names.folder, OutputNames(plan.names, pieceLengths.size(), options),
                              {plan.source.Identity()}, ErrorCode::OutputIsSource);
+  plan.mark = ReadZoneMark(std::filesystem::path(sourcePath));
   return plan;
 }
 

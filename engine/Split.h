@@ -92,6 +92,7 @@ struct SplitPlan {
   SplitNames names;
   std::vector<std::uint32_t> lengths;
   std::vector<PlannedOutput> outputs;  // the order of SplitOutputs
+  std::optional<std::string> mark;     // the source's mark of the web, given to every piece
   std::size_t ExistingCount() const { return CountExisting(outputs); }
 };
 

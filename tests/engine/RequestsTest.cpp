@@ -431,13 +431,24 @@ TEST(ValidateSplit, ForwardSlashesSeparateFoldersOnWindows) {
 #endif
 
 TEST(ValidateSplit, RefusesEachCharacterForbiddenInFileNames) {
+  // Also what Windows takes for a device or cuts short: such pieces would go
+  // nowhere, or to another file.
   const char* bases[] = {"a\\b", "a/b", "a:b", "a*b", "a?b", "a\"b", "a<b", "a>b", "a|b", "a\x01" "b", "a\tb",
-                         "\x1f", "mv/"};
+                         "\x1f", "mv/", "NUL", "con", "COM1", "lpt9.x", "mv.", "CONOUT$"};
   for (const char* base : bases) {
     SCOPED_TRACE(::testing::PrintToString(std::string(base)));
     const SplitValidation v =
         ValidateSplit(ToSplitFields({"/data/movie.part1.avi", "/out", base, "1", "1"}), SplitOptions{}, Disk());
     ExpectRefused(v.outcome, MessageId::BadBaseName, Focus::DstFileName);
+  }
+  // A source of such a name: its descriptor and batch file, and the joined
+  // file, would bear it. The field to change is not the base name's.
+  for (const char* source : {"/data/CON.txt", "/data/aux", "/data/movie.avi."}) {
+    SCOPED_TRACE(source);
+    FakeDisk disk = Disk();
+    disk.AddFile(source, 5000);
+    const SplitValidation v = ValidateSplit(ToSplitFields({source, "/out", "mv", "1", "1"}), SplitOptions{}, disk);
+    ExpectRefused(v.outcome, MessageId::BadBaseName, Focus::Unchanged);
   }
 }
 

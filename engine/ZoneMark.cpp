@@ -1,0 +1,88 @@
+#include "ZoneMark.h"
+
+#include <algorithm>
+#include <climits>
+
+namespace vokram {
+
+namespace {
+
+constexpr int kZoneInternet = 3;
+constexpr int kZoneRestricted = 4;
+
+bool IsBlank(char c) noexcept { return c == ' ' || c == '\t'; }
+
+std::string_view Trim(std::string_view s) noexcept {
+  while (!s.empty() && IsBlank(s.front())) s.remove_prefix(1);
+  while (!s.empty() && IsBlank(s.back())) s.remove_suffix(1);
+  return s;
+}
+
+char Lower(char c) noexcept { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+
+// The system reads these texts as profile files: names ignore case.
+bool NameIs(std::string_view s, std::string_view lowerName) noexcept {
+  return s.size() == lowerName.size() &&
+         std::equal(s.begin(), s.end(), lowerName.begin(), [](char a, char b) { return Lower(a) == b; });
+}
+
+std::optional<int> ParseZone(std::string_view digits) noexcept {
+  if (digits.empty()) return std::nullopt;
+  long long value = 0;
+  for (const char c : digits) {
+    if (c < '0' || c > '9') return std::nullopt;
+    value = value * 10 + (c - '0');
+    if (value > INT_MAX) return std::nullopt;
+  }
+  return static_cast<int>(value);
+}
+
+// Readable zones rank at 2 * zone + 1; an unreadable mark ranks between the
+// trusted zone and internet: above every zone safer than internet, below a
+// mark that says internet outright. Unknown zones rank as restricted.
+int RankOf(const std::string& mark) {
+  const std::optional<int> zone = ZoneIdOf(mark);
+  if (!zone) return 2 * kZoneInternet;
+  return 2 * std::min(*zone, kZoneRestricted) + 1;
+}
+
+}  // namespace
+
+std::optional<int> ZoneIdOf(std::string_view mark) {
+  if (mark.starts_with("\xEF\xBB\xBF")) mark.remove_prefix(3);
+  bool inZoneTransfer = false;
+  while (!mark.empty()) {
+    const std::size_t end = mark.find('\n');
+    std::string_view line = mark.substr(0, end);
+    mark.remove_prefix(end == std::string_view::npos ? mark.size() : end + 1);
+    if (line.ends_with('\r')) line.remove_suffix(1);
+    line = Trim(line);
+    if (line.starts_with('[')) {
+      const std::size_t close = line.find(']');
+      inZoneTransfer = close != std::string_view::npos && NameIs(Trim(line.substr(1, close - 1)), "zonetransfer");
+      continue;
+    }
+    const std::size_t equals = line.find('=');
+    if (!inZoneTransfer || equals == std::string_view::npos) continue;
+    // The first ZoneId decides, as with the system's profile reader.
+    if (NameIs(Trim(line.substr(0, equals)), "zoneid")) return ParseZone(Trim(line.substr(equals + 1)));
+  }
+  return std::nullopt;
+}
+
+std::optional<std::string> MostRestrictiveMark(const std::vector<std::optional<std::string>>& marks) {
+  const std::string* best = nullptr;
+  int bestRank = -1;
+  for (const auto& mark : marks) {
+    if (!mark) continue;
+    const int rank = RankOf(*mark);
+    if (rank > bestRank) {
+      best = &*mark;
+      bestRank = rank;
+    }
+  }
+  if (!best) return std::nullopt;
+  return *best;
+}
+
+}  // namespace vokram
