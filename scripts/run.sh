@@ -16,11 +16,13 @@ cmake --build --preset windows -j 2
 echo "== vokram-cli on a sample"
 cli=$root/build/native/cli/vokram-cli
 demo=$root/build/demo
-rm -rf "$demo" && mkdir -p "$demo/pieces" "$demo/restored"
+mkdir -p "$demo/pieces" "$demo/restored"
 head -c 3000000 /dev/urandom >"$demo/サンプル.bin"
-"$cli" split "$demo/サンプル.bin" "$demo/pieces" --min 200 --max 900 --bat
+# A second run meets the first one's files: --force says yes to replacing
+# them, as the window's question would.
+"$cli" split "$demo/サンプル.bin" "$demo/pieces" --min 200 --max 900 --bat --force
 "$cli" check "$demo/pieces/サンプル.vok"
-"$cli" join "$demo/pieces/サンプル.vok" "$demo/restored"
+"$cli" join "$demo/pieces/サンプル.vok" "$demo/restored" --force
 cmp "$demo/サンプル.bin" "$demo/restored/サンプル.bin" && echo "The joined file equals the source."
 
 exe=$root/build/windows/ui/Vokram.exe
