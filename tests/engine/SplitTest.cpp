@@ -352,6 +352,25 @@ TEST_F(SplitFixture, NeverWritesOverItsSourceThroughAnyName) {
   EXPECT_EQ(SplitFile(Out("movie.vok").native(), OutBase("x"), 1, 1, {false, true}).pieceCount, 3);
 }
 
+// A name another run took after the plan found it free: the split stops at
+// it, leaves that file alone and removes only its own.
+TEST_F(SplitFixture, ANameTakenMeanwhileStopsTheSplitWhichRemovesOnlyItsOwn) {
+  const NativeString source = Source("taken.bin", test::RandomBytes(3000));
+  SplitPlan plan = PlanSplitFile(source, OutBase("t"), {1025, 1025, 950}, {true, true});
+  ASSERT_EQ(plan.ExistingCount(), 0u);
+  test::WriteFile(Out("t.002"), test::AsBytes("another run's"));
+  try {
+    SplitFile(plan, {true, true});
+    ADD_FAILURE() << "split over a file it was not asked to replace";
+  } catch (const VokError& e) {
+    EXPECT_EQ(e.Code(), ErrorCode::IoFailed);
+    EXPECT_EQ(e.Cause(), Cause::OutputAppeared);
+    EXPECT_EQ(e.File(), "t.002");
+  }
+  EXPECT_EQ(test::Listing(dir / "out"), std::vector<std::filesystem::path>{"t.002"});
+  EXPECT_EQ(test::ReadFile(Out("t.002")), test::AsBytes("another run's"));
+}
+
 // What is cut is what the source is from the first byte to the last: on
 // Windows no one may write or delete it meanwhile; a change that gets through
 // anyway (POSIX) fails the split, which then leaves nothing.

@@ -34,7 +34,9 @@ struct StopAt {
 // Pieces of 1.5 MiB and 0.5 MiB: the stop comes between pieces and inside one.
 constexpr std::size_t kSourceSize = 3 * (std::size_t{1} << 20) + 1000;
 
-TEST(Stop, ASplitStoppedAtAnyMomentTakesBackWhatItWrote) {
+// Into an empty folder or over an earlier set (replacing agreed to): the
+// folder is as it was, file for file.
+TEST(Stop, ASplitStoppedAtAnyMomentTakesBackWhatItWroteAndKeepsAnEarlierSet) {
   test::TempDir dir;
   const Bytes data = test::RandomBytes(kSourceSize);
   test::WriteFile(dir / "s.bin", data);
@@ -42,26 +44,39 @@ TEST(Stop, ASplitStoppedAtAnyMomentTakesBackWhatItWrote) {
   test::WriteFile(dir / "out/unrelated.txt", test::AsBytes("stays"));
   const NativeString base = WithTrailingSeparator((dir / "out").native()) + test::N("s");
   const std::vector<float> draws = {0.5f, 0.0f};
+  auto contents = [&] {
+    std::vector<std::pair<fs::path, Bytes>> files;
+    for (const auto& name : test::Listing(dir / "out")) files.emplace_back(name, test::ReadFile(dir / "out" / name));
+    return files;
+  };
+  const auto alone = contents();
 
   StopAt never{0};
   test::Draws all(draws);
   SplitFile((dir / "s.bin").native(), base, 1024, 2048, {true, true}, never.Make(), std::ref(all));
   ASSERT_GE(never.looks, 4);
+  const auto earlier = contents();
+  ASSERT_GT(earlier.size(), alone.size());
   for (int at = 1; at <= never.looks; ++at) {
-    SCOPED_TRACE("stop at look " + std::to_string(at));
-    for (const auto& name : test::Listing(dir / "out")) {
-      if (name != "unrelated.txt") fs::remove(dir / "out" / name);
+    for (const bool overEarlier : {false, true}) {
+      SCOPED_TRACE("stop at look " + std::to_string(at) + (overEarlier ? " over the earlier set" : ""));
+      for (const auto& name : test::Listing(dir / "out")) {
+        if (name != "unrelated.txt") fs::remove(dir / "out" / name);
+      }
+      if (overEarlier) {
+        for (const auto& [name, bytes] : earlier) test::WriteFile(dir / "out" / name, bytes);
+      }
+      StopAt stop{at};
+      test::Draws same(draws);
+      try {
+        SplitFile((dir / "s.bin").native(), base, 1024, 2048, {true, true, true}, stop.Make(), std::ref(same));
+        ADD_FAILURE() << "not stopped";
+      } catch (const VokError& e) {
+        EXPECT_EQ(e.Code(), ErrorCode::Cancelled);
+      }
+      EXPECT_EQ(contents(), overEarlier ? earlier : alone);
+      EXPECT_EQ(test::ReadFile(dir / "s.bin"), data);
     }
-    StopAt stop{at};
-    test::Draws same(draws);
-    try {
-      SplitFile((dir / "s.bin").native(), base, 1024, 2048, {true, true}, stop.Make(), std::ref(same));
-      ADD_FAILURE() << "not stopped";
-    } catch (const VokError& e) {
-      EXPECT_EQ(e.Code(), ErrorCode::Cancelled);
-    }
-    EXPECT_EQ(test::Listing(dir / "out"), std::vector<fs::path>{"unrelated.txt"});
-    EXPECT_EQ(test::ReadFile(dir / "s.bin"), data);
   }
 }
 
