@@ -40,7 +40,7 @@ int main(int argc, char** argv) {
   std::ofstream bat(folder + stem + ".bat", std::ios::binary);
   const std::string vokPath = folder + stem + ".vok";
   std::remove(vokPath.c_str());
-  vokram::DescriptorWriter vok(*vokram::File::CreateNew(vokPath), name, static_cast<std::int32_t>(length));
+  vokram::DescriptorWriter vok(*vokram::File::CreateNew(vokPath), name, length);
   std::size_t done = 0;
   for (int i = 0; done < length; ++i) {
     char number[16];

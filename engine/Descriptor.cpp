@@ -13,6 +13,8 @@ namespace vokram {
 namespace {
 
 constexpr char kMagic[3] = {'V', 'O', 'K'};
+// The high 32 bits of a source size of 4 GiB or more, in reserved bytes.
+constexpr std::size_t kSizeHighOffset = 9;
 
 void PutLe16(std::uint8_t* out, std::uint16_t v) {
   out[0] = static_cast<std::uint8_t>(v & 0xFF);
@@ -89,22 +91,23 @@ class Reader {
 
 }  // namespace
 
-std::array<std::uint8_t, kHeaderSize> EncodeHeader(int pieceCount, std::size_t sourceNameBytes) {
+std::array<std::uint8_t, kHeaderSize> EncodeHeader(int pieceCount, std::size_t sourceNameBytes,
+                                                   std::uint64_t sourceSize) {
   std::array<std::uint8_t, kHeaderSize> header{};
   std::memcpy(header.data(), kMagic, 3);
   header[4] = static_cast<std::uint8_t>(FirstDigit(VOKRAM_VERSION_MAJOR));
   header[5] = static_cast<std::uint8_t>(FirstDigit(VOKRAM_VERSION_MINOR));
   header[6] = static_cast<std::uint8_t>(FirstDigit(VOKRAM_VERSION_REVISION));
   PutLe16(&header[7], static_cast<std::uint16_t>(pieceCount));
+  PutLe32(&header[kSizeHighOffset], static_cast<std::uint32_t>(sourceSize >> 32));
   header[20] = static_cast<std::uint8_t>(sourceNameBytes);
   return header;
 }
 
-std::vector<std::uint8_t> EncodeSourceRecord(const std::string& nameBytes, std::int32_t size,
-                                             std::uint16_t crc) {
+std::vector<std::uint8_t> EncodeSourceRecord(const std::string& nameBytes, std::uint64_t size, std::uint16_t crc) {
   std::vector<std::uint8_t> record(nameBytes.begin(), nameBytes.end());
   record.resize(nameBytes.size() + 6);
-  PutLe32(&record[nameBytes.size()], static_cast<std::uint32_t>(size));
+  PutLe32(&record[nameBytes.size()], static_cast<std::uint32_t>(size & 0xFFFFFFFFu));
   PutLe16(&record[nameBytes.size() + 4], crc);
   return record;
 }
@@ -120,7 +123,7 @@ std::vector<std::uint8_t> EncodePieceRecord(const PieceRecord& piece) {
   return record;
 }
 
-DescriptorWriter::DescriptorWriter(File file, std::string sourceNameBytes, std::int32_t sourceSize)
+DescriptorWriter::DescriptorWriter(File file, std::string sourceNameBytes, std::uint64_t sourceSize)
     : out_(std::move(file)), sourceNameBytes_(std::move(sourceNameBytes)), sourceSize_(sourceSize) {
   // Zero header and a zero source CRC until Finish(): an interrupted split
   // leaves a file that no reader takes for a finished one.
@@ -138,7 +141,7 @@ void DescriptorWriter::AddPiece(const PieceRecord& piece) {
 
 void DescriptorWriter::Finish(std::uint16_t sourceCrc) {
   out_.Flush();
-  const auto header = EncodeHeader(pieceCount_, sourceNameBytes_.size());
+  const auto header = EncodeHeader(pieceCount_, sourceNameBytes_.size(), sourceSize_);
   const auto source = EncodeSourceRecord(sourceNameBytes_, sourceSize_, sourceCrc);
   std::vector<std::uint8_t> front(header.begin(), header.end());
   front.insert(front.end(), source.begin(), source.end());
@@ -163,9 +166,12 @@ Descriptor ReadDescriptor(const std::filesystem::path& path) {
   const std::size_t sourceNameLength = header[20];
   if (sourceNameLength == 0 || count <= 0) throw VokError(ErrorCode::BrokenVok, path);
   d.sourceName = in.Name(sourceNameLength);
-  d.sourceSize = in.Le32();
+  const std::uint64_t high = static_cast<std::uint64_t>(header[kSizeHighOffset]) |
+                             (static_cast<std::uint64_t>(header[kSizeHighOffset + 1]) << 8) |
+                             (static_cast<std::uint64_t>(header[kSizeHighOffset + 2]) << 16) |
+                             (static_cast<std::uint64_t>(header[kSizeHighOffset + 3]) << 24);
+  d.sourceSize = (high << 32) | static_cast<std::uint32_t>(in.Le32());
   d.sourceCrc = in.Le16();
-  if (d.sourceSize < 0) throw VokError(ErrorCode::BrokenVok, path);
   const int pieces = count;
   d.pieces.reserve(static_cast<std::size_t>(pieces));
   for (int i = 0; i < pieces; ++i) {

@@ -13,7 +13,6 @@ const char* CodeName(ErrorCode code) {
     case ErrorCode::BrokenVok: return "broken descriptor";
     case ErrorCode::PieceUnreadable: return "piece unreadable";
     case ErrorCode::SourceEmpty: return "source empty";
-    case ErrorCode::SourceTooLarge: return "source too large";
     case ErrorCode::SizeOutOfRange: return "size out of range";
     case ErrorCode::TooManyPieces: return "too many pieces";
     case ErrorCode::BadBaseName: return "bad base name";

@@ -14,7 +14,6 @@ enum class ErrorCode {
   BrokenVok,         // truncated, inconsistent, or names an unsafe file
   PieceUnreadable,   // a piece is missing, empty or unreadable during a join
   SourceEmpty,       // a split source of 0 bytes
-  SourceTooLarge,    // a split source of 2 GiB or more
   SizeOutOfRange,    // a piece size outside 0..kMaxSizeKb
   TooManyPieces,     // more pieces than the descriptor can count
   BadBaseName,       // a base name with a character forbidden in file names

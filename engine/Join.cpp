@@ -72,7 +72,7 @@ JoinResult JoinFile(const JoinPlan& plan, bool replaceExisting, const Progress& 
   OutputSet outputs(plan.folder);
   File out = outputs.Create(plan.output, true);
   const FileIdentity temporaryIdentity = out.Identity();
-  const auto total = static_cast<std::uint64_t>(descriptor.sourceSize);
+  const std::uint64_t total = descriptor.sourceSize;
   progress.Step(0, total);
   // Pieces end anywhere; the buffer is filled across their ends, so every
   // write of the joined file but the last is whole and page-aligned.
@@ -129,7 +129,7 @@ JoinResult JoinFile(const JoinPlan& plan, bool replaceExisting, const Progress& 
   if (const auto mark = MostRestrictiveMark(marks)) WriteZoneMark(out.Path(), *mark);
 
   result.crc = crc;
-  result.matchesRecord = result.size == static_cast<std::uint64_t>(descriptor.sourceSize) && crc == descriptor.sourceCrc;
+  result.matchesRecord = result.size == descriptor.sourceSize && crc == descriptor.sourceCrc;
   progress.Step(result.size, total);
   if (result.matchesRecord) {
     outputs.Commit();

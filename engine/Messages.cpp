@@ -18,7 +18,6 @@ std::string_view MessageText(MessageId id) {
     case MessageId::NotNumeric: return "数字を入力してください。";
     case MessageId::SizeOutOfRange: return "0～2097151 の数字を入力してください。";
     case MessageId::SourceEmpty: return "対象ファイルが空です。";
-    case MessageId::SourceTooLarge: return "2GB 以上のファイルは分割できません。";
     case MessageId::TooManyPieces: return "分割数が多すぎます。分割サイズを大きくしてください。";
     case MessageId::BadBaseName: return "分割ファイル名に使えない文字が含まれています。";
     case MessageId::NameNotEncodable: return "ファイル名にvokファイルで扱えない文字が含まれています。";
@@ -62,7 +61,6 @@ std::string ErrorMessage(const VokError& error, Operation operation) {
     case ErrorCode::NotVok: return std::string(MessageText(MessageId::NotVok));
     case ErrorCode::BrokenVok: return std::string(MessageText(MessageId::BrokenVok));
     case ErrorCode::SourceEmpty: return std::string(MessageText(MessageId::SourceEmpty));
-    case ErrorCode::SourceTooLarge: return std::string(MessageText(MessageId::SourceTooLarge));
     case ErrorCode::SizeOutOfRange: return std::string(MessageText(MessageId::SizeOutOfRange));
     case ErrorCode::TooManyPieces: return std::string(MessageText(MessageId::TooManyPieces));
     case ErrorCode::BadBaseName: return std::string(MessageText(MessageId::BadBaseName));

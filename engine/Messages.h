@@ -21,7 +21,6 @@ enum class MessageId {
   NotNumeric,
   SizeOutOfRange,
   SourceEmpty,
-  SourceTooLarge,
   TooManyPieces,
   BadBaseName,
   NameNotEncodable,

@@ -79,7 +79,6 @@ Rejection RefuseFor(const VokError& error) {
     case ErrorCode::BadBaseName:
       return {MessageId::BadBaseName, error.File().empty() ? Focus::DstFileName : Focus::Unchanged, error};
     case ErrorCode::SourceEmpty: return {MessageId::SourceEmpty, Focus::Unchanged, error};
-    case ErrorCode::SourceTooLarge: return {MessageId::SourceTooLarge, Focus::Unchanged, error};
     case ErrorCode::NameNotEncodable: return {MessageId::NameNotEncodable, Focus::Unchanged, error};
     case ErrorCode::OutputIsSource: return {MessageId::OutputIsSource, Focus::Unchanged, error};
     default: return {MessageId::SourceMissing, Focus::Unchanged, error};
@@ -153,7 +152,6 @@ SplitValidation ValidateSplit(const SplitFields& fields, const SplitOptions& opt
   // holding one is refused here, in the same place of the order.
   const bool refusedEarlier = refused && (refused->Code() == ErrorCode::SizeOutOfRange ||
                                           refused->Code() == ErrorCode::SourceEmpty ||
-                                          refused->Code() == ErrorCode::SourceTooLarge ||
                                           refused->Code() == ErrorCode::TooManyPieces);
   if (!refusedEarlier && !IsValidBaseName(base)) return v.outcome = RefuseFor(VokError(ErrorCode::BadBaseName, {})), v;
   if (refused) return v.outcome = RefuseFor(*refused), v;

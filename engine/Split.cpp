@@ -71,7 +71,7 @@ SplitResult SplitFile(SplitPlan& plan, const SplitOptions& options, const Progre
   std::optional<BatchWriter> bat;
   if (options.writeBat) bat.emplace(outputs.Create(plan.outputs[next++]), names.sourceName);
   std::optional<DescriptorWriter> vok;
-  if (options.writeVok) vok.emplace(outputs.Create(plan.outputs[next++]), sourceBytes, static_cast<std::int32_t>(sourceLength));
+  if (options.writeVok) vok.emplace(outputs.Create(plan.outputs[next++]), sourceBytes, sourceLength);
 
   const CopyBuffer buffer = MakeCopyBuffer();
   std::uint16_t sourceCrc = kCrcInitial;
@@ -167,7 +167,6 @@ std::variant<VokError, std::vector<std::uint32_t>> PlanSplit(NativeView sourcePa
     return VokError(ErrorCode::SizeOutOfRange, {});
   }
   if (sourceLength == 0) return VokError(ErrorCode::SourceEmpty, source);
-  if (sourceLength > kMaxSourceBytes) return VokError(ErrorCode::SourceTooLarge, source);
   auto lengths = DrawPieceLengths(sourceLength, minimum, maximum, random);
   if (!lengths) return VokError(ErrorCode::TooManyPieces, source);
   if (auto refused = CheckNames(DeriveSplitNames(sourcePath, outputBase), lengths->size(), options, sourcePath)) {
@@ -196,7 +195,6 @@ SplitPlan PlanSplitFile(NativeView sourcePath, NativeView outputBase, const std:
       planned != plan.stamp.size) {
     throw VokError(ErrorCode::IoFailed, plan.source.Path(), Cause::SourceChanged);
   }
-  if (planned > kMaxSourceBytes) throw VokError(ErrorCode::SourceTooLarge, plan.source.Path());
   plan.names = DeriveSplitNames(sourcePath, outputBase);
   if (auto refused = CheckNames(plan.names, pieceLengths.size(), options, sourcePath)) throw *refused;
   plan.lengths = pieceLengths;

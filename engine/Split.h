@@ -22,8 +22,6 @@ namespace vokram {
 
 // The largest size in KiB for which every drawn piece length fits in int32.
 inline constexpr std::int32_t kMaxSizeKb = 2097151;
-// Sources must be below 2 GiB: sizes are int32 in the descriptor.
-inline constexpr std::uint64_t kMaxSourceBytes = 0x7FFFFFFF;
 
 struct SplitOptions {
   bool writeVok = true;  // chkVokFile
@@ -64,8 +62,8 @@ std::optional<std::vector<std::uint32_t>> DrawPieceLengths(std::uint64_t length,
                                                            std::int32_t maximum, const RandomSource& random);
 
 // Every precondition of a split that needs no disk, in the order the front
-// ends report them: sizes in range, source not empty, below 2 GiB, at most
-// kMaxPieces pieces as really drawn, a valid base name and source name (also
+// ends report them: sizes in range, source not empty, at most kMaxPieces
+// pieces as really drawn (the only limit of a source's size), a valid base name and source name (also
 // no name Windows takes for a device), names that fit the descriptor and
 // batch file. The drawn piece lengths on success.
 std::variant<VokError, std::vector<std::uint32_t>> PlanSplit(NativeView sourcePath, std::uint64_t sourceLength,

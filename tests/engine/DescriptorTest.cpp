@@ -37,6 +37,31 @@ TEST(DescriptorWriter, WritesTheWorkedExampleByteForByte) {
   EXPECT_EQ(test::ReadFile(dir / "movie.vok"), kExample);
 }
 
+// A source of 2 GiB or more: the low 32 bits in the size field, the high ones
+// in header bytes 9-12, where no reader of the original format looks; the
+// other reserved bytes stay 0, and below 4 GiB all of them do.
+TEST(DescriptorWriter, SourceSizesBeyond31BitsRoundTrip) {
+  test::TempDir dir;
+  const std::uint64_t sizes[] = {0x7FFFFFFFull, 0x80000000ull, 0xFFFFFFFFull, 0x100000000ull, 0x100000001ull,
+                                 0x3FFE7E008BFDull};  // 32,765 pieces of the largest size: about 64 TiB
+  for (const std::uint64_t size : sizes) {
+    SCOPED_TRACE(size);
+    std::filesystem::remove(dir / "big.vok");
+    DescriptorWriter writer(*File::CreateNew(dir / "big.vok"), "big.bin", size);
+    writer.AddPiece({"big.000", 1, 0});
+    writer.Finish(0x1234);
+    const Bytes bytes = test::ReadFile(dir / "big.vok");
+    auto le32 = [&](std::size_t at) {
+      return std::uint32_t{bytes[at]} | std::uint32_t{bytes[at + 1]} << 8 | std::uint32_t{bytes[at + 2]} << 16 |
+             std::uint32_t{bytes[at + 3]} << 24;
+    };
+    EXPECT_EQ(le32(kHeaderSize + 7), static_cast<std::uint32_t>(size));  // after "big.bin"
+    EXPECT_EQ(le32(9), static_cast<std::uint32_t>(size >> 32));
+    for (std::size_t i = 13; i < 20; ++i) EXPECT_EQ(bytes[i], 0) << i;
+    EXPECT_EQ(ReadDescriptor(dir / "big.vok").sourceSize, size);
+  }
+}
+
 TEST(DescriptorWriter, HasNoMagicUntilFinished) {
   test::TempDir dir;
   {

@@ -28,7 +28,7 @@ struct JoinFixture : ::testing::Test {
     const auto vok = parts / "set.vok";
     std::filesystem::remove(vok);
     DescriptorWriter writer(*File::CreateNew(vok), *EncodeCp932(test::U8(source)),
-                            sourceSize >= 0 ? sourceSize : static_cast<std::int32_t>(all.size()));
+                            sourceSize >= 0 ? static_cast<std::uint64_t>(sourceSize) : all.size());
     for (const auto& [name, bytes] : pieces) {
       test::WriteFile(parts / name, bytes);
       writer.AddPiece({*EncodeCp932(test::U8(name)), static_cast<std::int32_t>(bytes.size()),

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "Descriptor.h"
+
 #include <algorithm>
 #include <cmath>
 #include <functional>
@@ -73,6 +75,8 @@ class FakeDisk final : public FileSystemView {
 };
 
 constexpr std::uint64_t k2GiB = 0x80000000ull;
+// The most 32,765 pieces of the largest size hold.
+constexpr std::uint64_t kWidest = std::uint64_t{kMaxPieces} * (std::uint64_t{kMaxSizeKb} * 1024 + 1);
 
 const FakeDisk& Disk() {
   static const FakeDisk disk = [] {
@@ -85,6 +89,9 @@ const FakeDisk& Disk() {
         .AddFile("/data/empty.bin", 0)
         .AddFile("/data/huge.bin", k2GiB)
         .AddFile("/data/largest.bin", k2GiB - 1)
+        .AddFile("/data/4gib.bin", 2 * k2GiB)
+        .AddFile("/data/widest.bin", kWidest)
+        .AddFile("/data/wider.bin", kWidest + 1)
         .AddFile("/data/many.bin", 32766)
         .AddFile("/data/edge.bin", 32765)
         .AddFile("/data/café.avi", 10)
@@ -123,7 +130,7 @@ const char* Name(MessageId id) {
     case MessageId::NotNumeric: return "NotNumeric";
     case MessageId::SizeOutOfRange: return "SizeOutOfRange";
     case MessageId::SourceEmpty: return "SourceEmpty";
-    case MessageId::SourceTooLarge: return "SourceTooLarge";
+    case MessageId::SourceModified: return "SourceModified";
     case MessageId::TooManyPieces: return "TooManyPieces";
     case MessageId::BadBaseName: return "BadBaseName";
     case MessageId::NameNotEncodable: return "NameNotEncodable";
@@ -293,8 +300,8 @@ TEST(ValidateSplit, EachCheckRefusesInItsOrderWithItsFocus) {
        Focus::MaxSize, std::nullopt},
       {"empty source", {"/data/empty.bin", "/out", "mv", "1", "1"}, MessageId::SourceEmpty, Focus::Unchanged,
        std::nullopt},
-      {"source of 2 GiB", {"/data/huge.bin", "/out", "mv", "2097151", "2097151"}, MessageId::SourceTooLarge,
-       Focus::Unchanged, std::nullopt},
+      {"more than 32,765 pieces of the largest size hold", {"/data/wider.bin", "/out", "mv", "2097151", "2097151"},
+       MessageId::TooManyPieces, Focus::MinSize, std::nullopt},
       {"32,766 one-byte pieces", {"/data/many.bin", "/out", "mv", "0", "0"}, MessageId::TooManyPieces,
        Focus::MinSize, std::nullopt},
       {"the derived name stays when the plan is refused", {"/data/many.bin", "/out", "", "0", "0"},
@@ -343,7 +350,6 @@ TEST(ValidateSplit, CountsThePiecesAsDrawnAndHandsThemToTheSplit) {
 TEST(ValidateSplit, RefusalsOfTheSplitPlanCarryTheEngineError) {
   const std::pair<Fields, ErrorCode> cases[] = {
       {{"/data/empty.bin", "/out", "mv", "1", "1"}, ErrorCode::SourceEmpty},
-      {{"/data/huge.bin", "/out", "mv", "1", "1"}, ErrorCode::SourceTooLarge},
       {{"/data/many.bin", "/out", "mv", "0", "0"}, ErrorCode::TooManyPieces},
       {{"/data/movie.part1.avi", "/out", "m*v", "1", "1"}, ErrorCode::BadBaseName},
   };
@@ -362,6 +368,9 @@ TEST(ValidateSplit, AcceptsTheLimitsThemselves) {
       {{"/data/edge.bin", "/out", "mv", "0", "0"}, {0, 0}},  // exactly 32,765 pieces
       {{"/data/many.bin", "/out", "mv", "1", "1.4"}, {1, 1}},
       {{"/data/largest.bin", "/out", "mv", "2097151", "2097151.4"}, {2097151, 2097151}},  // 2 GiB - 1 bytes
+      {{"/data/huge.bin", "/out", "mv", "2097151", "2097151"}, {2097151, 2097151}},       // 2 GiB
+      {{"/data/4gib.bin", "/out", "mv", "1024", "4096"}, {1024, 4096}},
+      {{"/data/widest.bin", "/out", "mv", "2097151", "2097151"}, {2097151, 2097151}},    // 32,765 pieces
       {{"/data/movie.part1.avi", "/out", "mv", "-0.4", "2097151"}, {0, 2097151}},
       {{"/data/movie.part1.avi", "/out", "mv", " ２ ", "１e1"}, {2, 10}},
   };
@@ -602,7 +611,7 @@ TEST(MessageText, EveryCheckShowsItsExactText) {
       {MessageId::NotNumeric, "数字を入力してください。"},
       {MessageId::SizeOutOfRange, "0～2097151 の数字を入力してください。"},
       {MessageId::SourceEmpty, "対象ファイルが空です。"},
-      {MessageId::SourceTooLarge, "2GB 以上のファイルは分割できません。"},
+      {MessageId::SourceModified, "対象ファイルが分割中に変更されました。"},
       {MessageId::TooManyPieces, "分割数が多すぎます。分割サイズを大きくしてください。"},
       {MessageId::BadBaseName, "分割ファイル名に使えない文字が含まれています。"},
       {MessageId::NameNotEncodable, "ファイル名にvokファイルで扱えない文字が含まれています。"},

@@ -56,12 +56,13 @@ TEST_F(WindowDriverTest, SplitRefusesSourcesAndNamesItCannotHandle) {
   SplitFields(W(empty), W(dir.Path()), L"", L"1", L"2");
   ExpectRunWarns(L"対象ファイルが空です。");
 
-  // 2 GiB without writing them: a sparse file.
+  // 2 GiB without writing them, a sparse file: no size limit of its own, but
+  // pieces of 1-2 KiB would be far too many.
   const fs::path huge = dir / "huge.bin";
   WriteFile(huge, Bytes{1});
   fs::resize_file(huge, 0x80000000ull);
   SplitFields(W(huge), W(dir.Path()), L"", L"1", L"2");
-  ExpectRunWarns(L"2GB 以上のファイルは分割できません。");
+  ExpectRunWarns(L"分割数が多すぎます。分割サイズを大きくしてください。", IDC_txtMinSize);
 
   // Sizes of 0 KB give 1-byte pieces: 32,766 of them is one too many.
   const fs::path many = dir / "many.bin";
