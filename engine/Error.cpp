@@ -22,6 +22,8 @@ const char* CodeName(ErrorCode code) {
     case ErrorCode::OutputIsFolder: return "a folder has the output's name";
     case ErrorCode::OutputExists: return "output exists";
     case ErrorCode::SourceModified: return "source changed while it was split";
+    case ErrorCode::NoSpace: return "not enough free space";
+    case ErrorCode::TooLargeForVolume: return "the volume holds no file of 4 GiB or more";
     case ErrorCode::Cancelled: return "cancelled";
   }
   return "error";
@@ -52,6 +54,12 @@ VokError::VokError(ErrorCode code, std::filesystem::path file, std::string reaso
       code_(code),
       file_(std::move(file)),
       reason_(std::move(reason)) {}
+
+VokError::VokError(ErrorCode code, std::filesystem::path file, std::uint64_t bytesNeeded)
+    : std::runtime_error(Describe(code, file, std::to_string(bytesNeeded) + " bytes needed")),
+      code_(code),
+      file_(std::move(file)),
+      bytesNeeded_(bytesNeeded) {}
 
 VokError::VokError(ErrorCode code, std::filesystem::path file, vokram::Cause cause)
     : std::runtime_error(Describe(code, file, CauseText(cause))),

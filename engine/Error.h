@@ -2,6 +2,7 @@
 // file it concerns. Front ends turn it into their message (Messages.h).
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
 #include <stdexcept>
 #include <string>
@@ -23,6 +24,8 @@ enum class ErrorCode {
   OutputIsFolder,    // a folder stands under an output's name
   OutputExists,      // a file stands under an output's name and replacing was not agreed
   SourceModified,    // the source changed while it was being split
+  NoSpace,           // the output folder's volume has less free space than the run will write
+  TooLargeForVolume, // a joined file of 4 GiB or more for a volume that cannot hold one (FAT)
   Cancelled,         // the caller asked the operation to stop
 };
 
@@ -40,6 +43,8 @@ class VokError : public std::runtime_error {
  public:
   VokError(ErrorCode code, std::filesystem::path file, std::string reason = {});
   VokError(ErrorCode code, std::filesystem::path file, Cause cause);
+  // NoSpace: how many bytes the run needs.
+  VokError(ErrorCode code, std::filesystem::path file, std::uint64_t bytesNeeded);
 
   ErrorCode Code() const noexcept { return code_; }
   // The file involved; empty where none is (a size out of range).
@@ -48,12 +53,14 @@ class VokError : public std::runtime_error {
   const std::string& Reason() const noexcept { return reason_; }
   // Set when the engine found the fault itself; Reason() is then empty.
   vokram::Cause Cause() const noexcept { return cause_; }
+  std::uint64_t BytesNeeded() const noexcept { return bytesNeeded_; }
 
  private:
   ErrorCode code_;
   std::filesystem::path file_;
   std::string reason_;
   vokram::Cause cause_ = Cause::None;
+  std::uint64_t bytesNeeded_ = 0;
 };
 
 }  // namespace vokram

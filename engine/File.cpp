@@ -21,9 +21,18 @@ FaultHook& Hook() {
 
 void SetFaultHook(FaultHook hook) { Hook() = std::move(hook); }
 
+SpaceHook& Space() {
+  static SpaceHook hook;
+  return hook;
+}
+
+void SetSpaceHook(SpaceHook hook) { Space() = std::move(hook); }
+
 }  // namespace io
 
 namespace {
+
+constexpr std::uint64_t kWritebackStep = std::uint64_t{8} << 20;
 
 // 0, or the error a test's hook injects into this call.
 int Injected(io::Op op, const std::filesystem::path& path) {
@@ -42,7 +51,9 @@ int Injected(io::Op op, const std::filesystem::path& path) {
 File::File(File&& other) noexcept
     : handle_(std::exchange(other.handle_, kInvalid)),
       path_(std::move(other.path_)),
-      written_(std::exchange(other.written_, false)) {}
+      written_(std::exchange(other.written_, false)),
+      writtenBytes_(std::exchange(other.writtenBytes_, 0)),
+      writtenBack_(std::exchange(other.writtenBack_, 0)) {}
 
 File& File::operator=(File&& other) noexcept {
   if (this != &other) {
@@ -50,6 +61,8 @@ File& File::operator=(File&& other) noexcept {
     handle_ = std::exchange(other.handle_, kInvalid);
     path_ = std::move(other.path_);
     written_ = std::exchange(other.written_, false);
+    writtenBytes_ = std::exchange(other.writtenBytes_, 0);
+    writtenBack_ = std::exchange(other.writtenBack_, 0);
   }
   return *this;
 }
@@ -103,6 +116,13 @@ void File::Write(const void* data, std::size_t n) {
     if (put == 0) Fail(path_, platform::InjectedErrorCode());  // no progress: treat as a failure
     total += put;
   }
+  // Writeback in the background as the file grows: the sync before success
+  // then waits for the last few mebibytes, not the whole file.
+  writtenBytes_ += n;
+  if (writtenBytes_ - writtenBack_ >= kWritebackStep) {
+    platform::StartWriteback(handle_, writtenBack_, writtenBytes_ - writtenBack_);
+    writtenBack_ = writtenBytes_;
+  }
 }
 
 void File::Seek(std::uint64_t offset) {
@@ -139,6 +159,7 @@ void File::Sync() {
 
 void File::Close() {
   if (!IsOpen()) return;
+  if (written_ && writtenBytes_ > writtenBack_) platform::StartWriteback(handle_, writtenBack_, writtenBytes_ - writtenBack_);
   if (written_ && platform::kFlushEachWrittenFile) Sync();
   const int injected = Injected(io::Op::Close, path_);
   const int error = platform::Close(std::exchange(handle_, kInvalid));
@@ -213,6 +234,21 @@ void RestoreQuietly(const std::filesystem::path& backup, const std::filesystem::
 
 std::vector<NameInFolder> LookUpNames(const NativeString& folder, const std::vector<NativeString>& names) {
   return platform::LookUpNames(folder, names);
+}
+
+std::optional<VolumeSpace> SpaceOf(const NativeString& folder) {
+  if (const auto& hook = io::Space()) {
+    if (auto space = hook(std::filesystem::path(folder))) return space;
+  }
+  return platform::SpaceOf(std::filesystem::path(folder));
+}
+
+void RefuseWhatCannotFit(const NativeString& folder, std::uint64_t bytes, std::uint64_t largestFile) {
+  const auto space = SpaceOf(folder);
+  if (!space) return;
+  constexpr std::uint64_t kFatLimit = std::uint64_t{1} << 32;  // FAT sizes are 32 bits
+  if (space->fat && largestFile >= kFatLimit) throw VokError(ErrorCode::TooLargeForVolume, std::filesystem::path(folder));
+  if (bytes > space->freeBytes) throw VokError(ErrorCode::NoSpace, std::filesystem::path(folder), bytes);
 }
 
 void SyncWrittenFiles(const NativeString& folder) {

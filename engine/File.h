@@ -17,6 +17,13 @@
 
 namespace vokram {
 
+// What a volume can take: its free space for this user, and whether it is a
+// FAT volume, which holds no file of 4 GiB or more.
+struct VolumeSpace {
+  std::uint64_t freeBytes = 0;
+  bool fat = false;
+};
+
 namespace io {
 
 enum class Op { OpenRead, CreateNew, Read, Write, Seek, Size, Close, Rename, Sync };
@@ -24,6 +31,10 @@ enum class Op { OpenRead, CreateNew, Read, Write, Seek, Size, Close, Rename, Syn
 // Returns a system error code to make that call fail, or nothing to let it run.
 using FaultHook = std::function<std::optional<int>(Op, const std::filesystem::path&)>;
 void SetFaultHook(FaultHook hook);
+// Returns the space a test makes a folder's volume report, or nothing to ask
+// the system.
+using SpaceHook = std::function<std::optional<VolumeSpace>(const std::filesystem::path&)>;
+void SetSpaceHook(SpaceHook hook);
 
 }  // namespace io
 
@@ -101,6 +112,8 @@ class File {
   Handle handle_ = kInvalid;
   std::filesystem::path path_;
   bool written_ = false;
+  std::uint64_t writtenBytes_ = 0;  // by Write, wherever they went
+  std::uint64_t writtenBack_ = 0;   // of those, handed to StartWriteback
 };
 
 // Collects small writes (descriptor records, batch lines) into few system calls.
@@ -154,6 +167,14 @@ void RestoreQuietly(const std::filesystem::path& backup, const std::filesystem::
 // Renames only when nothing stands under `to`; false, with `from` left in
 // place, when something does.
 bool RenameIfAbsent(const std::filesystem::path& from, const std::filesystem::path& to);
+// The volume of a folder (empty: the current one); nothing when the system
+// cannot tell.
+std::optional<VolumeSpace> SpaceOf(const NativeString& folder);
+// Before anything is written: refuses with VokError(TooLargeForVolume) a file
+// of `largestFile` bytes a FAT volume cannot hold, and with
+// VokError(NoSpace, folder, bytes) what the volume has no room for. Where the
+// system cannot tell, the run goes on (and fails cleanly if the disk fills).
+void RefuseWhatCannotFit(const NativeString& folder, std::uint64_t bytes, std::uint64_t largestFile);
 // Every file written in the folder's file system and closed is on stable
 // storage (POSIX: one syncfs; on Windows each was flushed at its close).
 void SyncWrittenFiles(const NativeString& folder);

@@ -57,6 +57,13 @@ JoinPlan PlanJoin(const std::filesystem::path& vokPath, NativeView outputFolder)
   const NativeString name = plan.descriptor.sourceName.native();
   RefuseOutputThatIsAnInput(std::filesystem::path(plan.folder + name), vokPath, plan.piecesFolder, plan.descriptor);
   plan.output = PlanOutputs(plan.folder, {name}, {}, ErrorCode::OutputIsInput).front();
+  // The pieces as they are on disk, whatever the descriptor says: a piece
+  // longer than its record would otherwise fill the disk unforeseen.
+  std::uint64_t bytes = 0;
+  for (const DescriptorPiece& piece : plan.descriptor.pieces) {
+    bytes += FileLength(std::filesystem::path(plan.piecesFolder + piece.name.native())).value_or(0);
+  }
+  RefuseWhatCannotFit(plan.folder, bytes, bytes);
   return plan;
 }
 

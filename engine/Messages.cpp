@@ -24,6 +24,8 @@ std::string_view MessageText(MessageId id) {
     case MessageId::OutputIsSource: return "保存先のファイルが対象ファイルと同じです。";
     case MessageId::OutputIsInput: return "保存先のファイルが結合元のファイルと同じです。";
     case MessageId::SourceModified: return "対象ファイルが分割中に変更されました。";
+    case MessageId::NoSpace: return "保存先の空き容量が足りません。";
+    case MessageId::TooLargeForVolume: return "保存先のドライブには 4GB 以上のファイルを保存できません。";
     case MessageId::NotVok: return "vokファイルではありません。";
     case MessageId::BrokenVok: return "vokファイルが壊れています。";
     case MessageId::JoinMismatch: return "結合しましたが、vokファイルの記録と一致しません。";
@@ -48,6 +50,17 @@ std::string_view CauseText(Cause cause) {
   return {};
 }
 
+// 4294967296 as 4,294,967,296.
+std::string GroupedDigits(std::uint64_t n) {
+  const std::string digits = std::to_string(n);
+  std::string grouped;
+  for (std::size_t i = 0; i < digits.size(); ++i) {
+    if (i > 0 && (digits.size() - i) % 3 == 0) grouped += ',';
+    grouped += digits[i];
+  }
+  return grouped;
+}
+
 std::string_view Stopped(Operation operation) {
   return operation == Operation::Split  ? "分割を中止しました。"
          : operation == Operation::Join ? "結合を中止しました。"
@@ -68,6 +81,10 @@ std::string ErrorMessage(const VokError& error, Operation operation) {
     case ErrorCode::OutputIsSource: return std::string(MessageText(MessageId::OutputIsSource));
     case ErrorCode::OutputIsInput: return std::string(MessageText(MessageId::OutputIsInput));
     case ErrorCode::SourceModified: return std::string(MessageText(MessageId::SourceModified));
+    case ErrorCode::NoSpace:
+      return std::string(MessageText(MessageId::NoSpace)) + "\n必要な空き容量: " + GroupedDigits(error.BytesNeeded()) +
+             " バイト";
+    case ErrorCode::TooLargeForVolume: return std::string(MessageText(MessageId::TooLargeForVolume));
     case ErrorCode::OutputExists: return ReplaceQuestion(error.File().filename());
     case ErrorCode::OutputIsFolder:
       return "保存先に「" + ToUtf8(error.File().filename()) + "」という名前のフォルダがあります。";

@@ -27,6 +27,8 @@ enum class MessageId {
   OutputIsSource,
   OutputIsInput,
   SourceModified,  // 対象ファイルが分割中に変更されました。
+  NoSpace,            // 保存先の空き容量が足りません。
+  TooLargeForVolume,  // 保存先のドライブには 4GB 以上のファイルを保存できません。
   NotVok,
   BrokenVok,
   JoinMismatch,

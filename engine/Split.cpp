@@ -40,6 +40,22 @@ std::optional<VokError> CheckNames(const SplitNames& names, std::size_t pieceCou
   return std::nullopt;
 }
 
+// What a split writes, the descriptor and batch file counted generously (by
+// their names' UTF-8 length, never below their code page 932 length).
+std::uint64_t BytesToWrite(const SplitNames& names, const std::vector<std::uint32_t>& lengths,
+                           const SplitOptions& options) {
+  std::uint64_t bytes = 0;
+  const std::uint64_t source = ToUtf8(std::filesystem::path(names.sourceName)).size();
+  const std::uint64_t piece = ToUtf8(std::filesystem::path(names.baseName)).size() + 7;  // "." and up to 5 digits, quotes
+  for (std::uint32_t length : lengths) {
+    bytes += length;
+    if (options.writeVok) bytes += 8 + piece;
+    if (options.writeBat) bytes += 16 + 2 * source + piece;  // "COPY /B a + b a" and CR LF
+  }
+  if (options.writeVok) bytes += kHeaderSize + source + 6;
+  return bytes;
+}
+
 std::vector<NativeString> OutputNames(const SplitNames& names, std::size_t pieceCount, const SplitOptions& options) {
   std::vector<NativeString> outputs;
   outputs.reserve(pieceCount + 2);
@@ -202,6 +218,8 @@ SplitPlan PlanSplitFile(NativeView sourcePath, NativeView outputBase, const std:
   // with what every output's name leads to, before anything is written.
   plan.outputs = PlanOutputs(plan.names.folder, OutputNames(plan.names, pieceLengths.size(), options),
                              {plan.source.Identity()}, ErrorCode::OutputIsSource);
+  // Pieces of at most 2 GiB fit any volume; the question is only room.
+  RefuseWhatCannotFit(plan.names.folder, BytesToWrite(plan.names, plan.lengths, options), 0);
   plan.mark = ReadZoneMark(std::filesystem::path(sourcePath));
   return plan;
 }

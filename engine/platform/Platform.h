@@ -28,6 +28,9 @@ int Seek(Handle handle, std::uint64_t offset);
 int Size(Handle handle, std::uint64_t& size);
 int Close(Handle handle);
 int Flush(Handle handle);
+// Starts writing a range of a file to its disk without waiting for it, so
+// that the sync at the end finds little left to do.
+void StartWriteback(Handle handle, std::uint64_t offset, std::uint64_t length);
 // Whether every written file is flushed at its close, for want of a call that
 // syncs a whole file system.
 extern const bool kFlushEachWrittenFile;
@@ -59,6 +62,7 @@ bool IsSameFile(const std::filesystem::path& a, const std::filesystem::path& b);
 std::optional<FileIdentity> IdentityOf(const std::filesystem::path& path);
 bool Exists(const std::filesystem::path& path);
 std::vector<NameInFolder> LookUpNames(const NativeString& folder, const std::vector<NativeString>& names);
+std::optional<VolumeSpace> SpaceOf(const std::filesystem::path& folder);
 
 #ifdef _WIN32
 // The name every call above hands to the system: absolute, then "\\?\C:\..."

@@ -1,4 +1,6 @@
 #include <fcntl.h>
+#include <sys/statfs.h>
+#include <sys/statvfs.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -76,6 +78,11 @@ int Size(Handle handle, std::uint64_t& size) {
 int Close(Handle handle) { return ::close(handle) != 0 ? errno : 0; }
 
 int Flush(Handle handle) { return ::fsync(handle) != 0 ? errno : 0; }
+
+void StartWriteback(Handle handle, std::uint64_t offset, std::uint64_t length) {
+  // Only a hint: where the file system cannot, the sync does it all.
+  (void)::sync_file_range(handle, static_cast<off_t>(offset), static_cast<off_t>(length), SYNC_FILE_RANGE_WRITE);
+}
 
 // One syncfs at the end costs less than an fsync per piece, which would wait
 // for each piece's writeback before reading on.
@@ -217,6 +224,16 @@ std::optional<FileIdentity> IdentityOf(const std::filesystem::path& path) {
 bool Exists(const std::filesystem::path& path) {
   struct stat st {};
   return ::lstat(path.c_str(), &st) == 0;
+}
+
+std::optional<VolumeSpace> SpaceOf(const std::filesystem::path& folder) {
+  const std::string name = FolderName(folder);
+  struct statvfs vfs {};
+  struct statfs fs {};
+  if (::statvfs(name.c_str(), &vfs) != 0 || ::statfs(name.c_str(), &fs) != 0) return std::nullopt;
+  constexpr unsigned long kMsdosMagic = 0x4d44;  // vfat and msdos
+  return VolumeSpace{static_cast<std::uint64_t>(vfs.f_bavail) * vfs.f_frsize,
+                     static_cast<unsigned long>(fs.f_type) == kMsdosMagic};
 }
 
 std::vector<NameInFolder> LookUpNames(const NativeString& folder, const std::vector<NativeString>& names) {

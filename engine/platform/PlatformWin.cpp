@@ -111,6 +111,9 @@ int Close(Handle handle) { return CloseHandle(handle) ? 0 : Last(); }
 
 int Flush(Handle handle) { return FlushFileBuffers(handle) ? 0 : Last(); }
 
+// The cache manager writes behind on its own; FlushFileBuffers waits for the rest.
+void StartWriteback(Handle, std::uint64_t, std::uint64_t) {}
+
 // Windows has no call that syncs a folder's files for a user: each written
 // file is flushed before it is closed.
 const bool kFlushEachWrittenFile = true;
@@ -255,6 +258,21 @@ bool IsSameFile(const std::filesystem::path& a, const std::filesystem::path& b) 
 
 bool Exists(const std::filesystem::path& path) {
   return GetFileAttributesW(LongPath(path).c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+std::optional<VolumeSpace> SpaceOf(const std::filesystem::path& folder) {
+  const std::wstring name = LongPath(folder.empty() ? std::filesystem::path(L".") : folder);
+  ULARGE_INTEGER available;
+  if (!GetDiskFreeSpaceExW(name.c_str(), &available, nullptr, nullptr)) return std::nullopt;
+  VolumeSpace space{available.QuadPart, false};
+  // FAT and FAT32 hold no file of 4 GiB or more; exFAT and the others do.
+  std::wstring root(name.size() + 1, L'\0');
+  wchar_t system[MAX_PATH + 1] = {};
+  if (GetVolumePathNameW(name.c_str(), root.data(), static_cast<DWORD>(root.size())) &&
+      GetVolumeInformationW(root.c_str(), nullptr, 0, nullptr, nullptr, nullptr, system, MAX_PATH + 1)) {
+    space.fat = std::wstring_view(system) == L"FAT" || std::wstring_view(system) == L"FAT32";
+  }
+  return space;
 }
 
 std::vector<NameInFolder> LookUpNames(const NativeString& folder, const std::vector<NativeString>& names) {

@@ -284,6 +284,44 @@ TEST_F(JoinFixture, NeverWritesOverOrReadsItsOwnInputs) {
   EXPECT_FALSE(std::filesystem::exists(parts / "loop.bin"));
 }
 
+// Before the first byte: the pieces as they are on disk, whatever their
+// records say, must fit the output's volume, and a FAT volume takes no file
+// of 4 GiB or more.
+TEST_F(JoinFixture, AJoinThatCannotFitIsRefusedBeforeItWrites) {
+  const auto vok = Describe("f.bin", {{"f.000", test::RandomBytes(1000)}, {"f.001", test::RandomBytes(500)}});
+  test::WriteFile(parts / "f.001", test::RandomBytes(5000));  // longer on disk than its record
+  std::optional<VolumeSpace> space;
+  io::SetSpaceHook([&](const std::filesystem::path&) { return space; });
+  auto refusal = [&]() -> std::optional<VokError> {
+    try {
+      PlanJoin(vok, restore.Folder());
+    } catch (const VokError& e) {
+      return e;
+    }
+    return std::nullopt;
+  };
+  space = VolumeSpace{5999, false};
+  ASSERT_TRUE(refusal());
+  EXPECT_EQ(refusal()->Code(), ErrorCode::NoSpace);
+  EXPECT_EQ(refusal()->BytesNeeded(), 6000u);
+  EXPECT_EQ(JoinFails(vok, restore.Folder()), ErrorCode::NoSpace);
+  EXPECT_TRUE(RestoreFolder().empty());
+  space = VolumeSpace{6000, true};
+  EXPECT_FALSE(refusal());
+
+  constexpr std::uint64_t k2GiB = std::uint64_t{1} << 31;
+  std::filesystem::resize_file(parts / "f.000", k2GiB);  // sparse: no disk taken
+  std::filesystem::resize_file(parts / "f.001", k2GiB - 1);
+  space = VolumeSpace{~std::uint64_t{0}, true};
+  EXPECT_FALSE(refusal());  // 4 GiB - 1 byte fits FAT
+  std::filesystem::resize_file(parts / "f.001", k2GiB);
+  ASSERT_TRUE(refusal());
+  EXPECT_EQ(refusal()->Code(), ErrorCode::TooLargeForVolume);
+  space = VolumeSpace{~std::uint64_t{0}, false};
+  EXPECT_FALSE(refusal());
+  io::SetSpaceHook({});
+}
+
 // The temporary file's name is short, so a source name of 255 bytes joins.
 TEST_F(JoinFixture, ASourceNameOf255BytesJoins) {
   const std::string name = std::string(251, 'n') + ".bin";

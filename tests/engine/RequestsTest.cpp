@@ -637,7 +637,7 @@ TEST(ErrorMessage, TheEnginesOwnReasonsAreJapanese) {
   auto hasLatinLetter = [](const std::string& text) {
     return std::any_of(text.begin(), text.end(), [](char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); });
   };
-  for (const Cause cause : {Cause::SourceEndedEarly, Cause::SourceChanged, Cause::NoTemporaryName}) {
+  for (const Cause cause : {Cause::SourceEndedEarly, Cause::SourceChanged, Cause::NoTemporaryName, Cause::OutputAppeared}) {
     for (const Operation operation : {Operation::Split, Operation::Join, Operation::Check}) {
       const std::string text = ErrorMessage(VokError(ErrorCode::IoFailed, test::U8("動画"), cause), operation);
       EXPECT_FALSE(hasLatinLetter(text)) << text;
@@ -646,6 +646,14 @@ TEST(ErrorMessage, TheEnginesOwnReasonsAreJapanese) {
   }
   EXPECT_EQ(ErrorMessage(VokError(ErrorCode::Cancelled, {}), Operation::Split), "分割を中止しました。");
   EXPECT_EQ(ErrorMessage(VokError(ErrorCode::Cancelled, {}), Operation::Join), "結合を中止しました。");
+  EXPECT_EQ(ErrorMessage(VokError(ErrorCode::NoSpace, test::U8("d"), std::uint64_t{4294967296}), Operation::Join),
+            "保存先の空き容量が足りません。\n必要な空き容量: 4,294,967,296 バイト");
+  EXPECT_EQ(ErrorMessage(VokError(ErrorCode::NoSpace, test::U8("d"), std::uint64_t{999}), Operation::Split),
+            "保存先の空き容量が足りません。\n必要な空き容量: 999 バイト");
+  EXPECT_EQ(ErrorMessage(VokError(ErrorCode::TooLargeForVolume, test::U8("d")), Operation::Join),
+            "保存先のドライブには 4GB 以上のファイルを保存できません。");
+  EXPECT_EQ(ErrorMessage(VokError(ErrorCode::OutputIsFolder, test::U8("表.000")), Operation::Split),
+            "保存先に「表.000」という名前のフォルダがあります。");
   EXPECT_EQ(UnexpectedFailureText(std::bad_alloc()), "メモリが足りません。");
   EXPECT_FALSE(hasLatinLetter(UnexpectedFailureText(std::runtime_error("vector::reserve"))));
 }

@@ -352,6 +352,25 @@ TEST_F(SplitFixture, NeverWritesOverItsSourceThroughAnyName) {
   EXPECT_EQ(SplitFile(Out("movie.vok").native(), OutBase("x"), 1, 1, {false, true}).pieceCount, 3);
 }
 
+// Before the first byte: pieces, descriptor and batch file must fit the
+// volume (pieces of at most 2 GiB fit FAT); nothing is written otherwise.
+TEST_F(SplitFixture, ASplitThatCannotFitIsRefusedBeforeItWrites) {
+  const NativeString source = Source("room.bin", test::RandomBytes(3000));
+  std::optional<VolumeSpace> space = VolumeSpace{3000, true};
+  io::SetSpaceHook([&](const std::filesystem::path&) { return space; });
+  try {
+    SplitFile(source, OutBase("r"), 1, 1, {true, true});
+    ADD_FAILURE() << "split without room for its descriptor and batch file";
+  } catch (const VokError& e) {
+    EXPECT_EQ(e.Code(), ErrorCode::NoSpace);
+    EXPECT_GT(e.BytesNeeded(), 3000u);
+  }
+  EXPECT_TRUE(std::filesystem::is_empty(dir / "out"));
+  space = VolumeSpace{4000, true};
+  EXPECT_EQ(SplitFile(source, OutBase("r"), 1, 1, {true, true}).pieceCount, 3);
+  io::SetSpaceHook({});
+}
+
 // A name another run took after the plan found it free: the split stops at
 // it, leaves that file alone and removes only its own.
 TEST_F(SplitFixture, ANameTakenMeanwhileStopsTheSplitWhichRemovesOnlyItsOwn) {
