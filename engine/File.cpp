@@ -33,6 +33,7 @@ void SetSpaceHook(SpaceHook hook) { Space() = std::move(hook); }
 namespace {
 
 constexpr std::uint64_t kWritebackStep = std::uint64_t{8} << 20;
+constexpr std::uint64_t kWritebackAtClose = std::uint64_t{1} << 20;
 
 // 0, or the error a test's hook injects into this call.
 int Injected(io::Op op, const std::filesystem::path& path) {
@@ -159,7 +160,11 @@ void File::Sync() {
 
 void File::Close() {
   if (!IsOpen()) return;
-  if (written_ && writtenBytes_ > writtenBack_) platform::StartWriteback(handle_, writtenBack_, writtenBytes_ - writtenBack_);
+  // The rest of a file of some size; small files are left to the one sync
+  // at the end, which writes thousands of them in few requests.
+  if (written_ && writtenBytes_ >= kWritebackAtClose && writtenBytes_ > writtenBack_) {
+    platform::StartWriteback(handle_, writtenBack_, writtenBytes_ - writtenBack_);
+  }
   if (written_ && platform::kFlushEachWrittenFile) Sync();
   const int injected = Injected(io::Op::Close, path_);
   const int error = platform::Close(std::exchange(handle_, kInvalid));
