@@ -205,10 +205,6 @@ std::optional<std::uint64_t> FileLength(const std::filesystem::path& path) {
   return platform::FileLength(path);
 }
 
-bool IsSameFile(const std::filesystem::path& a, const std::filesystem::path& b) {
-  return platform::IsSameFile(a, b);
-}
-
 std::optional<FileIdentity> IdentityOf(const std::filesystem::path& path) { return platform::IdentityOf(path); }
 
 bool NameExists(const std::filesystem::path& path) { return platform::Exists(path); }
@@ -241,15 +237,10 @@ std::vector<NameInFolder> LookUpNames(const NativeString& folder, const std::vec
   return platform::LookUpNames(folder, names);
 }
 
-std::optional<VolumeSpace> SpaceOf(const NativeString& folder) {
-  if (const auto& hook = io::Space()) {
-    if (auto space = hook(std::filesystem::path(folder))) return space;
-  }
-  return platform::SpaceOf(std::filesystem::path(folder));
-}
-
 void RefuseWhatCannotFit(const NativeString& folder, std::uint64_t bytes, std::uint64_t largestFile) {
-  const auto space = SpaceOf(folder);
+  std::optional<VolumeSpace> space;
+  if (const auto& hook = io::Space()) space = hook(std::filesystem::path(folder));
+  if (!space) space = platform::SpaceOf(std::filesystem::path(folder));
   if (!space) return;
   constexpr std::uint64_t kFatLimit = std::uint64_t{1} << 32;  // FAT sizes are 32 bits
   if (space->fat && largestFile >= kFatLimit) throw VokError(ErrorCode::TooLargeForVolume, std::filesystem::path(folder));

@@ -142,8 +142,6 @@ bool IsVisibleFile(const std::filesystem::path& path);
 bool IsExistingFolder(const std::filesystem::path& path);
 // Length of a file by its path; nothing when it cannot be read.
 std::optional<std::uint64_t> FileLength(const std::filesystem::path& path);
-// True when both paths name the same existing file.
-bool IsSameFile(const std::filesystem::path& a, const std::filesystem::path& b);
 // The identity of the file a path leads to (through links); nothing when it
 // leads to nothing.
 std::optional<FileIdentity> IdentityOf(const std::filesystem::path& path);
@@ -167,9 +165,6 @@ void RestoreQuietly(const std::filesystem::path& backup, const std::filesystem::
 // Renames only when nothing stands under `to`; false, with `from` left in
 // place, when something does.
 bool RenameIfAbsent(const std::filesystem::path& from, const std::filesystem::path& to);
-// The volume of a folder (empty: the current one); nothing when the system
-// cannot tell.
-std::optional<VolumeSpace> SpaceOf(const NativeString& folder);
 // Before anything is written: refuses with VokError(TooLargeForVolume) a file
 // of `largestFile` bytes a FAT volume cannot hold, and with
 // VokError(NoSpace, folder, bytes) what the volume has no room for. Where the

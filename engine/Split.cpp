@@ -146,12 +146,6 @@ NativeString PieceName(NativeView baseName, std::int32_t number) {
   return name;
 }
 
-std::filesystem::path SplitNames::PiecePath(std::int32_t number) const {
-  return std::filesystem::path(folder + PieceName(baseName, number));
-}
-std::filesystem::path SplitNames::BatPath() const { return std::filesystem::path(folder + stem + VOKRAM_NATIVE(".bat")); }
-std::filesystem::path SplitNames::VokPath() const { return std::filesystem::path(folder + stem + VOKRAM_NATIVE(".vok")); }
-
 SplitNames DeriveSplitNames(NativeView sourcePath, NativeView outputBase) {
   SplitNames names;
   names.folder = FolderPart(outputBase);
@@ -189,15 +183,6 @@ std::variant<VokError, std::vector<std::uint32_t>> PlanSplit(NativeView sourcePa
     return *refused;
   }
   return std::move(*lengths);
-}
-
-std::vector<std::filesystem::path> SplitOutputs(const SplitNames& names, std::size_t pieceCount,
-                                                const SplitOptions& options) {
-  std::vector<std::filesystem::path> outputs;
-  for (const NativeString& name : OutputNames(names, pieceCount, options)) {
-    outputs.emplace_back(names.folder + name);
-  }
-  return outputs;
 }
 
 SplitPlan PlanSplitFile(NativeView sourcePath, NativeView outputBase, const std::vector<std::uint32_t>& pieceLengths,

@@ -49,9 +49,6 @@ struct SplitNames {
   NativeString baseName;  // may be empty
   NativeString sourceName;
   NativeString stem;
-  std::filesystem::path PiecePath(std::int32_t number) const;
-  std::filesystem::path BatPath() const;
-  std::filesystem::path VokPath() const;
 };
 SplitNames DeriveSplitNames(NativeView sourcePath, NativeView outputBase);
 
@@ -71,11 +68,6 @@ std::variant<VokError, std::vector<std::uint32_t>> PlanSplit(NativeView sourcePa
                                                              std::int32_t maximum, const SplitOptions& options,
                                                              const RandomSource& random = {});
 
-// Every file a split of `pieceCount` pieces creates: pieces, then batch file
-// and descriptor as the options ask.
-std::vector<std::filesystem::path> SplitOutputs(const SplitNames& names, std::size_t pieceCount,
-                                                const SplitOptions& options);
-
 struct SplitResult {
   int pieceCount = 0;
   std::uint16_t sourceCrc = 0;
@@ -89,7 +81,7 @@ struct SplitPlan {
   FileStamp stamp;
   SplitNames names;
   std::vector<std::uint32_t> lengths;
-  std::vector<PlannedOutput> outputs;  // the order of SplitOutputs
+  std::vector<PlannedOutput> outputs;  // the pieces, then the batch file and descriptor as asked
   std::optional<std::string> mark;     // the source's mark of the web, given to every piece
   std::size_t ExistingCount() const { return CountExisting(outputs); }
 };

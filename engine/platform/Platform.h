@@ -58,7 +58,6 @@ std::string ErrorText(int code);
 bool IsVisibleFile(const std::filesystem::path& path);
 bool IsExistingFolder(const std::filesystem::path& path);
 std::optional<std::uint64_t> FileLength(const std::filesystem::path& path);
-bool IsSameFile(const std::filesystem::path& a, const std::filesystem::path& b);
 std::optional<FileIdentity> IdentityOf(const std::filesystem::path& path);
 bool Exists(const std::filesystem::path& path);
 std::vector<NameInFolder> LookUpNames(const NativeString& folder, const std::vector<NativeString>& names);

@@ -1,6 +1,5 @@
 #include <fcntl.h>
 #include <sys/statfs.h>
-#include <sys/statvfs.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -88,22 +87,21 @@ void StartWriteback(Handle handle, std::uint64_t offset, std::uint64_t length) {
 // for each piece's writeback before reading on.
 const bool kFlushEachWrittenFile = false;
 
-int SyncVolume(const std::filesystem::path& folder) {
+// Opens the folder, makes the call on it and closes it; 0 or the error.
+int OnFolder(const std::filesystem::path& folder, int (*call)(int)) {
   const int fd = ::open(FolderName(folder).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (fd < 0) return errno;
-  const int error = ::syncfs(fd) != 0 ? errno : 0;
+  const int error = call(fd) != 0 ? errno : 0;
   ::close(fd);
   return error;
 }
 
+int SyncVolume(const std::filesystem::path& folder) { return OnFolder(folder, ::syncfs); }
+
 int SyncFolder(const std::filesystem::path& folder) {
-  const int fd = ::open(FolderName(folder).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0) return errno;
-  int error = ::fsync(fd) != 0 ? errno : 0;
+  const int error = OnFolder(folder, ::fsync);
   // Some file systems cannot sync a folder; their entries are then as safe as they get.
-  if (error == EINVAL || error == EROFS) error = 0;
-  ::close(fd);
-  return error;
+  return error == EINVAL || error == EROFS ? 0 : error;
 }
 
 int Stamp(Handle handle, FileStamp& stamp) {
@@ -210,11 +208,6 @@ std::optional<std::uint64_t> FileLength(const std::filesystem::path& path) {
   return static_cast<std::uint64_t>(st.st_size);
 }
 
-bool IsSameFile(const std::filesystem::path& a, const std::filesystem::path& b) {
-  const auto ia = IdentityOf(a);
-  return ia && ia == IdentityOf(b);
-}
-
 std::optional<FileIdentity> IdentityOf(const std::filesystem::path& path) {
   struct stat st {};
   if (::stat(path.c_str(), &st) != 0) return std::nullopt;
@@ -227,30 +220,26 @@ bool Exists(const std::filesystem::path& path) {
 }
 
 std::optional<VolumeSpace> SpaceOf(const std::filesystem::path& folder) {
-  const std::string name = FolderName(folder);
-  struct statvfs vfs {};
   struct statfs fs {};
-  if (::statvfs(name.c_str(), &vfs) != 0 || ::statfs(name.c_str(), &fs) != 0) return std::nullopt;
+  if (::statfs(FolderName(folder).c_str(), &fs) != 0) return std::nullopt;
   constexpr unsigned long kMsdosMagic = 0x4d44;  // vfat and msdos
-  return VolumeSpace{static_cast<std::uint64_t>(vfs.f_bavail) * vfs.f_frsize,
+  const auto unit = static_cast<std::uint64_t>(fs.f_frsize != 0 ? fs.f_frsize : fs.f_bsize);
+  return VolumeSpace{static_cast<std::uint64_t>(fs.f_bavail) * unit,
                      static_cast<unsigned long>(fs.f_type) == kMsdosMagic};
 }
 
 std::vector<NameInFolder> LookUpNames(const NativeString& folder, const std::vector<NativeString>& names) {
   std::vector<NameInFolder> found(names.size());
-  const int dir = ::open(FolderName(folder).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   for (std::size_t i = 0; i < names.size(); ++i) {
+    const std::string path = folder + names[i];
     struct stat st {};
-    const bool exists = dir >= 0 ? ::fstatat(dir, names[i].c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0
-                                 : ::lstat((folder + names[i]).c_str(), &st) == 0;
-    if (!exists) continue;
+    if (::lstat(path.c_str(), &st) != 0) continue;
     found[i].exists = true;
     found[i].folder = S_ISDIR(st.st_mode);
     // Only a link needs a second look, at what it leads to.
-    if (S_ISLNK(st.st_mode) && ::stat((folder + names[i]).c_str(), &st) != 0) continue;
+    if (S_ISLNK(st.st_mode) && ::stat(path.c_str(), &st) != 0) continue;
     found[i].identity = FileIdentity{static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)};
   }
-  if (dir >= 0) ::close(dir);
   return found;
 }
 

@@ -251,11 +251,6 @@ std::optional<FileIdentity> IdentityOf(const std::filesystem::path& path) {
   return identity;
 }
 
-bool IsSameFile(const std::filesystem::path& a, const std::filesystem::path& b) {
-  const auto ia = IdentityOf(a);
-  return ia && ia == IdentityOf(b);
-}
-
 bool Exists(const std::filesystem::path& path) {
   return GetFileAttributesW(LongPath(path).c_str()) != INVALID_FILE_ATTRIBUTES;
 }
