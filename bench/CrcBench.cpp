@@ -2,6 +2,7 @@
 #include <benchmark/benchmark.h>
 
 #include <random>
+#include <string>
 #include <vector>
 
 #include "CrcFold.h"
@@ -35,22 +36,21 @@ void Sliced(benchmark::State& state) {
 
 void Best(benchmark::State& state) {
   const auto data = Data(static_cast<std::size_t>(state.range(0)));
-  state.SetLabel(vokram::detail::HasWideCarrylessMultiply() ? "512-bit carry-less"
-                 : vokram::detail::HasCarrylessMultiply()   ? "128-bit carry-less"
-                                                            : "sliced");
+  state.SetLabel(std::to_string(static_cast<int>(vokram::detail::ChosenFold())) + "-bit fold");
   for (auto _ : state) benchmark::DoNotOptimize(vokram::UpdateCRC(vokram::kCrcInitial, data.data(), data.size()));
   state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * state.range(0));
 }
 
-void Folded128(benchmark::State& state) {
-  if (!vokram::detail::HasCarrylessMultiply()) {
-    state.SkipWithError("no carry-less multiply");
+// Each fold width this processor runs, whichever UpdateCRC would choose.
+void Folded(benchmark::State& state, vokram::detail::FoldWidth width) {
+  if (static_cast<int>(width) > static_cast<int>(vokram::detail::SupportedFold())) {
+    state.SkipWithError("not on this processor");
     return;
   }
   const auto data = Data(static_cast<std::size_t>(state.range(0)));
   for (auto _ : state) {
     std::size_t done = 0;
-    benchmark::DoNotOptimize(vokram::detail::UpdateCRCFolded(vokram::kCrcInitial, data.data(), data.size(), &done));
+    benchmark::DoNotOptimize(vokram::detail::UpdateCRCFolded(width, vokram::kCrcInitial, data.data(), data.size(), &done));
   }
   state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * state.range(0));
 }
@@ -69,7 +69,9 @@ void Memcpy(benchmark::State& state) {
 
 BENCHMARK(Bytewise)->Arg(4 << 10)->Arg(1 << 20)->Arg(256 << 20);
 BENCHMARK(Sliced)->Arg(4 << 10)->Arg(1 << 20)->Arg(256 << 20);
-BENCHMARK(Folded128)->Arg(4 << 10)->Arg(1 << 20)->Arg(256 << 20);
+BENCHMARK_CAPTURE(Folded, 128, vokram::detail::FoldWidth::Bits128)->Arg(4 << 10)->Arg(1 << 20)->Arg(256 << 20);
+BENCHMARK_CAPTURE(Folded, 256, vokram::detail::FoldWidth::Bits256)->Arg(4 << 10)->Arg(1 << 20)->Arg(256 << 20);
+BENCHMARK_CAPTURE(Folded, 512, vokram::detail::FoldWidth::Bits512)->Arg(4 << 10)->Arg(1 << 20)->Arg(256 << 20);
 BENCHMARK(Best)->Arg(4 << 10)->Arg(1 << 20)->Arg(256 << 20);
 BENCHMARK(Memcpy)->Arg(4 << 10)->Arg(1 << 20)->Arg(256 << 20);
 BENCHMARK_MAIN();

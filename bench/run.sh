@@ -3,11 +3,13 @@
 # same run: split against GNU split, join against cat, check against reading
 # the pieces with cat. Prints medians, best-of and per-round ratios and peak
 # RSS, then the CRC-16 paths and the Windows build under Wine.
-#   bench/run.sh [size in MiB, default 1024] [rounds, default 5]
+#   bench/run.sh [sizes in MiB, comma-separated, default 1024] [rounds, default 5]
+# Several sizes (bench/run.sh 512,5120 3) are measured one after the other in
+# the same run, so their ratios can be compared.
 # Not part of the test command: timings on shared machines are noisy.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-mib=${1:-1024}
+sizes=${1:-1024}
 rounds=${2:-5}
 # VOKRAM_CLI measures another build of the command line (an earlier commit,
 # for a before-and-after comparison).
@@ -21,9 +23,6 @@ cmake --preset native >/dev/null && cmake --build --preset native -j 2 --target 
 work=${BENCH_DIR:-$root/build/bench}
 # shellcheck source=source.sh
 source "$root/bench/source.sh"
-src=$(bench_source "$work" "$mib")
-cat "$src" >/dev/null  # warm page cache
-
 # seconds and peak KiB of one command: "SECONDS KIB"
 measure() {
   local out=$work/.time
@@ -65,78 +64,102 @@ pair() {
   if ((r % 2)); then "$1"; "$2"; else "$2"; "$1"; fi
 }
 
-# The unseeded generator draws the same sizes every run: learn the piece
-# count once, so GNU split can cut the same number of pieces.
-probe=$work/probe-$$
-mkdir -p "$probe"
-"$cli" split "$src" "$probe" --min 1024 --max 10240 >/dev/null
-pieces=$(ls "$probe" | grep -c '\.[0-9][0-9][0-9]*$')
-avg=$(((mib * 1048576 + pieces - 1) / pieces))
-rm -rf "$probe"
-head -c 32765 "$src" >"$work/tiny.bin"
+# Every measurement of one source size.
+bench_size() {
+  local mib=$1 src
+  src=$(bench_source "$work/$mib" "$mib")
+  cat "$src" >/dev/null  # warm page cache
 
-rounds_done=()
-for r in $(seq 1 "$rounds"); do
-  # Fresh folders per round, removed only after all timing: files created
-  # right after thousands were deleted cost far more on ext4.
-  round=$work/round-$r-$$
-  rounds_done+=("$round")
-  mkdir -p "$round"/{v,g,j,v2,g2,lit,t1,t2}
-  inputs=("$src")
+  # The unseeded generator draws the same sizes every run: learn the piece
+  # count once, so GNU split can cut the same number of pieces.
+  probe=$work/probe-$$
+  mkdir -p "$probe"
+  "$cli" split "$src" "$probe" --min 1024 --max 10240 >/dev/null
+  pieces=$(ls "$probe" | grep -c '\.[0-9][0-9][0-9]*$')
+  avg=$(((mib * 1048576 + pieces - 1) / pieces))
+  rm -rf "$probe"
+  head -c 32765 "$src" >"$work/tiny.bin"
 
-  vsplit() { timed vsplit "$cli" split "$src" "$round/v" --min 1024 --max 10240 --bat; }
-  # The peers sync what they wrote, as vokram does before it reports success.
-  gsplit() { timed gsplit bash -c "split -b $avg \"$src\" \"$round/g/x.\" && sync -f \"$round/g\""; }
-  pair vsplit gsplit
-  literal_split() { timed literal "$literal" "$src" "$round/lit" 1024 10240; }
-  literal_split
+  rounds_done=()
+  times=()
+  for r in $(seq 1 "$rounds"); do
+    # Fresh folders per round, removed only after all timing: files created
+    # right after thousands were deleted cost far more on ext4.
+    round=$work/round-$r-$$
+    rounds_done+=("$round")
+    mkdir -p "$round"/{v,g,j,v2,g2,lit,t1,t2}
+    inputs=("$src")
 
-  vsmall() { timed vsmall "$cli" split "$src" "$round/v2" --min 100 --max 200; }
-  gsmall() { timed gsmall bash -c "split -b 150K \"$src\" \"$round/g2/x.\" && sync -f \"$round/g2\""; }
-  pair vsmall gsmall
+    vsplit() { timed vsplit "$cli" split "$src" "$round/v" --min 1024 --max 10240 --bat; }
+    # The peers sync what they wrote, as vokram does before it reports success.
+    gsplit() { timed gsplit bash -c "split -b $avg \"$src\" \"$round/g/x.\" && sync -f \"$round/g\""; }
+    pair vsplit gsplit
+    # The literal algorithm holds the whole source in memory, and 100-200 KiB
+    # pieces of more than 4 GiB are more than 32,765: both only for small sources.
+    if ((mib <= 2048)); then
+      literal_split() { timed literal "$literal" "$src" "$round/lit" 1024 10240; }
+      literal_split
 
-  inputs=("$round"/v/source.*)
-  vjoin() { timed vjoin "$cli" join "$round/v/source.vok" "$round/j"; }
-  catjoin() { timed cat bash -c "cat \"$round\"/v/source.[0-9]* > \"$round/j/cat.bin\" && sync -f \"$round/j\""; }
-  pair vjoin catjoin
-  cmp -s "$src" "$round/j/source.bin" || { echo "joined file differs"; exit 1; }
+      vsmall() { timed vsmall "$cli" split "$src" "$round/v2" --min 100 --max 200; }
+      gsmall() { timed gsmall bash -c "split -b 150K \"$src\" \"$round/g2/x.\" && sync -f \"$round/g2\""; }
+      pair vsmall gsmall
+    fi
 
-  vcheck() { timed vcheck "$cli" check "$round/v/source.vok"; }
-  catnull() { timed catnull bash -c "cat \"$round\"/v/source.[0-9]* > /dev/null"; }
-  pair vcheck catnull
+    inputs=("$round"/v/source.*)
+    vjoin() { timed vjoin "$cli" join "$round/v/source.vok" "$round/j"; }
+    catjoin() { timed cat bash -c "cat \"$round\"/v/source.[0-9]* > \"$round/j/cat.bin\" && sync -f \"$round/j\""; }
+    pair vjoin catjoin
+    cmp -s "$src" "$round/j/source.bin" || { echo "joined file differs"; exit 1; }
 
-  # 32,765 one-byte pieces against split -b 1 on the same bytes.
-  inputs=("$work/tiny.bin")
-  vtiny() { timed vtiny "$cli" split "$work/tiny.bin" "$round/t1" --min 0 --max 0; }
-  gtiny() { timed gtiny bash -c "split -b 1 -a 5 \"$work/tiny.bin\" \"$round/t2/x.\" && sync -f \"$round/t2\""; }
-  pair vtiny gtiny
-done
-rm -rf "${rounds_done[@]}"
+    vcheck() { timed vcheck "$cli" check "$round/v/source.vok"; }
+    catnull() { timed catnull bash -c "cat \"$round\"/v/source.[0-9]* > /dev/null"; }
+    pair vcheck catnull
+    # The narrower folds, forced, as on processors without the widest.
+    timed vcheck256 env VOKRAM_CRC_FOLD=256 "$cli" check "$round/v/source.vok"
+    timed vcheck128 env VOKRAM_CRC_FOLD=128 "$cli" check "$round/v/source.vok"
 
-med() { tr ' ' '\n' <<<"${times[$1]}" | grep . | median; }
-best() { tr ' ' '\n' <<<"${times[$1]}" | grep . | sort -n | head -n1; }
-ratio() { awk -v a="$(med "$1")" -v b="$(med "$2")" 'BEGIN {printf "%.2f", (b > 0 ? a / b : 0)}'; }
-best_ratio() { awk -v a="$(best "$1")" -v b="$(best "$2")" 'BEGIN {printf "%.2f", (b > 0 ? a / b : 0)}'; }
-per_round() {
-  local -a a b
-  read -r -a a <<<"${times[$1]}"
-  read -r -a b <<<"${times[$2]}"
-  local i out=""
-  for i in "${!a[@]}"; do out+=$(awk -v x="${a[$i]}" -v y="${b[$i]}" 'BEGIN {printf "%.2f ", (y > 0 ? x / y : 0)}'); done
-  echo "$out"
+    # 32,765 one-byte pieces against split -b 1 on the same bytes.
+    inputs=("$work/tiny.bin")
+    vtiny() { timed vtiny "$cli" split "$work/tiny.bin" "$round/t1" --min 0 --max 0; }
+    gtiny() { timed gtiny bash -c "split -b 1 -a 5 \"$work/tiny.bin\" \"$round/t2/x.\" && sync -f \"$round/t2\""; }
+    pair vtiny gtiny
+    # Rounds of large sources would not fit the disk together.
+    if ((mib > 2048)); then rm -rf "$round"/{v,g,j}; fi
+  done
+  rm -rf "${rounds_done[@]}"
+
+  med() { tr ' ' '\n' <<<"${times[$1]}" | grep . | median; }
+  best() { tr ' ' '\n' <<<"${times[$1]}" | grep . | sort -n | head -n1; }
+  ratio() { awk -v a="$(med "$1")" -v b="$(med "$2")" 'BEGIN {printf "%.2f", (b > 0 ? a / b : 0)}'; }
+  best_ratio() { awk -v a="$(best "$1")" -v b="$(best "$2")" 'BEGIN {printf "%.2f", (b > 0 ? a / b : 0)}'; }
+  per_round() {
+    local -a a b
+    read -r -a a <<<"${times[$1]}"
+    read -r -a b <<<"${times[$2]}"
+    local i out=""
+    for i in "${!a[@]}"; do out+=$(awk -v x="${a[$i]}" -v y="${b[$i]}" 'BEGIN {printf "%.2f ", (y > 0 ? x / y : 0)}'); done
+    echo "$out"
+  }
+
+  echo
+  echo "Source: ${mib} MiB, ${rounds} rounds, $(nproc) cores, $(uname -r), $(df -T "$work" | awk 'NR==2 {print $2}')"
+  echo
+  echo "| operation | vokram (s) | peer | peer (s) | ratio | best of each | per round | peak RSS (KiB) |"
+  echo "|---|---|---|---|---|---|---|---|"
+  echo "| split 1–10 MiB + .vok + .bat | $(med vsplit) | split -b (same count); sync -f | $(med gsplit) | $(ratio vsplit gsplit) | $(best_ratio vsplit gsplit) | $(per_round vsplit gsplit) | $(med vsplit_rss) |"
+  echo "| literal algorithm (baseline) | $(med vsplit) | literal split, same sizes | $(med literal) | $(ratio vsplit literal) | $(best_ratio vsplit literal) | $(per_round vsplit literal) | $(med literal_rss) |"
+  echo "| split 32,765 one-byte pieces | $(med vtiny) | split -b 1; sync -f | $(med gtiny) | $(ratio vtiny gtiny) | $(best_ratio vtiny gtiny) | $(per_round vtiny gtiny) | |"
+  echo "| split 100–200 KiB + .vok | $(med vsmall) | split -b 150K; sync -f | $(med gsmall) | $(ratio vsmall gsmall) | $(best_ratio vsmall gsmall) | $(per_round vsmall gsmall) | |"
+  echo "| join (size and CRC checked) | $(med vjoin) | cat pieces > out; sync -f | $(med cat) | $(ratio vjoin cat) | $(best_ratio vjoin cat) | $(per_round vjoin cat) | $(med vjoin_rss) |"
+  echo "| piece check | $(med vcheck) | cat pieces > /dev/null | $(med catnull) | $(ratio vcheck catnull) | $(best_ratio vcheck catnull) | $(per_round vcheck catnull) | $(med vcheck_rss) |"
+  echo "| piece check, 256-bit fold forced | $(med vcheck256) | cat pieces > /dev/null | $(med catnull) | $(ratio vcheck256 catnull) | $(best_ratio vcheck256 catnull) | $(per_round vcheck256 catnull) | $(med vcheck256_rss) |"
+  echo "| piece check, 128-bit fold forced | $(med vcheck128) | cat pieces > /dev/null | $(med catnull) | $(ratio vcheck128 catnull) | $(best_ratio vcheck128 catnull) | $(per_round vcheck128 catnull) | $(med vcheck128_rss) |"
 }
 
-echo
-echo "Source: ${mib} MiB, ${rounds} rounds, $(nproc) cores, $(uname -r), $(df -T "$work" | awk 'NR==2 {print $2}')"
-echo
-echo "| operation | vokram (s) | peer | peer (s) | ratio | best of each | per round | peak RSS (KiB) |"
-echo "|---|---|---|---|---|---|---|---|"
-echo "| split 1–10 MiB + .vok + .bat | $(med vsplit) | split -b (same count); sync -f | $(med gsplit) | $(ratio vsplit gsplit) | $(best_ratio vsplit gsplit) | $(per_round vsplit gsplit) | $(med vsplit_rss) |"
-echo "| literal algorithm (baseline) | $(med vsplit) | literal split, same sizes | $(med literal) | $(ratio vsplit literal) | $(best_ratio vsplit literal) | $(per_round vsplit literal) | $(med literal_rss) |"
-echo "| split 32,765 one-byte pieces | $(med vtiny) | split -b 1; sync -f | $(med gtiny) | $(ratio vtiny gtiny) | $(best_ratio vtiny gtiny) | $(per_round vtiny gtiny) | |"
-echo "| split 100–200 KiB + .vok | $(med vsmall) | split -b 150K; sync -f | $(med gsmall) | $(ratio vsmall gsmall) | $(best_ratio vsmall gsmall) | $(per_round vsmall gsmall) | |"
-echo "| join (size and CRC checked) | $(med vjoin) | cat pieces > out; sync -f | $(med cat) | $(ratio vjoin cat) | $(best_ratio vjoin cat) | $(per_round vjoin cat) | $(med vjoin_rss) |"
-echo "| piece check | $(med vcheck) | cat pieces > /dev/null | $(med catnull) | $(ratio vcheck catnull) | $(best_ratio vcheck catnull) | $(per_round vcheck catnull) | $(med vcheck_rss) |"
+for mib in ${sizes//,/ }; do bench_size "$mib"; done
+first=${sizes%%,*}
+src=$work/$first/source.bin
+work=$work/$first
 
 # The CRC-16 paths by buffer size (VOKRAM_BENCH_CRC=0 skips it).
 if [ "${VOKRAM_BENCH_CRC:-1}" != 0 ]; then

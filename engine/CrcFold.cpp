@@ -11,6 +11,9 @@
 #define VOKRAM_HAVE_FOLD 1
 #endif
 
+#include <cstdlib>
+#include <string_view>
+
 namespace vokram::detail {
 
 #ifdef VOKRAM_HAVE_FOLD
@@ -146,7 +149,7 @@ VOKRAM_WIDE_TARGET inline __m512i Broadcast(const std::uint64_t (&k)[2]) {
   return _mm512_broadcast_i32x4(_mm_set_epi64x(static_cast<long long>(k[1]), static_cast<long long>(k[0])));
 }
 
-VOKRAM_WIDE_TARGET inline __m128i Fold128By(__m128i lane, const std::uint64_t (&k)[2]) {
+__attribute__((target("pclmul,sse4.1"))) inline __m128i Fold128By(__m128i lane, const std::uint64_t (&k)[2]) {
   const __m128i kk = _mm_set_epi64x(static_cast<long long>(k[1]), static_cast<long long>(k[0]));
   return _mm_xor_si128(_mm_clmulepi64_si128(lane, kk, 0x00), _mm_clmulepi64_si128(lane, kk, 0x11));
 }
@@ -185,44 +188,106 @@ VOKRAM_WIDE_TARGET std::uint16_t FoldedWide(std::uint16_t crc, const std::uint8_
   return Finish(acc, start, p, n, done);
 }
 
+
+constexpr std::uint64_t kFold4x256[2] = {K(4 * 256 + 32), K(4 * 256 - 32)};
+
+#define VOKRAM_MID_TARGET __attribute__((target("avx2,vpclmulqdq,pclmul,sse4.1")))
+
+VOKRAM_MID_TARGET inline __m256i Fold256(__m256i acc, __m256i k, __m256i next) {
+  const __m256i lo = _mm256_clmulepi64_epi128(acc, k, 0x00);
+  const __m256i hi = _mm256_clmulepi64_epi128(acc, k, 0x11);
+  return _mm256_xor_si256(_mm256_xor_si256(lo, hi), next);
+}
+
+VOKRAM_MID_TARGET inline __m256i Load256(const std::uint8_t* p) {
+  return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
+}
+
+VOKRAM_MID_TARGET inline __m256i Broadcast256(const std::uint64_t (&k)[2]) {
+  return _mm256_broadcastsi128_si256(_mm_set_epi64x(static_cast<long long>(k[1]), static_cast<long long>(k[0])));
+}
+
+// Four 32-byte accumulators, 128 bytes per step, for processors with AVX2 and
+// VPCLMULQDQ but no AVX-512; then down to 128 bits for Finish.
+VOKRAM_MID_TARGET std::uint16_t FoldedMid(std::uint16_t crc, const std::uint8_t* p, std::size_t n,
+                                          std::size_t* done) noexcept {
+  const std::uint8_t* const start = p;
+  __m256i x0 = _mm256_xor_si256(Load256(p), _mm256_zextsi128_si256(_mm_cvtsi32_si128(crc)));
+  __m256i x1 = Load256(p + 32), x2 = Load256(p + 64), x3 = Load256(p + 96);
+  p += 128;
+  n -= 128;
+  const __m256i k4 = Broadcast256(kFold4x256);
+  while (n >= 128) {
+    x0 = Fold256(x0, k4, Load256(p));
+    x1 = Fold256(x1, k4, Load256(p + 32));
+    x2 = Fold256(x2, k4, Load256(p + 64));
+    x3 = Fold256(x3, k4, Load256(p + 96));
+    p += 128;
+    n -= 128;
+  }
+  const __m256i k1 = Broadcast256(kFold256);
+  x0 = Fold256(x0, k1, x1);
+  x0 = Fold256(x0, k1, x2);
+  x0 = Fold256(x0, k1, x3);
+  while (n >= 32) {
+    x0 = Fold256(x0, k1, Load256(p));
+    p += 32;
+    n -= 32;
+  }
+  // The low lane moves forward by 128 bits onto the high one.
+  const __m128i acc = _mm_xor_si128(_mm256_extracti128_si256(x0, 1), Fold128By(_mm256_castsi256_si128(x0), kFold1));
+  return Finish(acc, start, p, n, done);
+}
+
 }  // namespace
 
-bool HasWideCarrylessMultiply() noexcept {
-  static const bool has = HasCarrylessMultiply() && __builtin_cpu_supports("avx512f") &&
-                          __builtin_cpu_supports("avx512vl") && __builtin_cpu_supports("vpclmulqdq");
-  return has;
+FoldWidth SupportedFold() noexcept {
+  static const FoldWidth width = [] {
+    if (!__builtin_cpu_supports("pclmul") || !__builtin_cpu_supports("sse4.1")) return FoldWidth::None;
+    if (!__builtin_cpu_supports("vpclmulqdq") || !__builtin_cpu_supports("avx2")) return FoldWidth::Bits128;
+    if (!__builtin_cpu_supports("avx512f") || !__builtin_cpu_supports("avx512vl")) return FoldWidth::Bits256;
+    return FoldWidth::Bits512;
+  }();
+  return width;
 }
 
-std::uint16_t UpdateCRCFoldedWide(std::uint16_t crc, const std::uint8_t* data, std::size_t n,
-                                  std::size_t* done) noexcept {
-  return FoldedWide(crc, data, n, done);
-}
-
-bool HasCarrylessMultiply() noexcept {
-  static const bool has = __builtin_cpu_supports("pclmul") && __builtin_cpu_supports("sse4.1");
-  return has;
-}
-
-std::uint16_t UpdateCRCFolded(std::uint16_t crc, const std::uint8_t* data, std::size_t n,
+std::uint16_t UpdateCRCFolded(FoldWidth width, std::uint16_t crc, const std::uint8_t* data, std::size_t n,
                               std::size_t* done) noexcept {
-  return Folded(crc, data, n, done);
-}
-
-#else
-
-bool HasCarrylessMultiply() noexcept { return false; }
-bool HasWideCarrylessMultiply() noexcept { return false; }
-
-std::uint16_t UpdateCRCFoldedWide(std::uint16_t crc, const std::uint8_t*, std::size_t, std::size_t* done) noexcept {
+  switch (width) {
+    case FoldWidth::Bits512: return FoldedWide(crc, data, n, done);
+    case FoldWidth::Bits256: return FoldedMid(crc, data, n, done);
+    case FoldWidth::Bits128: return Folded(crc, data, n, done);
+    case FoldWidth::None: break;
+  }
   *done = 0;
   return crc;
 }
 
-std::uint16_t UpdateCRCFolded(std::uint16_t crc, const std::uint8_t*, std::size_t, std::size_t* done) noexcept {
+#else
+
+FoldWidth SupportedFold() noexcept { return FoldWidth::None; }
+
+std::uint16_t UpdateCRCFolded(FoldWidth, std::uint16_t crc, const std::uint8_t*, std::size_t,
+                              std::size_t* done) noexcept {
   *done = 0;
   return crc;
 }
 
 #endif
+
+FoldWidth CappedFold(FoldWidth supported, const char* limit) noexcept {
+  if (limit == nullptr) return supported;
+  const std::string_view text(limit);
+  FoldWidth wanted = supported;
+  if (text == "0") wanted = FoldWidth::None;
+  else if (text == "128") wanted = FoldWidth::Bits128;
+  else if (text == "256") wanted = FoldWidth::Bits256;
+  return static_cast<int>(wanted) < static_cast<int>(supported) ? wanted : supported;
+}
+
+FoldWidth ChosenFold() noexcept {
+  static const FoldWidth width = CappedFold(SupportedFold(), std::getenv("VOKRAM_CRC_FOLD"));
+  return width;
+}
 
 }  // namespace vokram::detail

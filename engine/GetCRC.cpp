@@ -93,14 +93,12 @@ const std::array<std::uint16_t, 256>& CRCTable() {
 
 std::uint16_t UpdateCRC(std::uint16_t crc, const std::uint8_t* data, std::size_t n) noexcept {
   EnsureTables();
-  if (n >= detail::kFoldWideMinimum && detail::HasWideCarrylessMultiply()) {
+  detail::FoldWidth width = detail::ChosenFold();
+  // A run too short for a wide fold still goes faster through the narrowest.
+  if (width != detail::FoldWidth::None && n < detail::FoldMinimum(width)) width = detail::FoldWidth::Bits128;
+  if (width != detail::FoldWidth::None && n >= detail::FoldMinimum(width)) {
     std::size_t done = 0;
-    crc = detail::UpdateCRCFoldedWide(crc, data, n, &done);
-    data += done;
-    n -= done;
-  } else if (n >= detail::kFoldMinimum && detail::HasCarrylessMultiply()) {
-    std::size_t done = 0;
-    crc = detail::UpdateCRCFolded(crc, data, n, &done);
+    crc = detail::UpdateCRCFolded(width, crc, data, n, &done);
     data += done;
     n -= done;
   }
