@@ -47,7 +47,6 @@ fresh_memory() {
   "$drop_cache" "$work" --keep "${inputs[@]}"
   cat "${inputs[@]}" >/dev/null
 }
-inputs=("$src")
 
 # One timed command: flushes earlier writes first so that none is charged
 # to the next command, then records seconds (and peak RSS under NAME_rss).

@@ -77,7 +77,7 @@ int Usage(std::string_view problem) {
 }
 
 int Fail(const VokError& error, Operation operation) {
-  ErrLine(ErrorMessage(error, operation));
+  ErrLine(MessageFor(error, operation));
   return error.Code() == ErrorCode::Cancelled ? StoppedExitStatus() : kFailed;
 }
 
@@ -155,8 +155,7 @@ int Split(std::vector<NativeString> args) {
 
   const SplitValidation checked = ValidateSplit(fields, options, RealFileSystem(), random);
   if (const auto* refused = std::get_if<Rejection>(&checked.outcome)) {
-    ErrLine(refused->error ? ErrorMessage(*refused->error, Operation::Split)
-                           : std::string(MessageText(refused->message)));
+    ErrLine(MessageFor(refused->reason, Operation::Split));
     return kFailed;
   }
   const auto& request = std::get<SplitRequest>(checked.outcome);
@@ -180,7 +179,7 @@ int Check(std::vector<NativeString> args) {
   const bool quiet = TakeQuiet(args);
   if (args.size() != 1) return Usage("check needs VOKFILE");
   if (auto refused = ValidateCheck(args[0], RealFileSystem())) {
-    ErrLine(MessageText(refused->message));
+    ErrLine(MessageFor(refused->reason, Operation::Check));
     return kFailed;
   }
   bool allSound = true;
@@ -209,7 +208,7 @@ int Join(std::vector<NativeString> args) {
   JoinFields fields{args[0], args.size() == 2 ? args[1] : NativeString(), args.size() == 2};
   const auto checked = ValidateJoin(fields, RealFileSystem());
   if (const auto* refused = std::get_if<Rejection>(&checked)) {
-    ErrLine(MessageText(refused->message));
+    ErrLine(MessageFor(refused->reason, Operation::Join));
     return kFailed;
   }
   const auto& request = std::get<JoinRequest>(checked);
@@ -240,15 +239,15 @@ int Join(std::vector<NativeString> args) {
 int Crc(const std::vector<NativeString>& args) {
   if (args.size() != 1) return Usage("crc needs FILE");
   try {
-    const std::string text = GetFileCRC(std::filesystem::path(args[0]));
-    if (text.empty()) {
-      ErrLine(Utf8(args[0]) + ": not a readable file of at least one byte");
+    const auto crc = GetFileCRC(std::filesystem::path(args[0]));
+    if (!crc) {
+      const bool empty = FileLength(std::filesystem::path(args[0])) == std::uint64_t{0};
+      ErrLine(MessageText(empty ? MessageId::SourceEmpty : MessageId::SourceMissing));
       return kFailed;
     }
-    Line(text);
+    Line(CRCText(*crc));
   } catch (const VokError& error) {
-    ErrLine(error.what());
-    return kFailed;
+    return Fail(error, Operation::Check);
   }
   return kOk;
 }
@@ -289,7 +288,8 @@ int main(int argc, char** argv) {
   try {
     return vokram::cli::Run(std::move(args));
   } catch (const std::exception& e) {
-    vokram::cli::Err(std::string(e.what()) + "\n");
+    // In the window's words; what() is a library's English.
+    vokram::cli::Err(vokram::UnexpectedFailureText(e) + "\n");
     return 1;
   }
 }

@@ -12,14 +12,13 @@ namespace {
 
 PieceStatus Examine(const std::filesystem::path& path, std::uint16_t expected, std::span<std::uint8_t> buffer) {
   if (!IsVisibleFile(path)) return PieceStatus::Missing;
-  std::string text;
+  std::optional<std::uint16_t> crc;
   try {
-    text = GetFileCRC(path, buffer);
+    crc = GetFileCRC(path, buffer);
   } catch (const VokError&) {
     return PieceStatus::Damaged;  // listed but unreadable: not sound
   }
-  const auto value = ParseCRCText(text);  // nothing for an empty piece
-  return value && *value == expected ? PieceStatus::Sound : PieceStatus::Damaged;
+  return crc == expected ? PieceStatus::Sound : PieceStatus::Damaged;  // an empty piece has none
 }
 
 }  // namespace

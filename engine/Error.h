@@ -1,5 +1,5 @@
 // The engine's one failure mechanism: a VokError names what went wrong and the
-// file it concerns. Front ends turn it into their message (Messages.h).
+// file it concerns. Front ends turn it into their message (app/Messages.h).
 #pragma once
 
 #include <cstdint>

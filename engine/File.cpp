@@ -141,14 +141,18 @@ std::uint64_t File::Size() {
 }
 
 FileIdentity File::Identity() {
+  int error = Injected(io::Op::Identify, path_);
   FileIdentity identity;
-  if (const int error = platform::Identify(handle_, identity)) Fail(path_, error);
+  if (!error) error = platform::Identify(handle_, identity);
+  if (error) Fail(path_, error);
   return identity;
 }
 
 FileStamp File::Stamp() {
+  int error = Injected(io::Op::Stamp, path_);
   FileStamp stamp;
-  if (const int error = platform::Stamp(handle_, stamp)) Fail(path_, error);
+  if (!error) error = platform::Stamp(handle_, stamp);
+  if (error) Fail(path_, error);
   return stamp;
 }
 
@@ -206,6 +210,10 @@ std::optional<std::uint64_t> FileLength(const std::filesystem::path& path) {
 }
 
 std::optional<FileIdentity> IdentityOf(const std::filesystem::path& path) { return platform::IdentityOf(path); }
+
+bool SameName(const std::filesystem::path& a, const std::filesystem::path& b) {
+  return platform::SameName(a.native(), b.native());
+}
 
 bool NameExists(const std::filesystem::path& path) { return platform::Exists(path); }
 

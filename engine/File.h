@@ -14,19 +14,13 @@
 #include <vector>
 
 #include "Text.h"
+#include "platform/Types.h"
 
 namespace vokram {
 
-// What a volume can take: its free space for this user, and whether it is a
-// FAT volume, which holds no file of 4 GiB or more.
-struct VolumeSpace {
-  std::uint64_t freeBytes = 0;
-  bool fat = false;
-};
-
 namespace io {
 
-enum class Op { OpenRead, CreateNew, Read, Write, Seek, Size, Close, Rename, Sync };
+enum class Op { OpenRead, CreateNew, Read, Write, Seek, Size, Identify, Stamp, Close, Rename, Sync };
 
 // Returns a system error code to make that call fail, or nothing to let it run.
 using FaultHook = std::function<std::optional<int>(Op, const std::filesystem::path&)>;
@@ -37,29 +31,6 @@ using SpaceHook = std::function<std::optional<VolumeSpace>(const std::filesystem
 void SetSpaceHook(SpaceHook hook);
 
 }  // namespace io
-
-// What makes two names one file: device and inode on POSIX, volume serial
-// and file index on Windows. Hard links, symbolic links, case-only aliases and
-// short names all lead to the same identity.
-struct FileIdentity {
-  std::uint64_t volume = 0;
-  std::uint64_t index = 0;
-  friend bool operator==(const FileIdentity&, const FileIdentity&) = default;
-};
-
-// Enough to tell that a file changed: its length and its time of last write.
-struct FileStamp {
-  std::uint64_t size = 0;
-  std::int64_t modified = 0;
-  friend bool operator==(const FileStamp&, const FileStamp&) = default;
-};
-
-// What stands under one name of a folder, as one look at it sees it.
-struct NameInFolder {
-  bool exists = false;
-  bool folder = false;                   // a folder, not a link to one
-  std::optional<FileIdentity> identity;  // of the file it leads to, where it leads to one
-};
 
 class File {
  public:
@@ -99,13 +70,8 @@ class File {
   void Close();
 
  private:
-#ifdef _WIN32
-  using Handle = void*;
-  static inline Handle const kInvalid = reinterpret_cast<Handle>(-1);
-#else
-  using Handle = int;
-  static constexpr Handle kInvalid = -1;
-#endif
+  using Handle = platform::Handle;
+  static inline const Handle kInvalid = platform::kInvalidHandle;
   File(Handle handle, std::filesystem::path path, bool written) noexcept
       : handle_(handle), path_(std::move(path)), written_(written) {}
 
@@ -145,6 +111,9 @@ std::optional<std::uint64_t> FileLength(const std::filesystem::path& path);
 // The identity of the file a path leads to (through links); nothing when it
 // leads to nothing.
 std::optional<FileIdentity> IdentityOf(const std::filesystem::path& path);
+// Whether two names are one name to the system: without regard to case on
+// Windows. Compares the names only, not what they lead to.
+bool SameName(const std::filesystem::path& a, const std::filesystem::path& b);
 // Whether anything stands under that name: a file (hidden or not), a folder,
 // a link, also one that leads nowhere.
 bool NameExists(const std::filesystem::path& path);

@@ -127,31 +127,15 @@ std::string CRCText(std::uint16_t value) {
           kDigits[value & 0xF]};
 }
 
-std::optional<std::uint16_t> ParseCRCText(std::string_view text) {
-  if (text.size() != 4) return std::nullopt;
-  unsigned value = 0;
-  for (char c : text) {
-    unsigned digit;
-    if (c >= '0' && c <= '9') digit = static_cast<unsigned>(c - '0');
-    else if (c >= 'A' && c <= 'F') digit = static_cast<unsigned>(c - 'A' + 10);
-    else if (c >= 'a' && c <= 'f') digit = static_cast<unsigned>(c - 'a' + 10);
-    else return std::nullopt;
-    value = value * 16 + digit;
-  }
-  return static_cast<std::uint16_t>(value);
-}
+std::uint16_t GetBytesCRC(std::span<const std::uint8_t> bytes) noexcept { return UpdateCRC(kCrcInitial, bytes); }
 
-std::string GetBytesCRC(std::span<const std::uint8_t> bytes) {
-  return CRCText(UpdateCRC(kCrcInitial, bytes));
-}
-
-std::string GetFileCRC(const std::filesystem::path& path) {
+std::optional<std::uint16_t> GetFileCRC(const std::filesystem::path& path) {
   const CopyBuffer buffer = MakeCopyBuffer();
   return GetFileCRC(path, std::span(buffer.get(), kCopyBufferSize));
 }
 
-std::string GetFileCRC(const std::filesystem::path& path, std::span<std::uint8_t> buffer) {
-  if (!IsVisibleFile(path)) return {};
+std::optional<std::uint16_t> GetFileCRC(const std::filesystem::path& path, std::span<std::uint8_t> buffer) {
+  if (!IsVisibleFile(path)) return std::nullopt;
   File file = File::OpenRead(path);
   // Streamed in blocks: the same value as reading the file whole, in constant memory.
   std::uint16_t crc = kCrcInitial;
@@ -163,7 +147,8 @@ std::string GetFileCRC(const std::filesystem::path& path, std::span<std::uint8_t
     total += got;
   }
   file.Close();
-  return total == 0 ? std::string() : CRCText(crc);
+  if (total == 0) return std::nullopt;
+  return crc;
 }
 
 }  // namespace vokram

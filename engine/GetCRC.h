@@ -1,6 +1,6 @@
 // CRC-16 with polynomial 0x1021 reflected (0x8408), initial value 0xFFFF, no
-// final exclusive or. Outside this module a CRC travels as four upper-case
-// hexadecimal digits, high byte first ("CRC text").
+// final exclusive or. A CRC is a number until it is shown, as four upper-case
+// hexadecimal digits, high byte first (CRCText).
 #pragma once
 
 #include <array>
@@ -10,7 +10,6 @@
 #include <optional>
 #include <span>
 #include <string>
-#include <string_view>
 
 namespace vokram {
 
@@ -34,15 +33,13 @@ inline std::uint16_t UpdateCRC(std::uint16_t crc, std::span<const std::uint8_t> 
 std::uint16_t CombineCRC(std::uint16_t crcA, std::uint16_t crcB, std::uint64_t lengthB) noexcept;
 
 std::string CRCText(std::uint16_t value);
-// The value of four hexadecimal digits (either case); nothing for other text.
-std::optional<std::uint16_t> ParseCRCText(std::string_view text);
 
-std::string GetBytesCRC(std::span<const std::uint8_t> bytes);
-// Empty text for a missing, hidden, system or empty file and for a folder.
+std::uint16_t GetBytesCRC(std::span<const std::uint8_t> bytes) noexcept;
+// Nothing for a missing, hidden, system or empty file and for a folder.
 // Throws VokError(IoFailed) for a file that is listed but cannot be read.
-std::string GetFileCRC(const std::filesystem::path& path);
+std::optional<std::uint16_t> GetFileCRC(const std::filesystem::path& path);
 // The same, reading through the caller's buffer: a check of many pieces
 // allocates (and faults in) one buffer instead of one per piece.
-std::string GetFileCRC(const std::filesystem::path& path, std::span<std::uint8_t> buffer);
+std::optional<std::uint16_t> GetFileCRC(const std::filesystem::path& path, std::span<std::uint8_t> buffer);
 
 }  // namespace vokram

@@ -1,7 +1,5 @@
 #include "Join.h"
 
-#include <cwctype>
-
 #include "Error.h"
 #include "File.h"
 #include "GetCRC.h"
@@ -17,18 +15,9 @@ NativeString Normalised(const std::filesystem::path& path) {
   return (error ? path : absolute).lexically_normal().native();
 }
 
-bool SameName(const std::filesystem::path& a, const std::filesystem::path& b) {
-  const NativeString na = Normalised(a), nb = Normalised(b);
-#ifdef _WIN32
-  // Windows file names compare without regard to case.
-  if (na.size() != nb.size()) return false;
-  for (std::size_t i = 0; i < na.size(); ++i) {
-    if (std::towupper(na[i]) != std::towupper(nb[i])) return false;
-  }
-  return true;
-#else
-  return na == nb;
-#endif
+// The same name once both are absolute and normal.
+bool SameFullName(const std::filesystem::path& a, const std::filesystem::path& b) {
+  return SameName(Normalised(a), Normalised(b));
 }
 
 // The output must be none of the join's inputs, whatever name leads to it.
@@ -36,7 +25,7 @@ void RefuseOutputThatIsAnInput(const std::filesystem::path& output, const std::f
                                const NativeString& piecesFolder, const Descriptor& descriptor) {
   const auto outputIdentity = IdentityOf(output);
   auto isOutput = [&](const std::filesystem::path& input) {
-    return SameName(input, output) || (outputIdentity && IdentityOf(input) == outputIdentity);
+    return SameFullName(input, output) || (outputIdentity && IdentityOf(input) == outputIdentity);
   };
   if (isOutput(vokPath)) throw VokError(ErrorCode::OutputIsInput, output.filename());
   for (const DescriptorPiece& piece : descriptor.pieces) {
@@ -92,7 +81,7 @@ JoinResult JoinFile(const JoinPlan& plan, bool replaceExisting, const Progress& 
     const std::filesystem::path piecePath(plan.piecesFolder + piece.name.native());
     // A descriptor may name the temporary file itself: reading it would never
     // end (Windows would not even open it while it is written).
-    if (SameName(piecePath, out.Path())) throw VokError(ErrorCode::OutputIsInput, piece.name);
+    if (SameFullName(piecePath, out.Path())) throw VokError(ErrorCode::OutputIsInput, piece.name);
     // Every listed piece is read by its name, hidden or not; a folder is none.
     if (!FileLength(piecePath)) throw VokError(ErrorCode::PieceUnreadable, piece.name);
     std::optional<File> in;

@@ -7,6 +7,8 @@
 #include <string>
 #include <string_view>
 
+#include "platform/Types.h"
+
 // A literal of the native character type: L"..." on Windows, "..." elsewhere.
 #ifdef _WIN32
 #define VOKRAM_NATIVE(s) L##s
@@ -15,10 +17,6 @@
 #endif
 
 namespace vokram {
-
-using NativeString = std::filesystem::path::string_type;
-using NativeChar = NativeString::value_type;
-using NativeView = std::basic_string_view<NativeChar>;
 
 bool IsSeparator(NativeChar c) noexcept;
 

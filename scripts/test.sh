@@ -43,7 +43,7 @@ if build native; then
   count_ctest "$logs/native.log"
   # The engine under clang-tidy's bug-finding checks (.clang-tidy).
   echo "== clang-tidy engine"
-  if clang-tidy -p build/native --quiet engine/*.cpp engine/platform/PlatformPosix.cpp \
+  if clang-tidy -p build/native --quiet engine/*.cpp app/*.cpp engine/platform/PlatformPosix.cpp \
        engine/platform/CodePage932Posix.cpp >"$logs/clang-tidy.log" 2>&1; then
     passed=$((passed + 1))
   else

@@ -143,7 +143,7 @@ bool Frm_Bun::RunOperation(Operation operation, const std::wstring& file, bool w
   } catch (const VokError& error) {
     if (error.Code() == ErrorCode::Cancelled) {
       taskbar_.Clear();
-      ShowStopped(Handle(), ErrorMessage(error, operation));
+      ShowStopped(Handle(), MessageFor(error, operation));
       return false;
     }
     taskbar_.Failed();
@@ -176,22 +176,18 @@ void Frm_Bun::OnProgress(int percent) {
 std::wstring Frm_Bun::ModeCaption() const { return IsJoinMode() ? kCaptionJoin : kCaptionSplit; }
 
 void Frm_Bun::Reject(const Rejection& rejection, Operation operation) {
-  if (rejection.error) {
-    ShowWarning(Handle(), ErrorMessage(*rejection.error, operation));
-  } else {
-    ShowWarning(Handle(), rejection.message);
-  }
+  ShowWarning(Handle(), MessageFor(rejection.reason, operation));
   if (const int target = FocusTarget(rejection.focus)) SetFocus(Control(target));
 }
 
 void Frm_Bun::Fail(const std::exception& error, Operation operation, const std::wstring& file) {
   if (const auto* vokError = dynamic_cast<const VokError*>(&error)) {
-    ShowWarning(Handle(), ErrorMessage(*vokError, operation));
+    ShowWarning(Handle(), MessageFor(*vokError, operation));
     return;
   }
   // Anything else (out of memory, a library error) is still a failed
   // operation on that file, and the user must learn of it, in Japanese.
-  ShowWarning(Handle(), ErrorMessage(VokError(ErrorCode::IoFailed, file, UnexpectedFailureText(error)), operation));
+  ShowWarning(Handle(), MessageFor(VokError(ErrorCode::IoFailed, file, UnexpectedFailureText(error)), operation));
 }
 
 }  // namespace vokram::ui

@@ -9,15 +9,9 @@
 #include <string>
 #include <vector>
 
-#include "../File.h"
+#include "Types.h"
 
 namespace vokram::platform {
-
-#ifdef _WIN32
-using Handle = void*;
-#else
-using Handle = int;
-#endif
 
 int OpenRead(const std::filesystem::path& path, Handle& handle);
 // `exists` is set when the call failed because the name is taken.
@@ -60,6 +54,7 @@ bool IsExistingFolder(const std::filesystem::path& path);
 std::optional<std::uint64_t> FileLength(const std::filesystem::path& path);
 std::optional<FileIdentity> IdentityOf(const std::filesystem::path& path);
 bool Exists(const std::filesystem::path& path);
+bool SameName(const NativeString& a, const NativeString& b);
 std::vector<NameInFolder> LookUpNames(const NativeString& folder, const std::vector<NativeString>& names);
 std::optional<VolumeSpace> SpaceOf(const std::filesystem::path& folder);
 

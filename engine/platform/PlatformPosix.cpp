@@ -228,6 +228,8 @@ std::optional<VolumeSpace> SpaceOf(const std::filesystem::path& folder) {
                      static_cast<unsigned long>(fs.f_type) == kMsdosMagic};
 }
 
+bool SameName(const NativeString& a, const NativeString& b) { return a == b; }
+
 std::vector<NameInFolder> LookUpNames(const NativeString& folder, const std::vector<NativeString>& names) {
   std::vector<NameInFolder> found(names.size());
   for (std::size_t i = 0; i < names.size(); ++i) {

@@ -270,6 +270,8 @@ std::optional<VolumeSpace> SpaceOf(const std::filesystem::path& folder) {
   return space;
 }
 
+bool SameName(const NativeString& a, const NativeString& b) { return a.size() == b.size() && Upper(a) == Upper(b); }
+
 std::vector<NameInFolder> LookUpNames(const NativeString& folder, const std::vector<NativeString>& names) {
   std::vector<NameInFolder> found(names.size());
   if (names.empty()) return found;

@@ -28,45 +28,10 @@ using test::N;
 
 constexpr int kInjectedError = 5;  // EIO on POSIX, ERROR_ACCESS_DENIED on Windows
 
-const char* OpName(io::Op op) {
-  switch (op) {
-    case io::Op::OpenRead: return "OpenRead";
-    case io::Op::CreateNew: return "CreateNew";
-    case io::Op::Read: return "Read";
-    case io::Op::Write: return "Write";
-    case io::Op::Seek: return "Seek";
-    case io::Op::Size: return "Size";
-    case io::Op::Close: return "Close";
-    case io::Op::Rename: return "Rename";
-    case io::Op::Sync: return "Sync";
-  }
-  return "?";
-}
-
-struct Call {
-  io::Op op;
-  fs::path path;
-};
-
-// Installs a hook for one run and removes it however the run ends.
-class HookGuard {
- public:
-  explicit HookGuard(io::FaultHook hook) { io::SetFaultHook(std::move(hook)); }
-  ~HookGuard() { io::SetFaultHook({}); }
-  HookGuard(const HookGuard&) = delete;
-  HookGuard& operator=(const HookGuard&) = delete;
-};
-
-// Every call an operation makes, with a hook that lets all of them run.
-std::vector<Call> RecordCalls(const std::function<void()>& operation) {
-  std::vector<Call> calls;
-  HookGuard guard([&](io::Op op, const fs::path& path) -> std::optional<int> {
-    calls.push_back({op, path});
-    return std::nullopt;
-  });
-  operation();
-  return calls;
-}
+using Call = test::IoCall;
+using test::HookGuard;
+using test::OpName;
+using test::RecordCalls;
 
 struct Outcome {
   std::optional<Call> failed;    // the call the hook made fail

@@ -94,4 +94,31 @@ bool MakeHidden(const std::filesystem::path& path) {
 #endif
 }
 
+const char* OpName(io::Op op) {
+  switch (op) {
+    case io::Op::OpenRead: return "OpenRead";
+    case io::Op::CreateNew: return "CreateNew";
+    case io::Op::Read: return "Read";
+    case io::Op::Write: return "Write";
+    case io::Op::Seek: return "Seek";
+    case io::Op::Size: return "Size";
+    case io::Op::Identify: return "Identify";
+    case io::Op::Stamp: return "Stamp";
+    case io::Op::Close: return "Close";
+    case io::Op::Rename: return "Rename";
+    case io::Op::Sync: return "Sync";
+  }
+  return "?";
+}
+
+std::vector<IoCall> RecordCalls(const std::function<void()>& operation) {
+  std::vector<IoCall> calls;
+  HookGuard guard([&](io::Op op, const std::filesystem::path& path) -> std::optional<int> {
+    calls.push_back({op, path});
+    return std::nullopt;
+  });
+  operation();
+  return calls;
+}
+
 }  // namespace vokram::test

@@ -1,13 +1,15 @@
 // Helpers shared by the engine tests: a private folder per test, whole-file
-// reads and writes, and native-string literals.
+// reads and writes, native-string literals, and the file layer's fault hook.
 #pragma once
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "File.h"
 #include "Text.h"
 
 namespace vokram::test {
@@ -62,5 +64,24 @@ class Draws {
 
 // Marks a file hidden where the system has such an attribute.
 bool MakeHidden(const std::filesystem::path& path);
+
+// One call the file layer made, for the walks that fail every call in turn.
+struct IoCall {
+  io::Op op;
+  std::filesystem::path path;
+};
+const char* OpName(io::Op op);
+
+// Installs a fault hook for one run and removes it however the run ends.
+class HookGuard {
+ public:
+  explicit HookGuard(io::FaultHook hook) { io::SetFaultHook(std::move(hook)); }
+  ~HookGuard() { io::SetFaultHook({}); }
+  HookGuard(const HookGuard&) = delete;
+  HookGuard& operator=(const HookGuard&) = delete;
+};
+
+// Every call an operation makes, with a hook that lets all of them run.
+std::vector<IoCall> RecordCalls(const std::function<void()>& operation);
 
 }  // namespace vokram::test

@@ -33,47 +33,13 @@ constexpr wchar_t kBaseName[] = L"データ";
 
 constexpr wchar_t kIoFailed[] = L"ファイルの読み書きに失敗しました。";
 
-struct Call {
-  io::Op op;
-  fs::path path;
-};
-
-const char* OpName(io::Op op) {
-  switch (op) {
-    case io::Op::OpenRead:
-      return "OpenRead";
-    case io::Op::CreateNew:
-      return "CreateNew";
-    case io::Op::Read:
-      return "Read";
-    case io::Op::Write:
-      return "Write";
-    case io::Op::Seek:
-      return "Seek";
-    case io::Op::Size:
-      return "Size";
-    case io::Op::Close:
-      return "Close";
-    case io::Op::Rename:
-      return "Rename";
-    case io::Op::Sync:
-      return "Sync";
-  }
-  return "?";
-}
+using Call = test::IoCall;
+using test::HookGuard;
+using test::OpName;
 
 std::string Describe(std::size_t n, const Call& call) {
   return "failing call " + std::to_string(n) + ": " + OpName(call.op) + " " + ToUtf8(call.path);
 }
-
-// Installs a hook for one click and removes it however the click ends.
-class HookGuard {
- public:
-  explicit HookGuard(io::FaultHook hook) { io::SetFaultHook(std::move(hook)); }
-  ~HookGuard() { io::SetFaultHook({}); }
-  HookGuard(const HookGuard&) = delete;
-  HookGuard& operator=(const HookGuard&) = delete;
-};
 
 std::wstring PieceName(int index) { return kBaseName + std::wstring(L".00") + std::to_wstring(index); }
 
@@ -101,13 +67,7 @@ class FaultWalkTest : public FrmBunTest {
  protected:
   // Every call a click makes, with a hook that lets all of them run.
   std::vector<Call> ClickCounting(int button) {
-    std::vector<Call> calls;
-    HookGuard guard([&](io::Op op, const fs::path& path) -> std::optional<int> {
-      calls.push_back({op, path});
-      return std::nullopt;
-    });
-    Click(button);
-    return calls;
+    return test::RecordCalls([&] { Click(button); });
   }
 
   // A click with only call number n (from 1) failing; the call that failed.

@@ -18,10 +18,8 @@ namespace vokram {
 enum class Focus { Unchanged, MinSize, MaxSize, DstFileName };
 
 struct Rejection {
-  MessageId message;
+  Failure reason;  // shown through MessageFor
   Focus focus = Focus::Unchanged;
-  // Set when an engine-side precondition refused; formats via ErrorMessage.
-  std::optional<VokError> error;
 };
 
 // What the checks need to know of the disk.

@@ -5,6 +5,7 @@
 
 #include <string>
 #include <string_view>
+#include <variant>
 
 #include "Error.h"
 
@@ -46,8 +47,13 @@ inline constexpr std::string_view kTitleStopped = "中止";
 
 enum class Operation { Split, Join, Check };
 
-// The whole message for a failure of an operation, UTF-8.
-std::string ErrorMessage(const VokError& error, Operation operation);
+// A failure as a front end shows it: a check of the fields that refused, or
+// the engine's error.
+using Failure = std::variant<MessageId, VokError>;
+
+// The whole message for a failure of an operation, UTF-8: the one way from a
+// failure to its text, for the window and the command line alike.
+std::string MessageFor(const Failure& failure, Operation operation);
 
 // Before a run that would replace files: one named file (join), or a count
 // of them (split).

@@ -69,19 +69,16 @@ bool IsDecimalNotation(std::string_view s) {
   return i == s.size();
 }
 
-Rejection Refuse(MessageId message, Focus focus = Focus::Unchanged) { return {message, focus, std::nullopt}; }
+Rejection Refuse(MessageId message, Focus focus = Focus::Unchanged) { return {message, focus}; }
 
+// The engine's refusal, with the field where the user can mend it.
 Rejection RefuseFor(const VokError& error) {
   switch (error.Code()) {
-    case ErrorCode::SizeOutOfRange: return {MessageId::SizeOutOfRange, Focus::MinSize, error};
-    case ErrorCode::TooManyPieces: return {MessageId::TooManyPieces, Focus::MinSize, error};
+    case ErrorCode::SizeOutOfRange:
+    case ErrorCode::TooManyPieces: return {error, Focus::MinSize};
     // A base name is fixed in its field; a source name is not the user's to edit there.
-    case ErrorCode::BadBaseName:
-      return {MessageId::BadBaseName, error.File().empty() ? Focus::DstFileName : Focus::Unchanged, error};
-    case ErrorCode::SourceEmpty: return {MessageId::SourceEmpty, Focus::Unchanged, error};
-    case ErrorCode::NameNotEncodable: return {MessageId::NameNotEncodable, Focus::Unchanged, error};
-    case ErrorCode::OutputIsSource: return {MessageId::OutputIsSource, Focus::Unchanged, error};
-    default: return {MessageId::SourceMissing, Focus::Unchanged, error};
+    case ErrorCode::BadBaseName: return {error, error.File().empty() ? Focus::DstFileName : Focus::Unchanged};
+    default: return {error, Focus::Unchanged};
   }
 }
 

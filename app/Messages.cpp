@@ -67,8 +67,6 @@ std::string_view Stopped(Operation operation) {
                                         : "チェックを中止しました。";
 }
 
-}  // namespace
-
 std::string ErrorMessage(const VokError& error, Operation operation) {
   switch (error.Code()) {
     case ErrorCode::NotVok: return std::string(MessageText(MessageId::NotVok));
@@ -105,9 +103,12 @@ std::string ErrorMessage(const VokError& error, Operation operation) {
   return {};
 }
 
-}  // namespace vokram
+}  // namespace
 
-namespace vokram {
+std::string MessageFor(const Failure& failure, Operation operation) {
+  if (const auto* id = std::get_if<MessageId>(&failure)) return std::string(MessageText(*id));
+  return ErrorMessage(std::get<VokError>(failure), operation);
+}
 
 std::string ReplaceQuestion(const std::filesystem::path& name) {
   return "「" + ToUtf8(name) + "」は既に存在します。置き換えますか？";

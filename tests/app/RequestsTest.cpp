@@ -139,18 +139,21 @@ const char* Name(MessageId id) {
   }
 }
 
+// What the user reads for a refusal.
+std::string Shown(const Rejection& refused) { return MessageFor(refused.reason, Operation::Split); }
+
 // Checks that a validation refused with the given message and focus.
 void ExpectRefused(const std::variant<Rejection, SplitRequest>& outcome, MessageId message, Focus focus) {
   const auto* refused = std::get_if<Rejection>(&outcome);
   ASSERT_NE(refused, nullptr) << "accepted, expected " << Name(message);
-  EXPECT_EQ(refused->message, message) << "got " << Name(refused->message) << ", expected " << Name(message);
+  EXPECT_EQ(Shown(*refused), MessageText(message)) << "expected " << Name(message);
   EXPECT_EQ(refused->focus, focus);
 }
 
 const SplitRequest* Accepted(const SplitValidation& v) {
   const auto* request = std::get_if<SplitRequest>(&v.outcome);
   if (!request) {
-    ADD_FAILURE() << "refused with " << Name(std::get<Rejection>(v.outcome).message);
+    ADD_FAILURE() << "refused with " << Shown(std::get<Rejection>(v.outcome));
   }
   return request;
 }
@@ -358,8 +361,9 @@ TEST(ValidateSplit, RefusalsOfTheSplitPlanCarryTheEngineError) {
     const SplitValidation v = ValidateSplit(ToSplitFields(fields), SplitOptions{}, Disk());
     const auto* refused = std::get_if<Rejection>(&v.outcome);
     ASSERT_NE(refused, nullptr);
-    ASSERT_TRUE(refused->error.has_value());
-    EXPECT_EQ(refused->error->Code(), code);
+    const auto* error = std::get_if<VokError>(&refused->reason);
+    ASSERT_NE(error, nullptr);
+    EXPECT_EQ(error->Code(), code);
   }
 }
 
@@ -546,11 +550,11 @@ TEST(ValidateJoin, ChecksInOrderAndPicksTheOutputFolder) {
     if (c.refusal) {
       const auto* refused = std::get_if<Rejection>(&outcome);
       ASSERT_NE(refused, nullptr);
-      EXPECT_EQ(refused->message, *c.refusal) << Name(refused->message);
+      EXPECT_EQ(Shown(*refused), MessageText(*c.refusal));
       EXPECT_EQ(refused->focus, Focus::Unchanged);
     } else {
       const auto* request = std::get_if<JoinRequest>(&outcome);
-      ASSERT_NE(request, nullptr) << Name(std::get<Rejection>(outcome).message);
+      ASSERT_NE(request, nullptr) << Shown(std::get<Rejection>(outcome));
       EXPECT_EQ(request->vokPath, P(c.vokPath));
       EXPECT_EQ(request->outputFolder, P(c.outputFolder));
     }
@@ -590,7 +594,7 @@ TEST(ValidateCheck, RefusesABlankOrMissingDescriptor) {
     const auto refused = ValidateCheck(P(vok), Disk());
     ASSERT_EQ(refused.has_value(), expected.has_value());
     if (refused) {
-      EXPECT_EQ(refused->message, *expected);
+      EXPECT_EQ(Shown(*refused), MessageText(*expected));
       EXPECT_EQ(refused->focus, Focus::Unchanged);
     }
   }
@@ -633,26 +637,26 @@ TEST(MessageText, EveryCheckShowsItsExactText) {
 
 // The window speaks Japanese only: whatever the engine found itself, and
 // whatever else went wrong, reaches it without an English sentence.
-TEST(ErrorMessage, TheEnginesOwnReasonsAreJapanese) {
+TEST(MessageFor, TheEnginesOwnReasonsAreJapanese) {
   auto hasLatinLetter = [](const std::string& text) {
     return std::any_of(text.begin(), text.end(), [](char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); });
   };
   for (const Cause cause : {Cause::SourceEndedEarly, Cause::SourceChanged, Cause::NoTemporaryName, Cause::OutputAppeared}) {
     for (const Operation operation : {Operation::Split, Operation::Join, Operation::Check}) {
-      const std::string text = ErrorMessage(VokError(ErrorCode::IoFailed, test::U8("動画"), cause), operation);
+      const std::string text = MessageFor(VokError(ErrorCode::IoFailed, test::U8("動画"), cause), operation);
       EXPECT_FALSE(hasLatinLetter(text)) << text;
       EXPECT_NE(text.find('\n'), std::string::npos) << text;  // the reason follows the message
     }
   }
-  EXPECT_EQ(ErrorMessage(VokError(ErrorCode::Cancelled, {}), Operation::Split), "分割を中止しました。");
-  EXPECT_EQ(ErrorMessage(VokError(ErrorCode::Cancelled, {}), Operation::Join), "結合を中止しました。");
-  EXPECT_EQ(ErrorMessage(VokError(ErrorCode::NoSpace, test::U8("d"), std::uint64_t{4294967296}), Operation::Join),
+  EXPECT_EQ(MessageFor(VokError(ErrorCode::Cancelled, {}), Operation::Split), "分割を中止しました。");
+  EXPECT_EQ(MessageFor(VokError(ErrorCode::Cancelled, {}), Operation::Join), "結合を中止しました。");
+  EXPECT_EQ(MessageFor(VokError(ErrorCode::NoSpace, test::U8("d"), std::uint64_t{4294967296}), Operation::Join),
             "保存先の空き容量が足りません。\n必要な空き容量: 4,294,967,296 バイト");
-  EXPECT_EQ(ErrorMessage(VokError(ErrorCode::NoSpace, test::U8("d"), std::uint64_t{999}), Operation::Split),
+  EXPECT_EQ(MessageFor(VokError(ErrorCode::NoSpace, test::U8("d"), std::uint64_t{999}), Operation::Split),
             "保存先の空き容量が足りません。\n必要な空き容量: 999 バイト");
-  EXPECT_EQ(ErrorMessage(VokError(ErrorCode::TooLargeForVolume, test::U8("d")), Operation::Join),
+  EXPECT_EQ(MessageFor(VokError(ErrorCode::TooLargeForVolume, test::U8("d")), Operation::Join),
             "保存先のドライブには 4GB 以上のファイルを保存できません。");
-  EXPECT_EQ(ErrorMessage(VokError(ErrorCode::OutputIsFolder, test::U8("表.000")), Operation::Split),
+  EXPECT_EQ(MessageFor(VokError(ErrorCode::OutputIsFolder, test::U8("表.000")), Operation::Split),
             "保存先に「表.000」という名前のフォルダがあります。");
   EXPECT_EQ(UnexpectedFailureText(std::bad_alloc()), "メモリが足りません。");
   EXPECT_FALSE(hasLatinLetter(UnexpectedFailureText(std::runtime_error("vector::reserve"))));
