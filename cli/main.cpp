@@ -151,7 +151,7 @@ int Split(std::vector<NativeString> args) {
   fields.dstDir = positional[1];
   std::mt19937 seeded(static_cast<std::mt19937::result_type>(seed.value_or(0)));
   RandomSource random;
-  if (seed) random = [&] { return static_cast<float>(seeded() >> 8) * (1.0f / 16777216.0f); };
+  if (seed) random = [&] { return UnitInterval(seeded()); };
 
   const SplitValidation checked = ValidateSplit(fields, options, RealFileSystem(), random);
   if (const auto* refused = std::get_if<Rejection>(&checked.outcome)) {

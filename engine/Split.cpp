@@ -129,7 +129,7 @@ SplitResult SplitFile(SplitPlan& plan, const SplitOptions& options, const Progre
 float DefaultRandom() {
   // Default-constructed, never seeded: every run draws the same sequence.
   static std::mt19937 generator;
-  return static_cast<float>(generator() >> 8) * (1.0f / 16777216.0f);
+  return UnitInterval(generator());
 }
 
 std::int64_t DrawnPieceSize(float r, std::int32_t minimum, std::int32_t maximum) {

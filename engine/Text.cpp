@@ -77,13 +77,6 @@ NativeString WithTrailingSeparator(NativeView folder) {
   return result;
 }
 
-NativeString TrimSpaces(NativeView text) {
-  const auto first = text.find_first_not_of(VOKRAM_NATIVE(' '));
-  if (first == NativeView::npos) return {};
-  const auto last = text.find_last_not_of(VOKRAM_NATIVE(' '));
-  return NativeString(text.substr(first, last - first + 1));
-}
-
 bool IsValidBaseName(NativeView name) noexcept {
   for (NativeChar c : name) {
     if (IsForbiddenNameChar(c)) return false;

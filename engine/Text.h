@@ -34,8 +34,15 @@ NativeString StemOf(NativeView name);
 // An empty folder stays empty: names are then relative to the current folder.
 NativeString WithTrailingSeparator(NativeView folder);
 
-// Leading and trailing ASCII spaces removed; inner spaces stay.
-NativeString TrimSpaces(NativeView text);
+// Leading and trailing ASCII spaces removed; inner spaces stay. For text of
+// either width (the pickers hold UTF-16 on every system).
+template <class Char>
+std::basic_string<Char> TrimSpaces(std::basic_string_view<Char> text) {
+  const auto first = text.find_first_not_of(Char(' '));
+  if (first == text.npos) return {};
+  return std::basic_string<Char>(text.substr(first, text.find_last_not_of(Char(' ')) - first + 1));
+}
+inline NativeString TrimSpaces(NativeView text) { return TrimSpaces<NativeChar>(text); }
 
 // A name that can stand in a folder on any system the program serves: not
 // empty, no control character and none of \ / : * ? " < > |, not ending in

@@ -70,12 +70,12 @@ TEST_P(SplitProperties, RandomSplitsCheckAndJoinBackToTheSource) {
 
     const auto drawSeed = static_cast<std::uint32_t>(g());
     std::mt19937 draws(drawSeed);
-    const RandomSource random = [&] { return static_cast<float>(draws() >> 8) * (1.0f / 16777216.0f); };
+    const RandomSource random = [&] { return UnitInterval(draws()); };
     // The pieces these draws make, counted apart from the split.
     std::mt19937 counter(drawSeed);
     std::size_t needed = 0;
     for (std::uint64_t left = c.length; left > 0; ++needed) {
-      const float r = static_cast<float>(counter() >> 8) * (1.0f / 16777216.0f);
+      const float r = UnitInterval(counter());
       left -= std::min<std::uint64_t>(left, static_cast<std::uint64_t>(DrawnPieceSize(r, c.minimum, c.maximum)) + 1);
     }
     if (needed > static_cast<std::size_t>(kMaxPieces)) {
