@@ -139,21 +139,11 @@ SplitValidation ValidateSplit(const SplitFields& fields, const SplitOptions& opt
   const auto maximum = SizeInRange(*maxValue);
   if (!maximum) return v.outcome = Refuse(MessageId::SizeOutOfRange, Focus::MaxSize), v;
 
-  SplitRequest request{source, WithTrailingSeparator(dstDir) + base, *minimum, *maximum, {}};
   const auto length = fs.FileLength(source);
   if (!length) return v.outcome = Refuse(MessageId::SourceMissing), v;
-  auto plan = PlanSplit(request.sourcePath, *length, request.outputBase, request.minimum, request.maximum,
-                        options, random);
-  auto* refused = std::get_if<VokError>(&plan);
-  // The plan sees the base name only after the last separator, so a base name
-  // holding one is refused here, in the same place of the order.
-  const bool refusedEarlier = refused && (refused->Code() == ErrorCode::SizeOutOfRange ||
-                                          refused->Code() == ErrorCode::SourceEmpty ||
-                                          refused->Code() == ErrorCode::TooManyPieces);
-  if (!refusedEarlier && !IsValidBaseName(base)) return v.outcome = RefuseFor(VokError(ErrorCode::BadBaseName, {})), v;
-  if (refused) return v.outcome = RefuseFor(*refused), v;
-  request.pieceLengths = std::move(std::get<1>(plan));
-  v.outcome = std::move(request);
+  auto draw = PlanSplit(source, *length, dstDir, base, *minimum, *maximum, options, random);
+  if (auto* refused = std::get_if<VokError>(&draw)) return v.outcome = RefuseFor(*refused), v;
+  v.outcome = SplitRequest{source, *minimum, *maximum, std::move(std::get<SplitDraw>(draw))};
   return v;
 }
 

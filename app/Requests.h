@@ -46,11 +46,11 @@ struct SplitFields {
 
 struct SplitRequest {
   NativeString sourcePath;
-  NativeString outputBase;
   std::int32_t minimum = 0;
   std::int32_t maximum = 0;
-  // Drawn by the checks; the split cuts exactly these.
-  std::vector<std::uint32_t> pieceLengths;
+  // Checked and drawn once, here; PlanSplitFile takes it as it is, and the
+  // split cuts exactly these lengths.
+  SplitDraw draw;
 };
 
 struct SplitValidation {

@@ -160,7 +160,7 @@ int Split(std::vector<NativeString> args) {
   }
   const auto& request = std::get<SplitRequest>(checked.outcome);
   try {
-    SplitPlan plan = PlanSplitFile(request.sourcePath, request.outputBase, request.pieceLengths, options);
+    SplitPlan plan = PlanSplitFile(request.sourcePath, request.draw, options);
     if (const std::size_t existing = plan.ExistingCount(); existing > 0 && !options.replaceExisting) {
       return RefuseToReplace(ReplaceQuestion(existing), FirstExisting(plan.outputs));
     }

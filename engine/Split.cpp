@@ -168,10 +168,9 @@ std::optional<std::vector<std::uint32_t>> DrawPieceLengths(std::uint64_t length,
   return lengths;
 }
 
-std::variant<VokError, std::vector<std::uint32_t>> PlanSplit(NativeView sourcePath, std::uint64_t sourceLength,
-                                                             NativeView outputBase, std::int32_t minimum,
-                                                             std::int32_t maximum, const SplitOptions& options,
-                                                             const RandomSource& random) {
+std::variant<VokError, SplitDraw> PlanSplit(NativeView sourcePath, std::uint64_t sourceLength, NativeView folder,
+                                            NativeView baseName, std::int32_t minimum, std::int32_t maximum,
+                                            const SplitOptions& options, const RandomSource& random) {
   const std::filesystem::path source(sourcePath);
   if (minimum < 0 || minimum > kMaxSizeKb || maximum < 0 || maximum > kMaxSizeKb) {
     return VokError(ErrorCode::SizeOutOfRange, {});
@@ -179,29 +178,24 @@ std::variant<VokError, std::vector<std::uint32_t>> PlanSplit(NativeView sourcePa
   if (sourceLength == 0) return VokError(ErrorCode::SourceEmpty, source);
   auto lengths = DrawPieceLengths(sourceLength, minimum, maximum, random);
   if (!lengths) return VokError(ErrorCode::TooManyPieces, source);
-  if (auto refused = CheckNames(DeriveSplitNames(sourcePath, outputBase), lengths->size(), options, sourcePath)) {
-    return *refused;
-  }
-  return std::move(*lengths);
+  SplitDraw draw{DeriveSplitNames(sourcePath, WithTrailingSeparator(folder)), std::move(*lengths)};
+  draw.names.baseName = NativeString(baseName);  // as typed, so a separator in it is refused
+  if (auto refused = CheckNames(draw.names, draw.lengths.size(), options, sourcePath)) return *refused;
+  return draw;
 }
 
-SplitPlan PlanSplitFile(NativeView sourcePath, NativeView outputBase, const std::vector<std::uint32_t>& pieceLengths,
-                        const SplitOptions& options) {
+SplitPlan PlanSplitFile(NativeView sourcePath, SplitDraw draw, const SplitOptions& options) {
   SplitPlan plan;
   plan.source = File::OpenRead(std::filesystem::path(sourcePath));
   plan.stamp = plan.source.Stamp();
   std::uint64_t planned = 0;
-  for (std::uint32_t length : pieceLengths) planned += length;
-  if (pieceLengths.empty() || pieceLengths.size() > static_cast<std::size_t>(kMaxPieces) ||
-      planned != plan.stamp.size) {
-    throw VokError(ErrorCode::IoFailed, plan.source.Path(), Cause::SourceChanged);
-  }
-  plan.names = DeriveSplitNames(sourcePath, outputBase);
-  if (auto refused = CheckNames(plan.names, pieceLengths.size(), options, sourcePath)) throw *refused;
-  plan.lengths = pieceLengths;
+  for (std::uint32_t length : draw.lengths) planned += length;
+  if (planned != plan.stamp.size) throw VokError(ErrorCode::IoFailed, plan.source.Path(), Cause::SourceChanged);
+  plan.names = std::move(draw.names);
+  plan.lengths = std::move(draw.lengths);
   // Names are no guide to what a file is: the source's identity is compared
   // with what every output's name leads to, before anything is written.
-  plan.outputs = PlanOutputs(plan.names.folder, OutputNames(plan.names, pieceLengths.size(), options),
+  plan.outputs = PlanOutputs(plan.names.folder, OutputNames(plan.names, plan.lengths.size(), options),
                              {plan.source.Identity()}, ErrorCode::OutputIsSource);
   // Pieces of at most 2 GiB fit any volume; the question is only room.
   RefuseWhatCannotFit(plan.names.folder, BytesToWrite(plan.names, plan.lengths, options), 0);
@@ -213,14 +207,10 @@ SplitResult SplitFile(NativeView sourcePath, NativeView outputBase, std::int32_t
                       std::int32_t maximum, const SplitOptions& options, const Progress& progress,
                       const RandomSource& random) {
   const std::uint64_t length = File::OpenRead(std::filesystem::path(sourcePath)).Size();
-  auto lengths = PlanSplit(sourcePath, length, outputBase, minimum, maximum, options, random);
-  if (auto* refused = std::get_if<VokError>(&lengths)) throw *refused;
-  return SplitFile(sourcePath, outputBase, std::get<1>(lengths), options, progress);
-}
-
-SplitResult SplitFile(NativeView sourcePath, NativeView outputBase, const std::vector<std::uint32_t>& pieceLengths,
-                      const SplitOptions& options, const Progress& progress) {
-  SplitPlan plan = PlanSplitFile(sourcePath, outputBase, pieceLengths, options);
+  auto draw = PlanSplit(sourcePath, length, FolderPart(outputBase), NamePart(outputBase), minimum, maximum, options,
+                        random);
+  if (auto* refused = std::get_if<VokError>(&draw)) throw *refused;
+  SplitPlan plan = PlanSplitFile(sourcePath, std::move(std::get<SplitDraw>(draw)), options);
   return SplitFile(plan, options, progress);
 }
 

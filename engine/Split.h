@@ -55,6 +55,7 @@ struct SplitNames {
   NativeString sourceName;
   NativeString stem;
 };
+// From an output base (folder and base name in one path).
 SplitNames DeriveSplitNames(NativeView sourcePath, NativeView outputBase);
 
 // Draws the length of every piece of a source of `length` bytes, one draw per
@@ -63,15 +64,21 @@ SplitNames DeriveSplitNames(NativeView sourcePath, NativeView outputBase);
 std::optional<std::vector<std::uint32_t>> DrawPieceLengths(std::uint64_t length, std::int32_t minimum,
                                                            std::int32_t maximum, const RandomSource& random);
 
+// A split's names and piece lengths, checked and drawn by PlanSplit.
+struct SplitDraw {
+  SplitNames names;
+  std::vector<std::uint32_t> lengths;
+};
+
 // Every precondition of a split that needs no disk, in the order the front
 // ends report them: sizes in range, source not empty, at most kMaxPieces
-// pieces as really drawn (the only limit of a source's size), a valid base name and source name (also
-// no name Windows takes for a device), names that fit the descriptor and
-// batch file. The drawn piece lengths on success.
-std::variant<VokError, std::vector<std::uint32_t>> PlanSplit(NativeView sourcePath, std::uint64_t sourceLength,
-                                                             NativeView outputBase, std::int32_t minimum,
-                                                             std::int32_t maximum, const SplitOptions& options,
-                                                             const RandomSource& random = {});
+// pieces as really drawn (the only limit of a source's size), a valid base
+// name (as typed: no separator either) and source name (also no name Windows
+// takes for a device), names that fit the descriptor and batch file. The
+// names and drawn piece lengths on success.
+std::variant<VokError, SplitDraw> PlanSplit(NativeView sourcePath, std::uint64_t sourceLength, NativeView folder,
+                                            NativeView baseName, std::int32_t minimum, std::int32_t maximum,
+                                            const SplitOptions& options, const RandomSource& random = {});
 
 struct SplitResult {
   int pieceCount = 0;
@@ -91,13 +98,11 @@ struct SplitPlan {
   std::size_t ExistingCount() const { return CountExisting(outputs); }
 };
 
-// Opens the source and looks up every output, on the lengths drawn
-// beforehand (PlanSplit), which must add up to the source's length (or it
-// changed since). Throws VokError: the preconditions of PlanSplit,
-// OutputIsSource when an output's name leads to the source, OutputIsFolder.
-// Nothing is written.
-SplitPlan PlanSplitFile(NativeView sourcePath, NativeView outputBase, const std::vector<std::uint32_t>& pieceLengths,
-                        const SplitOptions& options);
+// Opens the source and looks up every output, on what PlanSplit drew and
+// checked; the lengths must add up to the source's length (or it changed
+// since). Throws VokError: OutputIsSource when an output's name leads to the
+// source, OutputIsFolder, NoSpace. Nothing is written.
+SplitPlan PlanSplitFile(NativeView sourcePath, SplitDraw draw, const SplitOptions& options);
 
 // Runs a plan. Throws VokError: OutputExists when files stand under outputs'
 // names and options.replaceExisting is not set; SourceModified when the
@@ -111,9 +116,5 @@ SplitResult SplitFile(SplitPlan& plan, const SplitOptions& options, const Progre
 SplitResult SplitFile(NativeView sourcePath, NativeView outputBase, std::int32_t minimum,
                       std::int32_t maximum, const SplitOptions& options,
                       const Progress& progress = {}, const RandomSource& random = {});
-
-// Plans and runs on lengths drawn beforehand.
-SplitResult SplitFile(NativeView sourcePath, NativeView outputBase, const std::vector<std::uint32_t>& pieceLengths,
-                      const SplitOptions& options, const Progress& progress = {});
 
 }  // namespace vokram

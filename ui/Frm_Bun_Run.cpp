@@ -62,7 +62,7 @@ void Frm_Bun::RunSplit() {
   // an earlier set: off the window's thread too.
   std::optional<SplitPlan> plan;
   if (!RunOperation(Operation::Split, request.sourcePath, true, [&](BackgroundOperation&, const Progress& progress) {
-        plan.emplace(PlanSplitFile(request.sourcePath, request.outputBase, request.pieceLengths, options));
+        plan.emplace(PlanSplitFile(request.sourcePath, request.draw, options));
         progress.Step(0, 0);  // a stop asked for meanwhile
       })) {
     return;

@@ -334,17 +334,17 @@ TEST(ValidateSplit, CountsThePiecesAsDrawnAndHandsThemToTheSplit) {
     const SplitRequest* request = Accepted(v);
     ASSERT_NE(request, nullptr);
     std::uint64_t total = 0;
-    for (std::uint32_t length : request->pieceLengths) total += length;
+    for (std::uint32_t length : request->draw.lengths) total += length;
     EXPECT_EQ(total, 32766u);
-    EXPECT_EQ(draws.Count(), request->pieceLengths.size());
-    EXPECT_EQ(request->pieceLengths.front(), DrawnPieceSize(0.5f, request->minimum, request->maximum) + 1);
+    EXPECT_EQ(draws.Count(), request->draw.lengths.size());
+    EXPECT_EQ(request->draw.lengths.front(), DrawnPieceSize(0.5f, request->minimum, request->maximum) + 1);
   }
   // Exactly 32,765 one-byte pieces still fit; a refusal before the plan draws nothing.
   test::Draws draws({0.0f});
   const SplitValidation edge =
       ValidateSplit(ToSplitFields({"/data/edge.bin", "/out", "mv", "0", "0"}), SplitOptions{}, Disk(), std::ref(draws));
   ASSERT_NE(Accepted(edge), nullptr);
-  EXPECT_EQ(Accepted(edge)->pieceLengths.size(), 32765u);
+  EXPECT_EQ(Accepted(edge)->draw.lengths.size(), 32765u);
   test::Draws unused({0.0f});
   ValidateSplit(ToSplitFields({"/data/many.bin", "/out", "mv", "x", "0"}), SplitOptions{}, Disk(), std::ref(unused));
   EXPECT_EQ(unused.Count(), 0u);
@@ -422,7 +422,7 @@ TEST(ValidateSplit, BuildsTheRequestFromTrimmedValues) {
     const SplitRequest* request = Accepted(v);
     if (!request) continue;
     EXPECT_EQ(request->sourcePath, P(c.sourcePath));
-    EXPECT_EQ(request->outputBase, P(c.outputBase));
+    EXPECT_EQ(request->draw.names.folder + request->draw.names.baseName, P(c.outputBase));
     EXPECT_EQ(request->minimum, 1);
     EXPECT_EQ(request->maximum, 2);
     EXPECT_EQ(v.derivedBaseName, c.derived ? std::optional<NativeString>(N(*c.derived)) : std::nullopt);
@@ -439,7 +439,7 @@ TEST(ValidateSplit, ForwardSlashesSeparateFoldersOnWindows) {
   EXPECT_EQ(*v.derivedBaseName, N("movie.part1"));
   const SplitRequest* request = Accepted(v);
   ASSERT_NE(request, nullptr);
-  EXPECT_EQ(request->outputBase, N("C:/out/movie.part1"));
+  EXPECT_EQ(request->draw.names.folder + request->draw.names.baseName, N("C:/out/movie.part1"));
 }
 #endif
 
