@@ -1,17 +1,10 @@
 #!/usr/bin/env bash
 # vokram-cli as a user meets it: split, check, join, and the failures a shell
 # user sees (messages on stderr, non-zero exit status).
-set -u
 cli=$1
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
+# shellcheck source=../support/script.sh
+source "$(dirname "$0")/../support/script.sh"
 cd "$work" || exit 1
-fails=0
-expect() {  # description, condition...
-  local what=$1
-  shift
-  if "$@"; then echo "ok: $what"; else echo "FAILED: $what"; fails=$((fails + 1)); fi
-}
 
 head -c 1500000 /dev/urandom >'source 表.bin'
 mkdir out restore

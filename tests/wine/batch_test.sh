@@ -1,11 +1,9 @@
 #!/usr/bin/env bash
 # The batch file a split writes must rebuild the source with the command
 # interpreter alone: run it with Wine's cmd.exe (code page 932) and compare.
-set -u
 cli=$1
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-fails=0
+# shellcheck source=../support/script.sh
+source "$(dirname "$0")/../support/script.sh"
 
 rebuild() {  # source name, min KiB, max KiB
   local name=$1 dir

@@ -3,13 +3,10 @@
 # check (every piece sound), join byte for byte, and the batch file rebuilds it
 # with Wine's cmd.exe. The source is sparse, with random blocks across the
 # 2 GiB edge and at its end; about 6 GiB pass through the disk.
-set -u
 cli=$1
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
+# shellcheck source=../support/script.sh
+source "$(dirname "$0")/../support/script.sh"
 cd "$work" || exit 1
-fails=0
-fail() { echo "FAILED: $*" && fails=$((fails + 1)); }
 
 size=$(((1 << 31) + 5000000))
 truncate -s "$size" big.bin

@@ -2,17 +2,10 @@
 # vokram-cli.exe in Wine's cmd.exe on code page 932: redirected output is
 # Shift-JIS, as `type` and Notepad on a Japanese system read it, and
 # --version prints the version.
-set -u
 cli=$(realpath "$1")
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
+# shellcheck source=../support/script.sh
+source "$(dirname "$0")/../support/script.sh"
 cd "$work" || exit 1
-fails=0
-expect() {  # description, condition...
-  local what=$1
-  shift
-  if "$@"; then echo "ok: $what"; else echo "FAILED: $what"; fails=$((fails + 1)); fi
-}
 
 head -c 3000 /dev/urandom >'写真.bin'
 mkdir out

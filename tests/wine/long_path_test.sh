@@ -3,15 +3,9 @@
 # is over 300 characters. Wine takes such paths even without the "\\?\"
 # prefix, so the file calls are traced too: every one that names the folder
 # must have reached the system in that form.
-set -u
 cli=$(realpath "$1")
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-fails=0
-fail() {
-  echo "FAILED: $*"
-  fails=$((fails + 1))
-}
+# shellcheck source=../support/script.sh
+source "$(dirname "$0")/../support/script.sh"
 
 rel=
 for part in alpha bravo 長い名前のフォルダ charlie delta echo foxtrot; do

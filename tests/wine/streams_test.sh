@@ -1,13 +1,11 @@
 #!/usr/bin/env bash
 # Marks of the web through the Windows command line on NTFS (ntfs-3g, whose streams Wine
 # passes on): pieces get the source's, a join the most restrictive; no "x:stream" files on Unix.
-set -u
 cli=$(realpath "$1")
-work=$(mktemp -d)
+# shellcheck source=../support/script.sh
+source "$(dirname "$0")/../support/script.sh"
 mnt=$work/ntfs
 trap 'if mountpoint -q "$mnt"; then umount "$mnt" || umount -l "$mnt"; fi; rm -rf "$work"' EXIT
-fails=0
-fail() { echo "FAILED: $*" && fails=$((fails + 1)); }
 
 command -v ntfs-3g >/dev/null && command -v mkntfs >/dev/null ||
   { echo "FAILED: ntfs-3g is not installed (scripts/deps.sh installs it)" && exit 1; }
