@@ -21,6 +21,7 @@ std::wstring VokramExePath() {
   return FromUnixPath(std::wstring(path.begin(), path.end()));
 }
 
+
 template <typename Predicate>
 bool WaitUntil(DWORD timeoutMs, Predicate done) {
   const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
@@ -53,6 +54,13 @@ BOOL CALLBACK MatchWindow(HWND hwnd, LPARAM param) {
   if (search->title && WindowText(hwnd) != *search->title) return TRUE;
   search->found = hwnd;
   return FALSE;
+}
+
+// Counts every window the search matches.
+BOOL CALLBACK CountWindow(HWND hwnd, LPARAM param) {
+  auto* count = reinterpret_cast<std::pair<WindowSearch*, int>*>(param);
+  if (!MatchWindow(hwnd, reinterpret_cast<LPARAM>(count->first))) ++count->second;
+  return TRUE;
 }
 
 HWND FindTopLevel(WindowSearch search) {
@@ -123,6 +131,11 @@ std::string Utf8(const std::wstring& text) {
   return out;
 }
 
+std::wstring SlowVokramExe() {
+  const std::string path = SLOW_VOKRAM_EXE;
+  return FromUnixPath(std::wstring(path.begin(), path.end()));
+}
+
 std::wstring FromUnixPath(std::wstring path) {
   // Wine shows the Unix root as drive Z:.
   if (!path.empty() && path[0] == L'/') path = L"Z:" + path;
@@ -144,9 +157,10 @@ std::wstring WindowText(HWND window) {
   return std::wstring(buffer.data(), copied);
 }
 
-VokramProcess::VokramProcess() {
-  std::wstring exe = VokramExePath();
-  std::wstring commandLine = L"\"" + exe + L"\"";
+VokramProcess::VokramProcess() : VokramProcess(VokramExePath(), L"") {}
+
+VokramProcess::VokramProcess(const std::wstring& exe, const std::wstring& arguments) {
+  std::wstring commandLine = L"\"" + exe + L"\" " + arguments;
   STARTUPINFOW startup{};
   startup.cb = sizeof startup;
   if (!CreateProcessW(exe.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
@@ -281,6 +295,17 @@ MessageBoxSeen VokramProcess::ClickAndAnswer(int id, int button) {
 bool VokramProcess::NoMessageBox() const {
   Sync();
   return FindTopLevel({process_.dwProcessId, L"#32770", nullptr, main_}) == nullptr;
+}
+
+int VokramProcess::MessageBoxCount() const {
+  WindowSearch search{process_.dwProcessId, L"#32770", nullptr, main_};
+  std::pair<WindowSearch*, int> count{&search, 0};
+  EnumWindows(CountWindow, reinterpret_cast<LPARAM>(&count));
+  return count.second;
+}
+
+bool VokramProcess::WaitForText(int id, const std::wstring& text, DWORD timeoutMs) const {
+  return WaitUntil(timeoutMs, [&] { return Text(id) == text; });
 }
 
 HWND VokramProcess::WaitForDialog(DWORD timeoutMs) const {

@@ -26,6 +26,9 @@ class VokramProcess {
   // Starts Vokram.exe and waits for its main window; throws when it does not
   // appear.
   VokramProcess();
+  // The same with another build of the window (SlowVokramExe) and its
+  // command line.
+  VokramProcess(const std::wstring& exe, const std::wstring& arguments);
   ~VokramProcess();
   VokramProcess(const VokramProcess&) = delete;
   VokramProcess& operator=(const VokramProcess&) = delete;
@@ -70,6 +73,10 @@ class VokramProcess {
   MessageBoxSeen RunAndAnswer(int button = IDOK);
   // True when no box is open once the program has caught up.
   bool NoMessageBox() const;
+  // How many boxes of the program are open over its main window.
+  int MessageBoxCount() const;
+  // Waits until a control shows exactly this text.
+  bool WaitForText(int id, const std::wstring& text, DWORD timeoutMs = 30000) const;
 
   // A dialog of the program owned by its main window (a picker), waiting up
   // to the timeout.
@@ -98,6 +105,10 @@ class VokramProcess {
   PROCESS_INFORMATION process_{};
   HWND main_ = nullptr;
 };
+
+// The window of Vokram.exe in a program whose engine reads and writes slowly
+// (SlowVokram.cpp); its argument is the delay per call in milliseconds.
+std::wstring SlowVokramExe();
 
 // A path the build gives in Unix form, as Wine names it (drive Z:); other
 // paths unchanged.

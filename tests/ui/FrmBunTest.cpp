@@ -3,6 +3,7 @@
 // mouse pointer during an operation, clicks that arrive while one runs, the
 // whole tab order, the geometry and the font.
 #include <windows.h>
+#include <commctrl.h>
 
 #include <cstdint>
 #include <optional>
@@ -237,19 +238,52 @@ TEST_F(FrmBunTest, GeometryFollowsTheDesignAt96Dpi) {
   EXPECT_EQ(placeOf(IDC_cmdEnd), (std::vector<LONG>{460, 240, 109, 29}));
 }
 
-TEST_F(FrmBunTest, ControlsUseTheSystemMessageFont) {
-  NONCLIENTMETRICSW metrics{};
-  metrics.cbSize = sizeof metrics;
-  ASSERT_TRUE(SystemParametersInfoForDpi(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0,
-                                         GetDpiForWindow(form->Handle())));
-  for (int id : {IDC_txtSrcFile, IDC_Label8_2, IDC_cmdRun, IDC_chkVokFile}) {
-    auto font = reinterpret_cast<HFONT>(SendMessageW(Ctl(id), WM_GETFONT, 0, 0));
-    ASSERT_NE(font, nullptr) << id;
-    LOGFONTW used{};
-    GetObjectW(font, sizeof used, &used);
-    EXPECT_STREQ(used.lfFaceName, metrics.lfMessageFont.lfFaceName) << id;
-    EXPECT_EQ(used.lfHeight, metrics.lfMessageFont.lfHeight) << id;
+// Controls whose font is a deleted object while a message reaches them.
+std::vector<int> heldDeletedFont;
+
+LRESULT CALLBACK WatchFont(HWND control, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR, DWORD_PTR) {
+  if (message != WM_GETFONT) {
+    const auto font = reinterpret_cast<HGDIOBJ>(DefSubclassProc(control, WM_GETFONT, 0, 0));
+    if (font && GetObjectType(font) != OBJ_FONT) heldDeletedFont.push_back(GetDlgCtrlID(control));
   }
+  return DefSubclassProc(control, message, wParam, lParam);
+}
+
+// Also after a DPI change, whose new font reaches every control before the
+// old one is deleted: no control ever holds a deleted font.
+TEST_F(FrmBunTest, ControlsUseTheSystemMessageFontAlsoAfterADpiChange) {
+  const auto expectMessageFont = [&] {
+    NONCLIENTMETRICSW metrics{};
+    metrics.cbSize = sizeof metrics;
+    ASSERT_TRUE(SystemParametersInfoForDpi(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0,
+                                           GetDpiForWindow(form->Handle())));
+    for (int id : {IDC_txtSrcFile, IDC_Label8_2, IDC_cmdRun, IDC_chkVokFile}) {
+      auto font = reinterpret_cast<HFONT>(SendMessageW(Ctl(id), WM_GETFONT, 0, 0));
+      ASSERT_NE(font, nullptr) << id;
+      LOGFONTW used{};
+      GetObjectW(font, sizeof used, &used);
+      EXPECT_STREQ(used.lfFaceName, metrics.lfMessageFont.lfFaceName) << id;
+      EXPECT_EQ(used.lfHeight, metrics.lfMessageFont.lfHeight) << id;
+    }
+  };
+  expectMessageFont();
+
+  const auto old = reinterpret_cast<HGDIOBJ>(SendMessageW(Ctl(IDC_txtSrcFile), WM_GETFONT, 0, 0));
+  std::vector<HWND> controls;
+  EnumChildWindows(
+      form->Handle(), [](HWND child, LPARAM out) { return reinterpret_cast<std::vector<HWND>*>(out)->push_back(child), TRUE; },
+      reinterpret_cast<LPARAM>(&controls));
+  for (HWND control : controls) SetWindowSubclass(control, WatchFont, 1, 0);
+  heldDeletedFont.clear();
+  RECT frame;
+  GetWindowRect(form->Handle(), &frame);
+  const auto dpi = static_cast<WORD>(GetDpiForWindow(form->Handle()));
+  SendMessageW(form->Handle(), WM_DPICHANGED, MAKEWPARAM(dpi, dpi), reinterpret_cast<LPARAM>(&frame));
+  for (HWND control : controls) RemoveWindowSubclass(control, WatchFont, 1);
+
+  EXPECT_EQ(heldDeletedFont, std::vector<int>{});
+  EXPECT_NE(GetObjectType(old), static_cast<DWORD>(OBJ_FONT)) << "the old font was not deleted";
+  expectMessageFont();
 }
 
 // The "～" between the two size boxes is drawn by the control itself: an
