@@ -56,13 +56,6 @@ BOOL CALLBACK MatchWindow(HWND hwnd, LPARAM param) {
   return FALSE;
 }
 
-// Counts every window the search matches.
-BOOL CALLBACK CountWindow(HWND hwnd, LPARAM param) {
-  auto* count = reinterpret_cast<std::pair<WindowSearch*, int>*>(param);
-  if (!MatchWindow(hwnd, reinterpret_cast<LPARAM>(count->first))) ++count->second;
-  return TRUE;
-}
-
 HWND FindTopLevel(WindowSearch search) {
   EnumWindows(MatchWindow, reinterpret_cast<LPARAM>(&search));
   return search.found;
@@ -295,13 +288,6 @@ MessageBoxSeen VokramProcess::ClickAndAnswer(int id, int button) {
 bool VokramProcess::NoMessageBox() const {
   Sync();
   return FindTopLevel({process_.dwProcessId, L"#32770", nullptr, main_}) == nullptr;
-}
-
-int VokramProcess::MessageBoxCount() const {
-  WindowSearch search{process_.dwProcessId, L"#32770", nullptr, main_};
-  std::pair<WindowSearch*, int> count{&search, 0};
-  EnumWindows(CountWindow, reinterpret_cast<LPARAM>(&count));
-  return count.second;
 }
 
 bool VokramProcess::WaitForText(int id, const std::wstring& text, DWORD timeoutMs) const {

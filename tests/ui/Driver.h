@@ -73,8 +73,6 @@ class VokramProcess {
   MessageBoxSeen RunAndAnswer(int button = IDOK);
   // True when no box is open once the program has caught up.
   bool NoMessageBox() const;
-  // How many boxes of the program are open over its main window.
-  int MessageBoxCount() const;
   // Waits until a control shows exactly this text.
   bool WaitForText(int id, const std::wstring& text, DWORD timeoutMs = 30000) const;
 

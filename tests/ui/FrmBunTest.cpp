@@ -213,6 +213,15 @@ TEST_F(FrmBunTest, EnterAndEscapePressNothingButSpacePressesTheFocusedButton) {
   Key(VK_RETURN);
   Key(VK_ESCAPE);
   EXPECT_TRUE(IsWindow(form->Handle()));
+  // Nor in a text box: Esc in the multi-line report box once closed its panel.
+  for (int id : {IDC_txtSrcFile, IDC_txtMinSize, IDC_txtDstFileName, 0, IDC_txtVokFile, IDC_txtSaveDir, IDC_txtChkCRC}) {
+    if (id == 0) Menu(IDM_mnuKetsugou);
+    SetFocus(Ctl(id));
+    Key(VK_ESCAPE);
+  }
+  EXPECT_TRUE(form->IsJoinMode());
+  EXPECT_TRUE(boxes.empty());
+  Menu(IDM_mnuBunkatsu);
   SetFocus(Ctl(IDC_cmdRun));
   Key(VK_SPACE);
   ASSERT_EQ(boxes.size(), 1u);
@@ -238,52 +247,42 @@ TEST_F(FrmBunTest, GeometryFollowsTheDesignAt96Dpi) {
   EXPECT_EQ(placeOf(IDC_cmdEnd), (std::vector<LONG>{460, 240, 109, 29}));
 }
 
-// Controls whose font is a deleted object while a message reaches them.
-std::vector<int> heldDeletedFont;
-
-LRESULT CALLBACK WatchFont(HWND control, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR, DWORD_PTR) {
-  if (message != WM_GETFONT) {
-    const auto font = reinterpret_cast<HGDIOBJ>(DefSubclassProc(control, WM_GETFONT, 0, 0));
-    if (font && GetObjectType(font) != OBJ_FONT) heldDeletedFont.push_back(GetDlgCtrlID(control));
+TEST_F(FrmBunTest, ControlsUseTheSystemMessageFont) {
+  NONCLIENTMETRICSW metrics{};
+  metrics.cbSize = sizeof metrics;
+  ASSERT_TRUE(SystemParametersInfoForDpi(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0,
+                                         GetDpiForWindow(form->Handle())));
+  for (int id : {IDC_txtSrcFile, IDC_Label8_2, IDC_cmdRun, IDC_chkVokFile}) {
+    auto font = reinterpret_cast<HFONT>(SendMessageW(Ctl(id), WM_GETFONT, 0, 0));
+    ASSERT_NE(font, nullptr) << id;
+    LOGFONTW used{};
+    GetObjectW(font, sizeof used, &used);
+    EXPECT_STREQ(used.lfFaceName, metrics.lfMessageFont.lfFaceName) << id;
+    EXPECT_EQ(used.lfHeight, metrics.lfMessageFont.lfHeight) << id;
   }
+}
+
+// A control whose font is a deleted object while a message reaches it.
+std::vector<int> heldDeletedFont;
+LRESULT CALLBACK WatchFont(HWND control, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR, DWORD_PTR) {
+  const auto font = reinterpret_cast<HGDIOBJ>(DefSubclassProc(control, WM_GETFONT, 0, 0));
+  if (message != WM_GETFONT && font && GetObjectType(font) != OBJ_FONT) heldDeletedFont.push_back(GetDlgCtrlID(control));
   return DefSubclassProc(control, message, wParam, lParam);
 }
 
-// Also after a DPI change, whose new font reaches every control before the
-// old one is deleted: no control ever holds a deleted font.
-TEST_F(FrmBunTest, ControlsUseTheSystemMessageFontAlsoAfterADpiChange) {
-  const auto expectMessageFont = [&] {
-    NONCLIENTMETRICSW metrics{};
-    metrics.cbSize = sizeof metrics;
-    ASSERT_TRUE(SystemParametersInfoForDpi(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0,
-                                           GetDpiForWindow(form->Handle())));
-    for (int id : {IDC_txtSrcFile, IDC_Label8_2, IDC_cmdRun, IDC_chkVokFile}) {
-      auto font = reinterpret_cast<HFONT>(SendMessageW(Ctl(id), WM_GETFONT, 0, 0));
-      ASSERT_NE(font, nullptr) << id;
-      LOGFONTW used{};
-      GetObjectW(font, sizeof used, &used);
-      EXPECT_STREQ(used.lfFaceName, metrics.lfMessageFont.lfFaceName) << id;
-      EXPECT_EQ(used.lfHeight, metrics.lfMessageFont.lfHeight) << id;
-    }
-  };
-  expectMessageFont();
-
+// A DPI change gives every control the new font before the old one is deleted.
+TEST_F(FrmBunTest, DpiChangeNeverLeavesAControlHoldingADeletedFont) {
+  EnumChildWindows(form->Handle(), [](HWND c, LPARAM) { return SetWindowSubclass(c, WatchFont, 1, 0); }, 0);
   const auto old = reinterpret_cast<HGDIOBJ>(SendMessageW(Ctl(IDC_txtSrcFile), WM_GETFONT, 0, 0));
-  std::vector<HWND> controls;
-  EnumChildWindows(
-      form->Handle(), [](HWND child, LPARAM out) { return reinterpret_cast<std::vector<HWND>*>(out)->push_back(child), TRUE; },
-      reinterpret_cast<LPARAM>(&controls));
-  for (HWND control : controls) SetWindowSubclass(control, WatchFont, 1, 0);
-  heldDeletedFont.clear();
   RECT frame;
   GetWindowRect(form->Handle(), &frame);
   const auto dpi = static_cast<WORD>(GetDpiForWindow(form->Handle()));
   SendMessageW(form->Handle(), WM_DPICHANGED, MAKEWPARAM(dpi, dpi), reinterpret_cast<LPARAM>(&frame));
-  for (HWND control : controls) RemoveWindowSubclass(control, WatchFont, 1);
-
+  EnumChildWindows(form->Handle(), [](HWND c, LPARAM) { return RemoveWindowSubclass(c, WatchFont, 1); }, 0);
   EXPECT_EQ(heldDeletedFont, std::vector<int>{});
-  EXPECT_NE(GetObjectType(old), static_cast<DWORD>(OBJ_FONT)) << "the old font was not deleted";
-  expectMessageFont();
+  EXPECT_NE(GetObjectType(old), static_cast<DWORD>(OBJ_FONT)) << "the old font was kept";
+  EXPECT_EQ(GetObjectType(reinterpret_cast<HGDIOBJ>(SendMessageW(Ctl(IDC_cmdEnd), WM_GETFONT, 0, 0))),
+            static_cast<DWORD>(OBJ_FONT));
 }
 
 // The "～" between the two size boxes is drawn by the control itself: an
