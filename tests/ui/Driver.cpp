@@ -21,7 +21,6 @@ std::wstring VokramExePath() {
   return FromUnixPath(std::wstring(path.begin(), path.end()));
 }
 
-
 template <typename Predicate>
 bool WaitUntil(DWORD timeoutMs, Predicate done) {
   const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
@@ -122,11 +121,6 @@ std::string Utf8(const std::wstring& text) {
   WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), size,
                       nullptr, nullptr);
   return out;
-}
-
-std::wstring SlowVokramExe() {
-  const std::string path = SLOW_VOKRAM_EXE;
-  return FromUnixPath(std::wstring(path.begin(), path.end()));
 }
 
 std::wstring FromUnixPath(std::wstring path) {

@@ -26,8 +26,7 @@ class VokramProcess {
   // Starts Vokram.exe and waits for its main window; throws when it does not
   // appear.
   VokramProcess();
-  // The same with another build of the window (SlowVokramExe) and its
-  // command line.
+  // Another build of the window (SlowVokram.cpp) and its command line.
   VokramProcess(const std::wstring& exe, const std::wstring& arguments);
   ~VokramProcess();
   VokramProcess(const VokramProcess&) = delete;
@@ -103,10 +102,6 @@ class VokramProcess {
   PROCESS_INFORMATION process_{};
   HWND main_ = nullptr;
 };
-
-// The window of Vokram.exe in a program whose engine reads and writes slowly
-// (SlowVokram.cpp); its argument is the delay per call in milliseconds.
-std::wstring SlowVokramExe();
 
 // A path the build gives in Unix form, as Wine names it (drive Z:); other
 // paths unchanged.

@@ -1,25 +1,19 @@
-// Keys, questions and the end of the session while an operation runs, driven
-// against the window with an engine 40 ms slower per read and write
-// (SlowVokram.cpp): a join of 1 KiB pieces lasts seconds.
-#include <thread>
-
+// Keys, questions and the end of the session while an operation runs, against
+// the window with an engine 40 ms slower per read and write (SlowVokram.cpp).
 #include "DriverFixture.h"
 
 namespace vokram::uitest {
 namespace {
 
-class SessionDriverTest : public ::testing::Test {
+class SessionDriverTest : public WindowDriverTest {
  protected:
-  VokramProcess app{SlowVokramExe(), L"40"};
-  TempDir dir;
+  SessionDriverTest() : WindowDriverTest(FromUnixPath(SLOW_VOKRAM_EXE), L"40") {}
 
-  // A source of `pieces` KiB in 1 KiB pieces p.000...; the descriptor.
-  fs::path Pieces(int pieces) {
-    WriteFile(dir / "src.bin", test::RandomBytes(static_cast<std::size_t>(pieces) * 1024));
-    SplitFile((dir / "src.bin").native(), (dir / "p").native(), 1, 1, SplitOptions{true, false});
-    return dir / "src.vok";
+  // `kib` KiB in pieces p.000... of 1 KiB; the descriptor.
+  fs::path Pieces(std::size_t kib) {
+    WriteFile(dir / "src.bin", test::RandomBytes(kib * 1024));
+    return SplitWithEngine(dir / "src.bin", dir.Path(), L"p", 1, 1);
   }
-
   void FocusOn(int id) {
     for (int i = 0, from = app.FocusedId(); i < 25 && from != id; ++i) {
       app.PressKey(VK_TAB);
@@ -27,81 +21,68 @@ class SessionDriverTest : public ::testing::Test {
     }
     ASSERT_EQ(app.FocusedId(), id);
   }
-
-  // Until the folder holds more than `count` names: the operation writes.
-  void WaitForMoreThan(const fs::path& folder, std::size_t count) {
-    for (int i = 0; i < 2000 && test::Listing(folder).size() <= count; ++i) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    ASSERT_GT(test::Listing(folder).size(), count);
+  // Until the operation has written into the folder.
+  void WaitForMoreThan(const fs::path& folder, std::size_t names) {
+    for (int i = 0; i < 2000 && test::Listing(folder).size() <= names; ++i) Sleep(10);
+    ASSERT_GT(test::Listing(folder).size(), names);
   }
+  void EscAsks() {
+    app.PressKey(VK_ESCAPE);
+    question = app.WaitForMessageBox();
+    ASSERT_TRUE(question);
+    EXPECT_EQ(question->text, L"処理を中止しますか？");
+  }
+  std::optional<MessageBoxSeen> question;
 };
 
-// Esc in the multi-line report box once closed its panel. Idle it does
-// nothing and Enter is a new line; during a check Enter changes nothing of
-// the report and Esc asks, and the question goes when the check ends.
+// Esc in the report box once closed its panel. Idle it does nothing and Enter
+// is a new line; during a check Enter leaves the report whole and Esc asks,
+// and the question goes when the check ends.
 TEST_F(SessionDriverTest, EscAndEnterInTheReportBoxIdleAndDuringACheck) {
-  app.MenuAndWait(IDM_mnuKetsugou);
-  app.SetText(IDC_txtVokFile, W(Pieces(60)));
+  JoinFields(W(Pieces(60)), true, L"");
   FocusOn(IDC_txtChkCRC);
   app.PressKey(VK_ESCAPE);
   app.PressKey(VK_RETURN);
   EXPECT_TRUE(app.WaitForText(IDC_txtChkCRC, L"\r\n"));
   EXPECT_TRUE(app.NoMessageBox());
-
   app.Click(IDC_cmdChk);
   app.WaitForFocusOtherThan(IDC_txtChkCRC);  // the click focused cmdChk: the check runs
   FocusOn(IDC_txtChkCRC);
   app.PressKey(VK_RETURN);
-  app.PressKey(VK_ESCAPE);
-  const auto question = app.WaitForMessageBox();
-  ASSERT_TRUE(question);
-  EXPECT_EQ(question->text, L"処理を中止しますか？");
+  EscAsks();
   std::wstring report;
-  for (int i = 0; i < 60; ++i) report += L" ○  p.0" + std::wstring(i < 10 ? L"0" : L"") + std::to_wstring(i) + L"\r\n";
+  for (int i = 0; i < 60; ++i) report += (i < 10 ? L" ○  p.00" : L" ○  p.0") + std::to_wstring(i) + L"\r\n";
   EXPECT_TRUE(app.WaitForText(IDC_txtChkCRC, report)) << Utf8(app.Text(IDC_txtChkCRC));
   for (int i = 0; i < 500 && IsWindow(question->box); ++i) Sleep(10);
-  EXPECT_FALSE(IsWindow(question->box)) << "the question outlived the check";
-  EXPECT_TRUE(app.NoMessageBox());
-  EXPECT_TRUE(app.IsVisible(IDC_txtChkCRC));
+  EXPECT_TRUE(app.NoMessageBox()) << "the question outlived the check";
   EXPECT_EQ(app.Caption(), L"Vokram　－　結合");
 }
 
-// A logoff during a join over an older file: when WM_ENDSESSION returns the
-// join has stopped and cleaned up; the program then ends without a message.
+// When WM_ENDSESSION returns, the join has stopped and cleaned up.
 TEST_F(SessionDriverTest, EndOfSessionDuringAJoinStopsItAndCleansUpBeforeAnswering) {
   fs::create_directories(dir / "restore");
   WriteFile(dir / "restore" / "src.bin", test::AsBytes("older"));
-  app.MenuAndWait(IDM_mnuKetsugou);
-  app.SetText(IDC_txtVokFile, W(Pieces(200)));
-  app.SetText(IDC_txtSaveDir, W(dir / "restore"));
+  JoinFields(W(Pieces(200)), true, W(dir / "restore"));
   EXPECT_EQ(app.RunAndAnswer(IDYES).title, L"確認");
   WaitForMoreThan(dir / "restore", 1);
-
   DWORD_PTR answer = 0;
-  ASSERT_TRUE(SendMessageTimeoutW(app.Main(), WM_QUERYENDSESSION, 0, ENDSESSION_LOGOFF, SMTO_NORMAL, 10000, &answer));
+  EXPECT_TRUE(SendMessageTimeoutW(app.Main(), WM_QUERYENDSESSION, 0, ENDSESSION_LOGOFF, SMTO_NORMAL, 9000, &answer));
   EXPECT_EQ(answer, static_cast<DWORD_PTR>(TRUE));
-  ASSERT_TRUE(SendMessageTimeoutW(app.Main(), WM_ENDSESSION, TRUE, ENDSESSION_LOGOFF, SMTO_NORMAL, 30000, &answer));
+  EXPECT_TRUE(SendMessageTimeoutW(app.Main(), WM_ENDSESSION, TRUE, ENDSESSION_LOGOFF, SMTO_NORMAL, 30000, &answer));
   EXPECT_EQ(test::Listing(dir / "restore"), std::vector<fs::path>{"src.bin"});
   EXPECT_EQ(ReadFile(dir / "restore" / "src.bin"), test::AsBytes("older"));
-  EXPECT_EQ(app.WaitForExit(), std::optional<DWORD>(0));
+  EXPECT_EQ(app.WaitForExit(), std::optional<DWORD>(0));  // and no message
 }
 
-// Esc, then a close while its question shows: no second question (the sent
-// close would wait for it), and Yes stops, takes back the pieces and quits.
+// A close while Esc's question shows opens no other (the sent close would
+// wait for it); Yes then stops, takes back the pieces and quits.
 TEST_F(SessionDriverTest, EscThenCloseDuringASplitAsksOnceAndYesQuitsLeavingNothing) {
   WriteFile(dir / "src.bin", test::RandomBytes(100 * 1024));
   fs::create_directories(dir / "out");
-  app.SetText(IDC_txtSrcFile, W(dir / "src.bin"));
-  app.SetText(IDC_txtDstdir, W(dir / "out"));
-  app.SetText(IDC_txtMinSize, L"1");
-  app.SetText(IDC_txtMaxSize, L"1");
+  SplitFields(W(dir / "src.bin"), W(dir / "out"), L"", L"1", L"1");
   app.Click(IDC_cmdRun);
   WaitForMoreThan(dir / "out", 1);
-  app.PressKey(VK_ESCAPE);
-  const auto question = app.WaitForMessageBox();
-  ASSERT_TRUE(question);
-  EXPECT_EQ(question->text, L"処理を中止しますか？");
+  EscAsks();
   EXPECT_TRUE(SendMessageTimeoutW(app.Main(), WM_CLOSE, 0, 0, SMTO_NORMAL, 5000, nullptr));
   app.PressOk(*question, IDYES);
   EXPECT_EQ(app.WaitForExit(), std::optional<DWORD>(0));
