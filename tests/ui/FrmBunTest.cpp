@@ -112,6 +112,7 @@ TEST_F(FrmBunTest, ReplacingFilesAsksFirst) {
 // (answered No here).
 TEST_F(FrmBunTest, ClicksDuringASplitAreIgnored) {
   PrepareSplit(3000);
+  const SlowCalls slow(io::Op::Write, std::chrono::milliseconds(50));  // still running when the clicks come
   Probe probe;
   // Queued now, handled by the window's loop while the split runs.
   PostClick(IDC_cmdRun);
@@ -140,6 +141,7 @@ TEST_F(FrmBunTest, ClicksDuringAPieceCheckAreIgnoredAndTheWindowPaints) {
   Menu(IDM_mnuKetsugou);
   Set(IDC_txtVokFile, (dir / "src.vok").wstring());
   Set(IDC_txtSaveDir, L"");  // a Run now would warn about the folder
+  const SlowCalls slow(io::Op::Read, std::chrono::milliseconds(50));
   Probe probe;
   PostClick(IDC_cmdRun);
   PostMenu(IDM_mnuBunkatsu);
