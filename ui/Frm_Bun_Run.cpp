@@ -144,7 +144,7 @@ bool Frm_Bun::RunOperation(Operation operation, const std::wstring& file, bool w
     const ShutdownBlock block(Handle(), operation);
     operation_ = &background;
     quitAfterStop_ = false;
-    closeAsked_ = false;
+    questionOpen_ = closeAsked_ = false;  // also after a question whose box failed to show
     taskbar_.Start(Handle());
     try {
       background.Run([&](const Progress& progress) { work(background, progress); });

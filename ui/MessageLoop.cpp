@@ -28,7 +28,8 @@ bool PumpPendingMessages() {
 
 void WaitAnsweringSentMessages(HANDLE object) {
   for (;;) {
-    const DWORD woke = MsgWaitForMultipleObjectsEx(1, &object, INFINITE, QS_SENDMESSAGE | QS_PAINT, MWMO_INPUTAVAILABLE);
+    const DWORD woke =
+        MsgWaitForMultipleObjectsEx(1, &object, INFINITE, QS_SENDMESSAGE | QS_PAINT, MWMO_INPUTAVAILABLE);
     if (woke != WAIT_OBJECT_0 + 1) return;
     // Sent messages are handled inside PeekMessageW itself; the filter leaves
     // posted messages, input and WM_QUIT in the queue.

@@ -9,8 +9,8 @@
 #include <chrono>
 #include <filesystem>
 #include <memory>
-#include <thread>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "ControlIds.h"

@@ -265,13 +265,15 @@ LRESULT CALLBACK WatchFont(HWND control, UINT message, WPARAM wParam, LPARAM lPa
 
 // A DPI change gives every control the new font before the old one is deleted.
 TEST_F(FrmBunTest, DpiChangeNeverLeavesAControlHoldingADeletedFont) {
-  EnumChildWindows(form->Handle(), [](HWND c, LPARAM) { return SetWindowSubclass(c, WatchFont, 1, 0); }, 0);
+  EnumChildWindows(
+      form->Handle(), [](HWND c, LPARAM) { return SetWindowSubclass(c, WatchFont, 1, 0); }, 0);
   const auto old = reinterpret_cast<HGDIOBJ>(SendMessageW(Ctl(IDC_txtSrcFile), WM_GETFONT, 0, 0));
   RECT frame;
   GetWindowRect(form->Handle(), &frame);
   const auto dpi = static_cast<WORD>(GetDpiForWindow(form->Handle()));
   SendMessageW(form->Handle(), WM_DPICHANGED, MAKEWPARAM(dpi, dpi), reinterpret_cast<LPARAM>(&frame));
-  EnumChildWindows(form->Handle(), [](HWND c, LPARAM) { return RemoveWindowSubclass(c, WatchFont, 1); }, 0);
+  EnumChildWindows(
+      form->Handle(), [](HWND c, LPARAM) { return RemoveWindowSubclass(c, WatchFont, 1); }, 0);
   EXPECT_EQ(heldDeletedFont, std::vector<int>{});
   EXPECT_NE(GetObjectType(old), static_cast<DWORD>(OBJ_FONT)) << "the old font was kept";
 }
