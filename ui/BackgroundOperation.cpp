@@ -44,17 +44,22 @@ void BackgroundOperation::Run(const std::function<void(const Progress&)>& work) 
   static LPARAM serials = 0;
   serial_ = ++serials;
   stop_.store(false);
+  ended_.store(false);
+  quitSeen_ = false;
   UniqueKernelHandle done(CreateEventW(nullptr, TRUE, FALSE, nullptr));
   if (!done) throw std::system_error(static_cast<int>(GetLastError()), std::system_category());
+  done_ = done.get();
 
   std::exception_ptr failure;
   const Progress progress{ProgressPoster(window_, serial_), &stop_};
-  std::thread worker([&] {
+  std::thread worker([&, window = window_, serial = serial_] {
     try {
       work(progress);
     } catch (...) {
       failure = std::current_exception();
     }
+    ended_.store(true);
+    PostMessageW(window, kEndedMessage, 0, serial);
     SetEvent(done.get());
   });
   HANDLE wait = done.get();
@@ -62,14 +67,22 @@ void BackgroundOperation::Run(const std::function<void(const Progress&)>& work) 
     const DWORD woke = MsgWaitForMultipleObjectsEx(1, &wait, INFINITE, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
     if (woke == WAIT_OBJECT_0) break;
     if (!PumpPendingMessages()) {
-      // The program is ending: stop the work and let it clean up first.
+      // The program is ending: stop the work and let it clean up first,
+      // still answering the system meanwhile (a stuck read may take long).
+      quitSeen_ = true;
       RequestStop();
-      WaitForSingleObject(wait, INFINITE);
+      WaitAnsweringSentMessages(wait);
       break;
     }
   }
+  done_ = nullptr;
   worker.join();
   if (failure) std::rethrow_exception(failure);
+}
+
+void BackgroundOperation::StopAndWait() {
+  RequestStop();
+  if (done_) WaitAnsweringSentMessages(done_);
 }
 
 void BackgroundOperation::AddLine(const std::wstring& line) {

@@ -22,6 +22,9 @@ class BackgroundOperation {
   static constexpr UINT kProgressMessage = WM_APP + 20;
   // Posted to the window when report lines wait (TakeLines).
   static constexpr UINT kLinesMessage = WM_APP + 21;
+  // Posted to the window once the work has ended, lParam the serial: a
+  // question open over the window then learns that it asks too late.
+  static constexpr UINT kEndedMessage = WM_APP + 22;
 
   explicit BackgroundOperation(HWND window) noexcept : window_(window) {}
   BackgroundOperation(const BackgroundOperation&) = delete;
@@ -29,12 +32,21 @@ class BackgroundOperation {
 
   // Runs work(progress) on a worker thread and handles this thread's messages
   // until it ends. Progress reaches the window at most about ten times a
-  // second, and only when the percentage changed.
+  // second, and only when the percentage changed. A WM_QUIT met meanwhile
+  // stops the work; Run still returns only once it has cleaned up.
   void Run(const std::function<void(const Progress&)>& work);
 
   // The work looks for it once per buffer, or per piece.
   void RequestStop() noexcept { stop_.store(true); }
   bool StopRequested() const noexcept { return stop_.load(); }
+  // From a handler that Run's loop dispatched (the end of the session): asks
+  // the work to stop and returns once it has ended, its clean-up done,
+  // answering only sent and paint messages meanwhile.
+  void StopAndWait();
+  // True once the work has returned or thrown.
+  bool Ended() const noexcept { return ended_.load(); }
+  // True when Run met a WM_QUIT: the program is ending.
+  bool QuitSeen() const noexcept { return quitSeen_; }
   LPARAM Serial() const noexcept { return serial_; }
 
   // From the worker: a line for the window, which hears of it once per batch.
@@ -45,6 +57,10 @@ class BackgroundOperation {
  private:
   HWND window_;
   std::atomic<bool> stop_{false};
+  std::atomic<bool> ended_{false};
+  bool quitSeen_ = false;
+  // The event the worker sets at its end, while Run runs.
+  HANDLE done_ = nullptr;
   LPARAM serial_ = 0;
   std::mutex linesMutex_;
   std::wstring lines_;

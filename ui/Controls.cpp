@@ -13,6 +13,11 @@ LRESULT CALLBACK PanelProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam
     case WM_NOTIFY:
       // Handlers live on the top-level window, whatever panel holds a control.
       return SendMessageW(GetAncestor(hwnd, GA_ROOT), message, wParam, lParam);
+    case WM_CLOSE:
+      // A panel is never closed on its own: the default would destroy it with
+      // its controls. (A multi-line box posts this on Esc in dialog
+      // navigation; the window handles Esc before any control sees it.)
+      return 0;
     default:
       return DefWindowProcW(hwnd, message, wParam, lParam);
   }
@@ -79,14 +84,18 @@ void LayoutControls(HWND window, std::span<const ControlDef> defs, UINT dpi, HFO
     // Right and bottom edges are rounded on their own, so neighbours meet.
     const int right = TwipsToPixels(def.left + def.width, dpi);
     const int bottom = TwipsToPixels(def.top + def.height, dpi);
+    // The font first: a control sizes itself by the font it holds.
+    SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
     SetWindowPos(control, nullptr, left, top, (std::max)(right - left, 1),
                  (std::max)(bottom - top, 1), SWP_NOZORDER | SWP_NOACTIVATE);
-    SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
   }
   InvalidateRect(window, nullptr, TRUE);
 }
 
 HWND FindControl(HWND window, int id) noexcept {
+  // Without a window EnumChildWindows would walk every top-level window of
+  // the desktop, other programs' included.
+  if (!window) return nullptr;
   FindState state{id, nullptr};
   EnumChildWindows(window, MatchId, reinterpret_cast<LPARAM>(&state));
   return state.found;

@@ -26,7 +26,8 @@ struct ControlDef {
 
 // Creates every control, parents first; returns false if one fails.
 bool CreateControls(HWND window, std::span<const ControlDef> defs);
-// Places every control for the DPI and gives it the font.
+// Gives every control the font and places it for the DPI. The caller deletes
+// the font the controls held before only after this.
 void LayoutControls(HWND window, std::span<const ControlDef> defs, UINT dpi, HFONT font);
 
 // A control anywhere under the window, found by its (unique) ID.

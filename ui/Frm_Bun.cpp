@@ -4,6 +4,7 @@
 #include "Dpi.h"
 #include "Frm_BunLayout.h"
 #include "Frm_Ver.h"
+#include "MessageBoxes.h"
 #include "Resource.h"
 #include "TabOrder.h"
 
@@ -35,6 +36,8 @@ bool Frm_Bun::Create(int showCommand) {
                                                  GetSystemMetrics(SM_CXSMICON),
                                                  GetSystemMetrics(SM_CYSMICON), LR_SHARED));
   RegisterClassOnce(kClassName, icon, smallIcon);
+  // Known before the window shows, which is when the shell first sends it.
+  taskbarButtonCreated_ = RegisterWindowMessageW(L"TaskbarButtonCreated");
 
   UniqueMenu menu(BuildMenuBar());
   const SIZE size = WindowSizeForClient(kFrmBunWidthTwips, kFrmBunHeightTwips, kStyle, kExStyle,
@@ -44,6 +47,8 @@ bool Frm_Bun::Create(int showCommand) {
     return false;
   }
   menu.release();  // the window owns its menu bar now
+  // The shell sends it from its own level, which may be below ours.
+  if (taskbarButtonCreated_) ChangeWindowMessageFilterEx(Handle(), taskbarButtonCreated_, MSGFLT_ALLOW, nullptr);
   if (!CreateControls(Handle(), FrmBunControls())) return false;
   AcceptDropsOnPathBoxes();
   SendMessageW(Control(IDC_chkVokFile), BM_SETCHECK, BST_CHECKED, 0);
@@ -62,6 +67,12 @@ HWND Frm_Bun::Control(int id) const noexcept { return FindControl(Handle(), id);
 std::wstring Frm_Bun::FieldText(int id) const { return GetText(Control(id)); }
 
 bool Frm_Bun::PreTranslateMessage(MSG& msg) {
+  // Esc means one thing wherever the focus is. Left to the dialog navigation
+  // it would reach the report box, which posts WM_CLOSE to its panel.
+  if (msg.message == WM_KEYDOWN && msg.wParam == VK_ESCAPE) {
+    OnCommand(IDCANCEL, BN_CLICKED);
+    return true;
+  }
   if (msg.message == WM_KEYDOWN && msg.wParam == VK_TAB && GetKeyState(VK_CONTROL) >= 0 &&
       GetKeyState(VK_MENU) >= 0) {
     MoveFocusInTabOrder(GetKeyState(VK_SHIFT) < 0);
@@ -97,8 +108,9 @@ void Frm_Bun::MoveFocusInTabOrder(bool backward) {
 }
 
 void Frm_Bun::ApplyDpi(UINT dpi, const RECT* suggested) {
-  font_ = CreateMessageFont(dpi);
-  LayoutControls(Handle(), FrmBunControls(), dpi, font_.get());
+  // The controls hold the old font until each has the new one: it goes last.
+  UniqueFont font = CreateMessageFont(dpi);
+  LayoutControls(Handle(), FrmBunControls(), dpi, font.get());
   if (suggested) {
     SetWindowPos(Handle(), nullptr, suggested->left, suggested->top,
                  suggested->right - suggested->left, suggested->bottom - suggested->top,
@@ -108,6 +120,7 @@ void Frm_Bun::ApplyDpi(UINT dpi, const RECT* suggested) {
         WindowSizeForClient(kFrmBunWidthTwips, kFrmBunHeightTwips, kStyle, kExStyle, true, dpi);
     SetWindowPos(Handle(), nullptr, 0, 0, size.cx, size.cy, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
   }
+  font_ = std::move(font);
 }
 
 void Frm_Bun::OnActivate(bool active) {
@@ -128,6 +141,10 @@ void Frm_Bun::OnActivate(bool active) {
 }
 
 LRESULT Frm_Bun::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
+  if (message == taskbarButtonCreated_ && message != 0) {
+    taskbar_.ButtonCreated();
+    return 0;
+  }
   switch (message) {
     case WM_COMMAND:
       OnCommand(LOWORD(wParam), HIWORD(wParam));
@@ -149,6 +166,18 @@ LRESULT Frm_Bun::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     case BackgroundOperation::kLinesMessage:
       if (operation_ && lParam == operation_->Serial()) AppendText(Control(IDC_txtChkCRC), operation_->TakeLines());
       return 0;
+    case BackgroundOperation::kEndedMessage:
+      // The work ended while its stop question shows: the question goes, and
+      // the result shows as for any end.
+      if (operation_ && lParam == operation_->Serial() && questionOpen_) CloseQuestion(Handle());
+      return 0;
+    case WM_QUERYENDSESSION:
+      // The system shows the block reason of a running operation; the end
+      // itself stops it cleanly.
+      return TRUE;
+    case WM_ENDSESSION:
+      if (wParam) OnEndSession();
+      return 0;
     case WM_DPICHANGED:
       ApplyDpi(HIWORD(wParam), reinterpret_cast<const RECT*>(lParam));
       return 0;
@@ -169,16 +198,17 @@ void Frm_Bun::OnDestroyed() { PostQuitMessage(0); }
 
 void Frm_Bun::OnCommand(int id, int notification) {
   // Anything that would start another action or close the window waits for
-  // the running one: it is dropped, not queued.
+  // the running one, or for the window open over this one: it is dropped,
+  // not queued.
   switch (id) {
     case IDM_mnuBunkatsu:
-      if (!busy_) mnuBunkatsu_Click();
+      if (Idle()) mnuBunkatsu_Click();
       return;
     case IDM_mnuKetsugou:
-      if (!busy_) mnuKetsugou_Click();
+      if (Idle()) mnuKetsugou_Click();
       return;
     case IDM_mnuVer:
-      if (!busy_) mnuVer_Click();
+      if (Idle()) mnuVer_Click();
       return;
     default:
       break;
@@ -190,25 +220,25 @@ void Frm_Bun::OnCommand(int id, int notification) {
   if (notification != BN_CLICKED) return;
   switch (id) {
     case IDC_cmdRun:
-      if (!busy_) cmdRun_Click();
+      if (Idle()) cmdRun_Click();
       break;
     case IDC_cmdEnd:
       if (busy_) {
         AskToStop(true);
-      } else {
+      } else if (Idle()) {
         cmdEnd_Click();
       }
       break;
     case IDC_cmdChk:
-      if (!busy_) cmdChk_Click();
+      if (Idle()) cmdChk_Click();
       break;
     case IDC_cmdSrcRef0:
     case IDC_cmdSrcRef1:
-      if (!busy_) cmdSrcRef_Click(id == IDC_cmdSrcRef0 ? 0 : 1);
+      if (Idle()) cmdSrcRef_Click(id == IDC_cmdSrcRef0 ? 0 : 1);
       break;
     case IDC_cmdRef0:
     case IDC_cmdRef1:
-      if (!busy_) cmdRef_Click(id == IDC_cmdRef0 ? 0 : 1);
+      if (Idle()) cmdRef_Click(id == IDC_cmdRef0 ? 0 : 1);
       break;
     case IDC_optSavePath0:
     case IDC_optSavePath1:
@@ -247,9 +277,16 @@ void Frm_Bun::cmdEnd_Click() { DestroyWindow(Handle()); }
 void Frm_Bun::Form_Close() {
   if (busy_) {
     AskToStop(true);
-  } else {
+  } else if (Idle()) {
     DestroyWindow(Handle());
   }
+}
+
+bool Frm_Bun::Idle() const noexcept {
+  // A modal window of ours disables this one. Only another program reaches
+  // it then (a posted click, a task list's close), and whatever it started
+  // would run inside that window's loop, under code that waits for it.
+  return !busy_ && IsWindowEnabled(Handle());
 }
 
 // The selection itself is all an option click does; Run reads it.

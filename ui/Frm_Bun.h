@@ -71,11 +71,19 @@ class Frm_Bun : public Window {
   // Runs an engine call off the window's thread, the window answering and its
   // caption and taskbar button showing the progress, and returns once it has
   // ended. True when it completed; after a failure or a stop it has shown the
-  // message (or closed the window, when a stop was asked for to quit).
+  // message, or closed the window without one: when a stop was asked for to
+  // quit, or the session or the program ends.
   using Work = std::function<void(BackgroundOperation&, const Progress&)>;
   bool RunOperation(Operation operation, const std::wstring& file, bool waitPointer, const Work& work);
-  // Esc, End and the title bar's close while an operation runs.
+  // Esc, End and the title bar's close while an operation runs. One
+  // question at a time: a close while it shows makes its Yes stop and quit.
   void AskToStop(bool quit);
+  // The session ends (logoff, shutdown): a running operation stops and
+  // cleans up before this returns.
+  void OnEndSession();
+  // No operation runs and no window of ours (a message, a picker, the
+  // version window) is open over this one, so a command may start.
+  bool Idle() const noexcept;
   void OnProgress(int percent);
   std::wstring ModeCaption() const;
 
@@ -89,7 +97,11 @@ class Frm_Bun : public Window {
   // The running operation, while one runs.
   BackgroundOperation* operation_ = nullptr;
   bool quitAfterStop_ = false;
+  // The stop question is showing; a close asked for meanwhile.
+  bool questionOpen_ = false;
+  bool closeAsked_ = false;
   TaskbarProgress taskbar_;
+  UINT taskbarButtonCreated_ = 0;
   bool tidying_ = false;
 };
 

@@ -21,12 +21,16 @@ void Frm_Bun::cmdChk_Click() {
   // it).
   HWND report = Control(IDC_txtChkCRC);
   SetText(report, L"");
+  // The report is the check's while it runs: a key, a paste or Enter typed
+  // into it would land between its lines.
+  SendMessageW(report, EM_SETREADONLY, TRUE, 0);
   RunOperation(Operation::Check, vokPath, false, [&](BackgroundOperation& background, const Progress& progress) {
     CheckPieces(
         std::filesystem::path(vokPath),
         [&background](const PieceReport& piece) { background.AddLine(NativeFromUtf8(ReportLine(piece))); },
         progress);
   });
+  SendMessageW(report, EM_SETREADONLY, FALSE, 0);
 }
 
 }  // namespace vokram::ui

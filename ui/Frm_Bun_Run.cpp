@@ -20,6 +20,31 @@ namespace {
 
 bool IsChecked(HWND button) { return SendMessageW(button, BM_GETCHECK, 0, 0) == BST_CHECKED; }
 
+// While an operation runs, a logoff or shutdown names it to the user.
+class ShutdownBlock {
+ public:
+  ShutdownBlock(HWND window, Operation operation) noexcept : window_(window) {
+    ShutdownBlockReasonCreate(window_, Reason(operation));
+  }
+  ~ShutdownBlock() { ShutdownBlockReasonDestroy(window_); }
+  ShutdownBlock(const ShutdownBlock&) = delete;
+  ShutdownBlock& operator=(const ShutdownBlock&) = delete;
+
+ private:
+  static const wchar_t* Reason(Operation operation) noexcept {
+    switch (operation) {
+      case Operation::Split:
+        return kShutdownReasonSplit;
+      case Operation::Join:
+        return kShutdownReasonJoin;
+      case Operation::Check:
+        break;
+    }
+    return kShutdownReasonCheck;
+  }
+  HWND window_;
+};
+
 int FocusTarget(Focus focus) {
   switch (focus) {
     case Focus::MinSize:
@@ -116,8 +141,10 @@ bool Frm_Bun::RunOperation(Operation operation, const std::wstring& file, bool w
   std::exception_ptr failure;
   {
     BusyScope busy(busy_, waitPointer_, waitPointer);
+    const ShutdownBlock block(Handle(), operation);
     operation_ = &background;
     quitAfterStop_ = false;
+    questionOpen_ = closeAsked_ = false;  // also after a question whose box failed to show
     taskbar_.Start(Handle());
     try {
       background.Run([&](const Progress& progress) { work(background, progress); });
@@ -129,7 +156,8 @@ bool Frm_Bun::RunOperation(Operation operation, const std::wstring& file, bool w
     operation_ = nullptr;
     SetWindowTextW(Handle(), ModeCaption().c_str());
   }
-  if (quitAfterStop_) {
+  // A stop to quit, the end of the session or of the program: no message.
+  if (quitAfterStop_ || background.QuitSeen()) {
     taskbar_.Clear();
     DestroyWindow(Handle());
     return false;
@@ -157,15 +185,30 @@ bool Frm_Bun::RunOperation(Operation operation, const std::wstring& file, bool w
 }
 
 void Frm_Bun::AskToStop(bool quit) {
-  if (!operation_) return;
-  if (!AskYesNo(Handle(), quit ? MessageId::AskStopAndQuit : MessageId::AskStop)) return;
-  // The operation may have ended while the question showed.
-  if (!operation_) {
-    if (quit) DestroyWindow(Handle());
+  // Work that has ended has its result on the way; nothing is left to stop.
+  if (!operation_ || operation_->Ended()) return;
+  if (questionOpen_) {
+    closeAsked_ = closeAsked_ || quit;
     return;
   }
-  quitAfterStop_ = quit;
+  closeAsked_ = quit;
+  questionOpen_ = true;
+  const bool yes = AskYesNo(Handle(), quit ? MessageId::AskStopAndQuit : MessageId::AskStop);
+  questionOpen_ = false;
+  // No, or closed because the work ended or the session did (that stopped it).
+  if (!yes || !operation_) return;
+  if (closeAsked_) quitAfterStop_ = true;
   operation_->RequestStop();
+}
+
+void Frm_Bun::OnEndSession() {
+  if (!operation_) return;
+  // The process may end as soon as this returns: the clean-up of a stop
+  // (the temporary, this run's pieces) must be done by then. The window
+  // then closes without a message.
+  quitAfterStop_ = true;
+  operation_->StopAndWait();
+  if (questionOpen_) CloseQuestion(Handle());
 }
 
 void Frm_Bun::OnProgress(int percent) {

@@ -82,10 +82,12 @@ bool Frm_Ver::Create() {
 }
 
 void Frm_Ver::ApplyDpi(UINT dpi) {
-  font_ = CreateMessageFont(dpi);
-  LayoutControls(Handle(), kControls, dpi, font_.get());
+  // The old font is deleted only once no control holds it.
+  UniqueFont font = CreateMessageFont(dpi);
+  LayoutControls(Handle(), kControls, dpi, font.get());
   const SIZE size = WindowSizeForClient(kWidthTwips, kHeightTwips, kStyle, kExStyle, false, dpi);
   SetWindowPos(Handle(), nullptr, 0, 0, size.cx, size.cy, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+  font_ = std::move(font);
 }
 
 void Frm_Ver::Form_Load() {

@@ -1,5 +1,7 @@
 #include "MessageBoxes.h"
 
+#include <cwchar>
+
 #include "Text.h"
 
 namespace vokram::ui {
@@ -12,6 +14,15 @@ int Show(HWND owner, std::string_view utf8Text, std::string_view utf8Title, UINT
   const std::wstring title = NativeFromUtf8(utf8Title);
   if (showBox) return showBox(owner, text.c_str(), title.c_str(), type);
   return MessageBoxW(owner, text.c_str(), title.c_str(), type);
+}
+
+BOOL CALLBACK EndQuestion(HWND window, LPARAM owner) {
+  wchar_t name[8] = {};
+  GetClassNameW(window, name, 8);
+  // A message box is a dialog of the system's dialog class.
+  if (wcscmp(name, L"#32770") != 0 || GetWindow(window, GW_OWNER) != reinterpret_cast<HWND>(owner)) return TRUE;
+  EndDialog(window, IDNO);
+  return FALSE;
 }
 
 }  // namespace
@@ -36,6 +47,10 @@ bool AskYesNo(HWND owner, MessageId question) {
 
 bool AskToReplace(HWND owner, std::string_view utf8Question) {
   return Show(owner, utf8Question, kTitleConfirm, MB_YESNO | MB_ICONEXCLAMATION | MB_DEFBUTTON2) == IDYES;
+}
+
+void CloseQuestion(HWND owner) noexcept {
+  EnumThreadWindows(GetCurrentThreadId(), EndQuestion, reinterpret_cast<LPARAM>(owner));
 }
 
 }  // namespace vokram::ui

@@ -24,5 +24,8 @@ void ShowStopped(HWND owner, std::string_view utf8Text);
 bool AskYesNo(HWND owner, MessageId question);
 // Before replacing files: the same, with the exclamation mark.
 bool AskToReplace(HWND owner, std::string_view utf8Question);
+// Closes the box this thread shows over owner as if No were pressed, when
+// what it asks about has gone by.
+void CloseQuestion(HWND owner) noexcept;
 
 }  // namespace vokram::ui

@@ -26,6 +26,24 @@ bool PumpPendingMessages() {
   return true;
 }
 
+void WaitAnsweringSentMessages(HANDLE object) {
+  for (;;) {
+    const DWORD woke =
+        MsgWaitForMultipleObjectsEx(1, &object, INFINITE, QS_SENDMESSAGE | QS_PAINT, MWMO_INPUTAVAILABLE);
+    if (woke != WAIT_OBJECT_0 + 1) return;
+    // Sent messages are handled inside PeekMessageW itself; the filter leaves
+    // posted messages, input and WM_QUIT in the queue.
+    MSG msg;
+    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE | PM_QS_PAINT | PM_QS_SENDMESSAGE)) {
+      if (msg.message == WM_QUIT) {
+        PostQuitMessage(static_cast<int>(msg.wParam));
+        break;
+      }
+      DispatchMessageW(&msg);
+    }
+  }
+}
+
 int RunMessageLoop() {
   MSG msg;
   BOOL got;

@@ -13,6 +13,11 @@ void TranslateAndDispatch(MSG& msg);
 // way is posted again for the main loop, and the answer is then false.
 bool PumpPendingMessages();
 
+// Waits until `object` is signalled, handling only sent and paint messages
+// meanwhile: the window answers other programs and the system and keeps
+// painting, but no click or key starts anything. A WM_QUIT stays queued.
+void WaitAnsweringSentMessages(HANDLE object);
+
 // Until WM_QUIT; returns its exit code.
 int RunMessageLoop();
 

@@ -1,17 +1,45 @@
 #include "Taskbar.h"
 
-#include <shobjidl.h>
-
 namespace vokram::ui {
 
-TaskbarProgress::~TaskbarProgress() {
+TaskbarProgress::~TaskbarProgress() { Release(); }
+
+void TaskbarProgress::Release() noexcept {
   if (list_) list_->Release();
+  list_ = nullptr;
 }
 
 void TaskbarProgress::Start(HWND window) {
   window_ = window;
-  // Asked for when an operation starts: the button exists by then.
-  if (!list_) {
+  state_ = TBPF_NORMAL;
+  percent_ = 0;
+  Apply();
+}
+
+void TaskbarProgress::Set(int percent) {
+  percent_ = percent;
+  if (list_) list_->SetProgressValue(window_, static_cast<ULONGLONG>(percent_), 100);
+}
+
+void TaskbarProgress::Failed() {
+  state_ = TBPF_ERROR;
+  Apply();
+}
+
+void TaskbarProgress::Clear() {
+  state_ = TBPF_NOPROGRESS;
+  Apply();
+}
+
+void TaskbarProgress::ButtonCreated() {
+  // The list spoke to the taskbar that is gone; a new one finds the new one.
+  Release();
+  if (state_ != TBPF_NOPROGRESS) Apply();
+}
+
+void TaskbarProgress::Apply() {
+  // Asked for once there is something to show: the button exists by then.
+  if (!list_ && window_) {
     ITaskbarList3* list = nullptr;
     if (SUCCEEDED(CoCreateInstance(CLSID_TaskbarList, nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&list)))) {
       if (SUCCEEDED(list->HrInit())) {
@@ -21,19 +49,10 @@ void TaskbarProgress::Start(HWND window) {
       }
     }
   }
-  if (list_) list_->SetProgressState(window_, TBPF_NORMAL);
-}
-
-void TaskbarProgress::Set(int percent) {
-  if (list_) list_->SetProgressValue(window_, static_cast<ULONGLONG>(percent), 100);
-}
-
-void TaskbarProgress::Failed() {
-  if (list_) list_->SetProgressState(window_, TBPF_ERROR);
-}
-
-void TaskbarProgress::Clear() {
-  if (list_) list_->SetProgressState(window_, TBPF_NOPROGRESS);
+  if (!list_) return;
+  // A value given without progress would switch the button to normal.
+  if (state_ != TBPF_NOPROGRESS) list_->SetProgressValue(window_, static_cast<ULONGLONG>(percent_), 100);
+  list_->SetProgressState(window_, state_);
 }
 
 }  // namespace vokram::ui

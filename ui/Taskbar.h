@@ -4,8 +4,7 @@
 #pragma once
 
 #include <windows.h>
-
-struct ITaskbarList3;
+#include <shobjidl.h>
 
 namespace vokram::ui {
 
@@ -21,10 +20,19 @@ class TaskbarProgress {
   // The error state, while the failure's message shows.
   void Failed();
   void Clear();
+  // The shell has made the button anew (it restarted): the button shows
+  // nothing until it is told the current state again.
+  void ButtonCreated();
 
  private:
+  // Shows state_ and percent_ on the button.
+  void Apply();
+  void Release() noexcept;
+
   HWND window_ = nullptr;
   ITaskbarList3* list_ = nullptr;
+  TBPFLAG state_ = TBPF_NOPROGRESS;
+  int percent_ = 0;
 };
 
 }  // namespace vokram::ui

@@ -64,7 +64,9 @@ LRESULT CALLBACK Window::WndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM 
   try {
     result = self->HandleMessage(message, wParam, lParam);
   } catch (...) {
-    result = DefWindowProcW(hwnd, message, wParam, lParam);
+    // The default for a close destroys the window, whatever runs in it:
+    // a close whose handler failed closes nothing.
+    result = message == WM_CLOSE ? 0 : DefWindowProcW(hwnd, message, wParam, lParam);
   }
   if (message == WM_NCDESTROY) {
     SetWindowLongPtrW(hwnd, GWLP_USERDATA, 0);

@@ -144,9 +144,10 @@ std::wstring WindowText(HWND window) {
   return std::wstring(buffer.data(), copied);
 }
 
-VokramProcess::VokramProcess() {
-  std::wstring exe = VokramExePath();
-  std::wstring commandLine = L"\"" + exe + L"\"";
+VokramProcess::VokramProcess() : VokramProcess(VokramExePath(), L"") {}
+
+VokramProcess::VokramProcess(const std::wstring& exe, const std::wstring& arguments) {
+  std::wstring commandLine = L"\"" + exe + L"\" " + arguments;
   STARTUPINFOW startup{};
   startup.cb = sizeof startup;
   if (!CreateProcessW(exe.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
@@ -281,6 +282,10 @@ MessageBoxSeen VokramProcess::ClickAndAnswer(int id, int button) {
 bool VokramProcess::NoMessageBox() const {
   Sync();
   return FindTopLevel({process_.dwProcessId, L"#32770", nullptr, main_}) == nullptr;
+}
+
+bool VokramProcess::WaitForText(int id, const std::wstring& text, DWORD timeoutMs) const {
+  return WaitUntil(timeoutMs, [&] { return Text(id) == text; });
 }
 
 HWND VokramProcess::WaitForDialog(DWORD timeoutMs) const {

@@ -26,6 +26,8 @@ class VokramProcess {
   // Starts Vokram.exe and waits for its main window; throws when it does not
   // appear.
   VokramProcess();
+  // Another build of the window (SlowVokram.cpp) and its command line.
+  VokramProcess(const std::wstring& exe, const std::wstring& arguments);
   ~VokramProcess();
   VokramProcess(const VokramProcess&) = delete;
   VokramProcess& operator=(const VokramProcess&) = delete;
@@ -70,6 +72,8 @@ class VokramProcess {
   MessageBoxSeen RunAndAnswer(int button = IDOK);
   // True when no box is open once the program has caught up.
   bool NoMessageBox() const;
+  // Waits until a control shows exactly this text.
+  bool WaitForText(int id, const std::wstring& text, DWORD timeoutMs = 30000) const;
 
   // A dialog of the program owned by its main window (a picker), waiting up
   // to the timeout.

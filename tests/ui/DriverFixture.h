@@ -27,6 +27,9 @@ inline std::wstring W(const fs::path& path) { return path.wstring(); }
 
 class WindowDriverTest : public ::testing::Test {
  protected:
+  WindowDriverTest() = default;
+  WindowDriverTest(const std::wstring& exe, const std::wstring& arguments) : app(exe, arguments) {}
+
   VokramProcess app;
   TempDir dir;
 

@@ -6,13 +6,16 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <chrono>
 #include <filesystem>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "ControlIds.h"
 #include "Controls.h"
+#include "File.h"
 #include "Frm_Bun.h"
 #include "MessageBoxes.h"
 #include "MessageLoop.h"
@@ -36,6 +39,20 @@ inline int RecordBox(HWND owner, const wchar_t* text, const wchar_t* title, UINT
 }
 
 inline constexpr UINT kQuestion = MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2;
+
+// Every call of the given kind takes `delay` longer.
+class SlowCalls {
+ public:
+  SlowCalls(io::Op op, std::chrono::milliseconds delay) {
+    io::SetFaultHook([op, delay](io::Op called, const std::filesystem::path&) -> std::optional<int> {
+      if (called == op) std::this_thread::sleep_for(delay);
+      return std::nullopt;
+    });
+  }
+  ~SlowCalls() { io::SetFaultHook({}); }
+  SlowCalls(const SlowCalls&) = delete;
+  SlowCalls& operator=(const SlowCalls&) = delete;
+};
 
 inline HCURSOR WaitPointer() { return LoadCursorW(nullptr, IDC_WAIT); }
 inline HCURSOR ArrowPointer() { return LoadCursorW(nullptr, IDC_ARROW); }

@@ -3,6 +3,7 @@
 // mouse pointer during an operation, clicks that arrive while one runs, the
 // whole tab order, the geometry and the font.
 #include <windows.h>
+#include <commctrl.h>
 
 #include <cstdint>
 #include <optional>
@@ -111,6 +112,7 @@ TEST_F(FrmBunTest, ReplacingFilesAsksFirst) {
 // (answered No here).
 TEST_F(FrmBunTest, ClicksDuringASplitAreIgnored) {
   PrepareSplit(3000);
+  const SlowCalls slow(io::Op::Write, std::chrono::milliseconds(50));  // still running when the clicks come
   Probe probe;
   // Queued now, handled by the window's loop while the split runs.
   PostClick(IDC_cmdRun);
@@ -139,6 +141,7 @@ TEST_F(FrmBunTest, ClicksDuringAPieceCheckAreIgnoredAndTheWindowPaints) {
   Menu(IDM_mnuKetsugou);
   Set(IDC_txtVokFile, (dir / "src.vok").wstring());
   Set(IDC_txtSaveDir, L"");  // a Run now would warn about the folder
+  const SlowCalls slow(io::Op::Read, std::chrono::milliseconds(50));
   Probe probe;
   PostClick(IDC_cmdRun);
   PostMenu(IDM_mnuBunkatsu);
@@ -250,6 +253,29 @@ TEST_F(FrmBunTest, ControlsUseTheSystemMessageFont) {
     EXPECT_STREQ(used.lfFaceName, metrics.lfMessageFont.lfFaceName) << id;
     EXPECT_EQ(used.lfHeight, metrics.lfMessageFont.lfHeight) << id;
   }
+}
+
+// Controls that held a deleted font while a message reached them.
+std::vector<int> heldDeletedFont;
+LRESULT CALLBACK WatchFont(HWND control, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR, DWORD_PTR) {
+  const auto font = reinterpret_cast<HGDIOBJ>(DefSubclassProc(control, WM_GETFONT, 0, 0));
+  if (font && GetObjectType(font) != OBJ_FONT) heldDeletedFont.push_back(GetDlgCtrlID(control));
+  return DefSubclassProc(control, message, wParam, lParam);
+}
+
+// A DPI change gives every control the new font before the old one is deleted.
+TEST_F(FrmBunTest, DpiChangeNeverLeavesAControlHoldingADeletedFont) {
+  EnumChildWindows(
+      form->Handle(), [](HWND c, LPARAM) { return SetWindowSubclass(c, WatchFont, 1, 0); }, 0);
+  const auto old = reinterpret_cast<HGDIOBJ>(SendMessageW(Ctl(IDC_txtSrcFile), WM_GETFONT, 0, 0));
+  RECT frame;
+  GetWindowRect(form->Handle(), &frame);
+  const auto dpi = static_cast<WORD>(GetDpiForWindow(form->Handle()));
+  SendMessageW(form->Handle(), WM_DPICHANGED, MAKEWPARAM(dpi, dpi), reinterpret_cast<LPARAM>(&frame));
+  EnumChildWindows(
+      form->Handle(), [](HWND c, LPARAM) { return RemoveWindowSubclass(c, WatchFont, 1); }, 0);
+  EXPECT_EQ(heldDeletedFont, std::vector<int>{});
+  EXPECT_NE(GetObjectType(old), static_cast<DWORD>(OBJ_FONT)) << "the old font was kept";
 }
 
 // The "～" between the two size boxes is drawn by the control itself: an

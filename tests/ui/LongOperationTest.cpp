@@ -19,20 +19,6 @@ namespace {
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 
-// Every call of the given kind takes `delay` longer.
-class SlowCalls {
- public:
-  SlowCalls(io::Op op, std::chrono::milliseconds delay) {
-    io::SetFaultHook([op, delay](io::Op called, const fs::path&) -> std::optional<int> {
-      if (called == op) std::this_thread::sleep_for(delay);
-      return std::nullopt;
-    });
-  }
-  ~SlowCalls() { io::SetFaultHook({}); }
-  SlowCalls(const SlowCalls&) = delete;
-  SlowCalls& operator=(const SlowCalls&) = delete;
-};
-
 // From another thread, as another program would: WM_NULL round trips and the
 // caption, every few milliseconds, until stopped.
 class Watcher {
