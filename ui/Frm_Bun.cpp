@@ -37,7 +37,6 @@ bool Frm_Bun::Create(int showCommand) {
                                                  GetSystemMetrics(SM_CYSMICON), LR_SHARED));
   RegisterClassOnce(kClassName, icon, smallIcon);
   // Known before the window shows, which is when the shell first sends it.
-  taskbarButtonCreated_ = RegisterWindowMessageW(L"TaskbarButtonCreated");
 
   UniqueMenu menu(BuildMenuBar());
   const SIZE size = WindowSizeForClient(kFrmBunWidthTwips, kFrmBunHeightTwips, kStyle, kExStyle,
@@ -48,7 +47,7 @@ bool Frm_Bun::Create(int showCommand) {
   }
   menu.release();  // the window owns its menu bar now
   // The shell sends it from its own level, which may be below ours.
-  if (taskbarButtonCreated_) ChangeWindowMessageFilterEx(Handle(), taskbarButtonCreated_, MSGFLT_ALLOW, nullptr);
+  runner_.Attach(Handle());
   if (!CreateControls(Handle(), FrmBunControls())) return false;
   AcceptDropsOnPathBoxes();
   SendMessageW(Control(IDC_chkVokFile), BM_SETCHECK, BST_CHECKED, 0);
@@ -141,10 +140,7 @@ void Frm_Bun::OnActivate(bool active) {
 }
 
 LRESULT Frm_Bun::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
-  if (message == taskbarButtonCreated_ && message != 0) {
-    taskbar_.ButtonCreated();
-    return 0;
-  }
+  if (LRESULT result = 0; runner_.HandleMessage(message, wParam, lParam, result)) return result;
   switch (message) {
     case WM_COMMAND:
       OnCommand(LOWORD(wParam), HIWORD(wParam));
@@ -154,30 +150,11 @@ LRESULT Frm_Bun::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
       return 0;
     case WM_SETCURSOR:
       // Controls ask their parents first, so this covers the whole window.
-      if (waitPointer_) {
+      if (runner_.WaitPointer()) {
         SetCursor(LoadCursorW(nullptr, IDC_WAIT));
         return TRUE;
       }
       break;
-    case BackgroundOperation::kProgressMessage:
-      // A late one from an operation that has ended changes nothing.
-      if (operation_ && lParam == operation_->Serial()) OnProgress(static_cast<int>(wParam));
-      return 0;
-    case BackgroundOperation::kLinesMessage:
-      if (operation_ && lParam == operation_->Serial()) AppendText(Control(IDC_txtChkCRC), operation_->TakeLines());
-      return 0;
-    case BackgroundOperation::kEndedMessage:
-      // The work ended while its stop question shows: the question goes, and
-      // the result shows as for any end.
-      if (operation_ && lParam == operation_->Serial() && questionOpen_) CloseQuestion(Handle());
-      return 0;
-    case WM_QUERYENDSESSION:
-      // The system shows the block reason of a running operation; the end
-      // itself stops it cleanly.
-      return TRUE;
-    case WM_ENDSESSION:
-      if (wParam) OnEndSession();
-      return 0;
     case WM_DPICHANGED:
       ApplyDpi(HIWORD(wParam), reinterpret_cast<const RECT*>(lParam));
       return 0;
@@ -223,8 +200,8 @@ void Frm_Bun::OnCommand(int id, int notification) {
       if (Idle()) cmdRun_Click();
       break;
     case IDC_cmdEnd:
-      if (busy_) {
-        AskToStop(true);
+      if (runner_.Busy()) {
+        runner_.AskToStop(true);
       } else if (Idle()) {
         cmdEnd_Click();
       }
@@ -246,7 +223,7 @@ void Frm_Bun::OnCommand(int id, int notification) {
       break;
     case IDCANCEL:
       // Esc: nothing, unless an operation runs.
-      if (busy_) AskToStop(false);
+      if (runner_.Busy()) runner_.AskToStop(false);
       break;
     default:
       // IDOK from Enter lands here: no default button.
@@ -275,8 +252,8 @@ void Frm_Bun::mnuVer_Click() { Frm_Ver::ShowModal(Handle()); }
 void Frm_Bun::cmdEnd_Click() { DestroyWindow(Handle()); }
 
 void Frm_Bun::Form_Close() {
-  if (busy_) {
-    AskToStop(true);
+  if (runner_.Busy()) {
+    runner_.AskToStop(true);
   } else if (Idle()) {
     DestroyWindow(Handle());
   }
@@ -286,7 +263,7 @@ bool Frm_Bun::Idle() const noexcept {
   // A modal window of ours disables this one. Only another program reaches
   // it then (a posted click, a task list's close), and whatever it started
   // would run inside that window's loop, under code that waits for it.
-  return !busy_ && IsWindowEnabled(Handle());
+  return !runner_.Busy() && IsWindowEnabled(Handle());
 }
 
 // The selection itself is all an option click does; Run reads it.

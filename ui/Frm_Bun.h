@@ -10,11 +10,12 @@
 #include <string>
 #include <vector>
 
-#include "BackgroundOperation.h"
 #include "DropTarget.h"
+#include "ControlIds.h"
+#include "Controls.h"
 #include "Handles.h"
+#include "OperationRunner.h"
 #include "Requests.h"
-#include "Taskbar.h"
 #include "Window.h"
 
 namespace vokram::ui {
@@ -66,21 +67,7 @@ class Frm_Bun : public Window {
   void RunSplit();
   void RunJoin();
   void Reject(const Rejection& rejection, Operation operation);
-  void Fail(const std::exception& error, Operation operation, const std::wstring& file);
 
-  // Runs an engine call off the window's thread, the window answering and its
-  // caption and taskbar button showing the progress, and returns once it has
-  // ended. True when it completed; after a failure or a stop it has shown the
-  // message, or closed the window without one: when a stop was asked for to
-  // quit, or the session or the program ends.
-  using Work = std::function<void(BackgroundOperation&, const Progress&)>;
-  bool RunOperation(Operation operation, const std::wstring& file, bool waitPointer, const Work& work);
-  // Esc, End and the title bar's close while an operation runs. One
-  // question at a time: a close while it shows makes its Yes stop and quit.
-  void AskToStop(bool quit);
-  // The session ends (logoff, shutdown): a running operation stops and
-  // cleans up before this returns.
-  void OnEndSession();
   // No operation runs and no window of ours (a message, a picker, the
   // version window) is open over this one, so a command may start.
   bool Idle() const noexcept;
@@ -92,16 +79,13 @@ class Frm_Bun : public Window {
   std::vector<std::unique_ptr<BoxDrops>> drops_;
   UniqueFont font_;
   HWND focusBeforeDeactivate_ = nullptr;
-  bool busy_ = false;
-  bool waitPointer_ = false;
-  // The running operation, while one runs.
-  BackgroundOperation* operation_ = nullptr;
-  bool quitAfterStop_ = false;
-  // The stop question is showing; a close asked for meanwhile.
-  bool questionOpen_ = false;
-  bool closeAsked_ = false;
-  TaskbarProgress taskbar_;
-  UINT taskbarButtonCreated_ = 0;
+  // Every split, join and check runs through it; the caption and the report
+  // box show what it hears.
+  OperationRunner runner_{{
+      [this](int percent) { OnProgress(percent); },
+      [this](const std::wstring& lines) { AppendText(Control(IDC_txtChkCRC), lines); },
+      [this] { SetWindowTextW(Handle(), ModeCaption().c_str()); },
+  }};
   bool tidying_ = false;
 };
 

@@ -24,7 +24,7 @@ void Frm_Bun::cmdChk_Click() {
   // The report is the check's while it runs: a key, a paste or Enter typed
   // into it would land between its lines.
   SendMessageW(report, EM_SETREADONLY, TRUE, 0);
-  RunOperation(Operation::Check, vokPath, false, [&](BackgroundOperation& background, const Progress& progress) {
+  runner_.Run(Operation::Check, vokPath, false, [&](BackgroundOperation& background, const Progress& progress) {
     CheckPieces(
         std::filesystem::path(vokPath),
         [&background](const PieceReport& piece) { background.AddLine(NativeFromUtf8(ReportLine(piece))); },

@@ -2,13 +2,6 @@
 
 namespace vokram::ui {
 
-TaskbarProgress::~TaskbarProgress() { Release(); }
-
-void TaskbarProgress::Release() noexcept {
-  if (list_) list_->Release();
-  list_ = nullptr;
-}
-
 void TaskbarProgress::Start(HWND window) {
   window_ = window;
   state_ = TBPF_NORMAL;
@@ -33,20 +26,17 @@ void TaskbarProgress::Clear() {
 
 void TaskbarProgress::ButtonCreated() {
   // The list spoke to the taskbar that is gone; a new one finds the new one.
-  Release();
+  list_.reset();
   if (state_ != TBPF_NOPROGRESS) Apply();
 }
 
 void TaskbarProgress::Apply() {
   // Asked for once there is something to show: the button exists by then.
   if (!list_ && window_) {
-    ITaskbarList3* list = nullptr;
-    if (SUCCEEDED(CoCreateInstance(CLSID_TaskbarList, nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&list)))) {
-      if (SUCCEEDED(list->HrInit())) {
-        list_ = list;
-      } else {
-        list->Release();
-      }
+    ComPtr<ITaskbarList3> list;
+    if (SUCCEEDED(CoCreateInstance(CLSID_TaskbarList, nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(list.put()))) &&
+        SUCCEEDED(list->HrInit())) {
+      list_ = std::move(list);
     }
   }
   if (!list_) return;

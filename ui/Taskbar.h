@@ -6,12 +6,13 @@
 #include <windows.h>
 #include <shobjidl.h>
 
+#include "Handles.h"
+
 namespace vokram::ui {
 
 class TaskbarProgress {
  public:
   TaskbarProgress() noexcept = default;
-  ~TaskbarProgress();
   TaskbarProgress(const TaskbarProgress&) = delete;
   TaskbarProgress& operator=(const TaskbarProgress&) = delete;
 
@@ -27,10 +28,9 @@ class TaskbarProgress {
  private:
   // Shows state_ and percent_ on the button.
   void Apply();
-  void Release() noexcept;
 
   HWND window_ = nullptr;
-  ITaskbarList3* list_ = nullptr;
+  ComPtr<ITaskbarList3> list_;
   TBPFLAG state_ = TBPF_NOPROGRESS;
   int percent_ = 0;
 };
