@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "Dpi.h"
+#include "Window.h"
 
 namespace vokram::ui {
 namespace {
@@ -23,20 +24,7 @@ LRESULT CALLBACK PanelProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam
   }
 }
 
-void RegisterPanelClassOnce() {
-  const HINSTANCE instance = GetModuleHandleW(nullptr);
-  WNDCLASSEXW existing{};
-  existing.cbSize = sizeof existing;
-  if (GetClassInfoExW(instance, kPanelClass, &existing)) return;
-  WNDCLASSEXW wc{};
-  wc.cbSize = sizeof wc;
-  wc.lpfnWndProc = PanelProc;
-  wc.hInstance = instance;
-  wc.hCursor = LoadCursorW(nullptr, IDC_ARROW);
-  wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
-  wc.lpszClassName = kPanelClass;
-  RegisterClassExW(&wc);
-}
+void RegisterPanelClassOnce() { RegisterWindowClassOnce(kPanelClass, PanelProc); }
 
 struct FindState {
   int id;

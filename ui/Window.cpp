@@ -19,7 +19,7 @@ Window* Window::FromHandle(HWND hwnd) noexcept {
 
 bool Window::PreTranslateMessage(MSG& msg) { return IsDialogMessageW(hwnd_, &msg) != FALSE; }
 
-void Window::RegisterClassOnce(const wchar_t* className, HICON icon, HICON smallIcon) {
+void RegisterWindowClassOnce(const wchar_t* className, WNDPROC procedure, HICON icon, HICON smallIcon) {
   const HINSTANCE instance = GetModuleHandleW(nullptr);
   WNDCLASSEXW existing{};
   existing.cbSize = sizeof existing;
@@ -27,7 +27,7 @@ void Window::RegisterClassOnce(const wchar_t* className, HICON icon, HICON small
 
   WNDCLASSEXW wc{};
   wc.cbSize = sizeof wc;
-  wc.lpfnWndProc = &Window::WndProc;
+  wc.lpfnWndProc = procedure;
   wc.hInstance = instance;
   wc.hIcon = icon;
   wc.hIconSm = smallIcon;
@@ -35,6 +35,10 @@ void Window::RegisterClassOnce(const wchar_t* className, HICON icon, HICON small
   wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
   wc.lpszClassName = className;
   RegisterClassExW(&wc);
+}
+
+void Window::RegisterClassOnce(const wchar_t* className, HICON icon, HICON smallIcon) {
+  RegisterWindowClassOnce(className, &Window::WndProc, icon, smallIcon);
 }
 
 HWND Window::CreateTopLevel(const wchar_t* className, const wchar_t* title, DWORD style,

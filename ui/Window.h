@@ -7,6 +7,11 @@
 
 namespace vokram::ui {
 
+// Registers a window class of this program (arrow pointer, dialog
+// background) unless it is registered already.
+void RegisterWindowClassOnce(const wchar_t* className, WNDPROC procedure, HICON icon = nullptr,
+                             HICON smallIcon = nullptr);
+
 class Window {
  public:
   Window() = default;

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "ControlIds.h"
+#include "Controls.h"
 #include "DragDrop.h"
 
 namespace vokram::uitest {
@@ -60,19 +61,6 @@ HWND FindTopLevel(WindowSearch search) {
   return search.found;
 }
 
-struct IdSearch {
-  int id;
-  HWND found = nullptr;
-};
-
-BOOL CALLBACK MatchId(HWND hwnd, LPARAM param) {
-  auto* search = reinterpret_cast<IdSearch*>(param);
-  if (GetDlgCtrlID(hwnd) == search->id) {
-    search->found = hwnd;
-    return FALSE;
-  }
-  return TRUE;
-}
 
 // What a test needs to know when a program's window is not where it should
 // be: whether the process still runs, and every top-level window it has.
@@ -179,11 +167,7 @@ VokramProcess::~VokramProcess() {
   CloseHandle(process_.hProcess);
 }
 
-HWND VokramProcess::Control(int id) const {
-  IdSearch search{id};
-  EnumChildWindows(main_, MatchId, reinterpret_cast<LPARAM>(&search));
-  return search.found;
-}
+HWND VokramProcess::Control(int id) const { return ui::FindControl(main_, id); }
 
 std::wstring VokramProcess::Caption() const { return WindowText(main_); }
 
