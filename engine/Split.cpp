@@ -178,8 +178,10 @@ std::variant<VokError, SplitDraw> PlanSplit(NativeView sourcePath, std::uint64_t
   if (sourceLength == 0) return VokError(ErrorCode::SourceEmpty, source);
   auto lengths = DrawPieceLengths(sourceLength, minimum, maximum, random);
   if (!lengths) return VokError(ErrorCode::TooManyPieces, source);
-  SplitDraw draw{DeriveSplitNames(sourcePath, WithTrailingSeparator(folder)), std::move(*lengths)};
-  draw.names.baseName = NativeString(baseName);  // as typed, so a separator in it is refused
+  // The base name as typed, so that a separator in it is refused.
+  const NativeString sourceName = NamePart(sourcePath);
+  SplitDraw draw{{WithTrailingSeparator(folder), NativeString(baseName), sourceName, StemOf(sourceName)},
+                 std::move(*lengths)};
   if (auto refused = CheckNames(draw.names, draw.lengths.size(), options, sourcePath)) return *refused;
   return draw;
 }
