@@ -34,6 +34,9 @@ namespace {
 
 constexpr std::uint64_t kWritebackStep = std::uint64_t{8} << 20;
 constexpr std::uint64_t kWritebackAtClose = std::uint64_t{1} << 20;
+// How far behind the writing a large file's bytes are waited for and dropped
+// from the page cache: far enough to keep the disk's queue full.
+constexpr std::uint64_t kDropLag = std::uint64_t{64} << 20;
 
 // 0, or the error a test's hook injects into this call.
 int Injected(io::Op op, const std::filesystem::path& path) {
@@ -54,7 +57,8 @@ File::File(File&& other) noexcept
       path_(std::move(other.path_)),
       written_(std::exchange(other.written_, false)),
       writtenBytes_(std::exchange(other.writtenBytes_, 0)),
-      writtenBack_(std::exchange(other.writtenBack_, 0)) {}
+      writtenBack_(std::exchange(other.writtenBack_, 0)),
+      dropped_(std::exchange(other.dropped_, 0)) {}
 
 File& File::operator=(File&& other) noexcept {
   if (this != &other) {
@@ -64,6 +68,7 @@ File& File::operator=(File&& other) noexcept {
     written_ = std::exchange(other.written_, false);
     writtenBytes_ = std::exchange(other.writtenBytes_, 0);
     writtenBack_ = std::exchange(other.writtenBack_, 0);
+    dropped_ = std::exchange(other.dropped_, 0);
   }
   return *this;
 }
@@ -123,6 +128,15 @@ void File::Write(const void* data, std::size_t n) {
   if (writtenBytes_ - writtenBack_ >= kWritebackStep) {
     platform::StartWriteback(handle_, writtenBack_, writtenBytes_ - writtenBack_);
     writtenBack_ = writtenBytes_;
+    // A file of gigabytes then holds a few dozen mebibytes of the page cache
+    // at a time instead of pushing everything else out of it, and its pace is
+    // the disk's from the first byte. On a virtual machine whose host takes
+    // back free memory it matters twice: every page the file would take anew
+    // costs the host's fault; these are reused while still backed.
+    if (writtenBack_ >= dropped_ + 2 * kDropLag) {
+      platform::DropWrittenBack(handle_, dropped_, writtenBack_ - kDropLag - dropped_);
+      dropped_ = writtenBack_ - kDropLag;
+    }
   }
 }
 

@@ -80,6 +80,7 @@ class File {
   bool written_ = false;
   std::uint64_t writtenBytes_ = 0;  // by Write, wherever they went
   std::uint64_t writtenBack_ = 0;   // of those, handed to StartWriteback
+  std::uint64_t dropped_ = 0;       // of those, on disk and out of the page cache
 };
 
 // Collects small writes (descriptor records, batch lines) into few system calls.

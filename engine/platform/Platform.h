@@ -25,6 +25,9 @@ int Flush(Handle handle);
 // Starts writing a range of a file to its disk without waiting for it, so
 // that the sync at the end finds little left to do.
 void StartWriteback(Handle handle, std::uint64_t offset, std::uint64_t length);
+// Waits until a range handed to StartWriteback is on its disk, then drops it
+// from the page cache. A hint too: it changes no byte of the file.
+void DropWrittenBack(Handle handle, std::uint64_t offset, std::uint64_t length);
 // Whether every written file is flushed at its close, for want of a call that
 // syncs a whole file system.
 extern const bool kFlushEachWrittenFile;

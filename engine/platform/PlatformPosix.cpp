@@ -83,6 +83,13 @@ void StartWriteback(Handle handle, std::uint64_t offset, std::uint64_t length) {
   (void)::sync_file_range(handle, static_cast<off_t>(offset), static_cast<off_t>(length), SYNC_FILE_RANGE_WRITE);
 }
 
+void DropWrittenBack(Handle handle, std::uint64_t offset, std::uint64_t length) {
+  // Only clean pages are dropped, so a range the wait left dirty stays.
+  (void)::sync_file_range(handle, static_cast<off_t>(offset), static_cast<off_t>(length),
+                          SYNC_FILE_RANGE_WAIT_BEFORE | SYNC_FILE_RANGE_WRITE | SYNC_FILE_RANGE_WAIT_AFTER);
+  (void)::posix_fadvise(handle, static_cast<off_t>(offset), static_cast<off_t>(length), POSIX_FADV_DONTNEED);
+}
+
 // One syncfs at the end costs less than an fsync per piece, which would wait
 // for each piece's writeback before reading on.
 const bool kFlushEachWrittenFile = false;
