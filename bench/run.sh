@@ -58,6 +58,8 @@ timed() {
   record "$name" "$t"
   record "${name}_rss" "$m"
 }
+# MiB of a file in the page cache.
+cached_mib() { fincore --bytes --noheadings --output RES "$1" | awk '{printf "%.0f", $1 / 1048576}'; }
 # The two sides of a comparison, in alternating order from round to round.
 pair() {
   if ((r % 2)); then "$1"; "$2"; else "$2"; "$1"; fi
@@ -105,8 +107,15 @@ bench_size() {
     fi
 
     inputs=("$round"/v/source.*)
-    vjoin() { timed vjoin "$cli" join "$round/v/source.vok" "$round/j"; }
-    catjoin() { timed cat bash -c "cat \"$round\"/v/source.[0-9]* > \"$round/j/cat.bin\" && sync -f \"$round/j\""; }
+    # Each also records what its joined file still holds of the page cache.
+    vjoin() {
+      timed vjoin "$cli" join "$round/v/source.vok" "$round/j"
+      record vjoin_cache "$(cached_mib "$round/j/source.bin")"
+    }
+    catjoin() {
+      timed cat bash -c "cat \"$round\"/v/source.[0-9]* > \"$round/j/cat.bin\" && sync -f \"$round/j\""
+      record cat_cache "$(cached_mib "$round/j/cat.bin")"
+    }
     pair vjoin catjoin
     cmp -s "$src" "$round/j/source.bin" || { echo "joined file differs"; exit 1; }
 
@@ -154,6 +163,7 @@ bench_size() {
     echo "| split 100–200 KiB + .vok | $(med vsmall) | split -b 150K; sync -f | $(med gsmall) | $(ratio vsmall gsmall) | $(best_ratio vsmall gsmall) | $(per_round vsmall gsmall) | |"
   fi
   echo "| join (size and CRC checked) | $(med vjoin) | cat pieces > out; sync -f | $(med cat) | $(ratio vjoin cat) | $(best_ratio vjoin cat) | $(per_round vjoin cat) | $(med vjoin_rss) |"
+  echo "| page cache held by the joined file (MiB) | $(med vjoin_cache) | cat | $(med cat_cache) | | | | |"
   echo "| piece check | $(med vcheck) | cat pieces > /dev/null | $(med catnull) | $(ratio vcheck catnull) | $(best_ratio vcheck catnull) | $(per_round vcheck catnull) | $(med vcheck_rss) |"
   echo "| piece check, 256-bit fold forced | $(med vcheck256) | cat pieces > /dev/null | $(med catnull) | $(ratio vcheck256 catnull) | $(best_ratio vcheck256 catnull) | $(per_round vcheck256 catnull) | $(med vcheck256_rss) |"
   echo "| piece check, 128-bit fold forced | $(med vcheck128) | cat pieces > /dev/null | $(med catnull) | $(ratio vcheck128 catnull) | $(best_ratio vcheck128 catnull) | $(per_round vcheck128 catnull) | $(med vcheck128_rss) |"

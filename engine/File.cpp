@@ -128,11 +128,11 @@ void File::Write(const void* data, std::size_t n) {
   if (writtenBytes_ - writtenBack_ >= kWritebackStep) {
     platform::StartWriteback(handle_, writtenBack_, writtenBytes_ - writtenBack_);
     writtenBack_ = writtenBytes_;
-    // A file of gigabytes then holds a few dozen mebibytes of the page cache
-    // at a time instead of pushing everything else out of it, and its pace is
-    // the disk's from the first byte. On a virtual machine whose host takes
-    // back free memory it matters twice: every page the file would take anew
-    // costs the host's fault; these are reused while still backed.
+    // A file of gigabytes then holds 64-128 MiB of the page cache at a time
+    // instead of pushing everything else out of it, and its pace is the
+    // disk's from the first byte. On a virtual machine whose host takes back
+    // free memory it matters twice: every page the file would take anew costs
+    // the host's fault; these are reused while still backed.
     if (writtenBack_ >= dropped_ + 2 * kDropLag) {
       platform::DropWrittenBack(handle_, dropped_, writtenBack_ - kDropLag - dropped_);
       dropped_ = writtenBack_ - kDropLag;
