@@ -133,8 +133,12 @@ void File::Write(const void* data, std::size_t n) {
     // disk's from the first byte. On a virtual machine whose host takes back
     // free memory it matters twice: every page the file would take anew costs
     // the host's fault; these are reused while still backed.
+    // A failing disk shows first in this wait: the run stops here rather
+    // than writing on to the end.
     if (writtenBack_ >= dropped_ + 2 * kDropLag) {
-      platform::DropWrittenBack(handle_, dropped_, writtenBack_ - kDropLag - dropped_);
+      int error = Injected(io::Op::Sync, path_);
+      if (!error) error = platform::DropWrittenBack(handle_, dropped_, writtenBack_ - kDropLag - dropped_);
+      if (error) Fail(path_, error);
       dropped_ = writtenBack_ - kDropLag;
     }
   }

@@ -26,8 +26,9 @@ int Flush(Handle handle);
 // that the sync at the end finds little left to do.
 void StartWriteback(Handle handle, std::uint64_t offset, std::uint64_t length);
 // Waits until a range handed to StartWriteback is on its disk, then drops it
-// from the page cache. A hint too: it changes no byte of the file.
-void DropWrittenBack(Handle handle, std::uint64_t offset, std::uint64_t length);
+// from the page cache; 0 or the error of writing it. Where the file system
+// cannot wait for a range, 0: the sync at the end does it.
+int DropWrittenBack(Handle handle, std::uint64_t offset, std::uint64_t length);
 // Whether every written file is flushed at its close, for want of a call that
 // syncs a whole file system.
 extern const bool kFlushEachWrittenFile;

@@ -83,11 +83,15 @@ void StartWriteback(Handle handle, std::uint64_t offset, std::uint64_t length) {
   (void)::sync_file_range(handle, static_cast<off_t>(offset), static_cast<off_t>(length), SYNC_FILE_RANGE_WRITE);
 }
 
-void DropWrittenBack(Handle handle, std::uint64_t offset, std::uint64_t length) {
-  // Only clean pages are dropped, so a range the wait left dirty stays.
-  (void)::sync_file_range(handle, static_cast<off_t>(offset), static_cast<off_t>(length),
-                          SYNC_FILE_RANGE_WAIT_BEFORE | SYNC_FILE_RANGE_WRITE | SYNC_FILE_RANGE_WAIT_AFTER);
+int DropWrittenBack(Handle handle, std::uint64_t offset, std::uint64_t length) {
+  if (::sync_file_range(handle, static_cast<off_t>(offset), static_cast<off_t>(length),
+                        SYNC_FILE_RANGE_WAIT_BEFORE | SYNC_FILE_RANGE_WRITE | SYNC_FILE_RANGE_WAIT_AFTER) != 0) {
+    const int error = errno;
+    return error == EINVAL || error == ESPIPE || error == ENOSYS || error == EOPNOTSUPP ? 0 : error;
+  }
+  // Only a hint, and only clean pages go.
   (void)::posix_fadvise(handle, static_cast<off_t>(offset), static_cast<off_t>(length), POSIX_FADV_DONTNEED);
+  return 0;
 }
 
 // One syncfs at the end costs less than an fsync per piece, which would wait

@@ -113,7 +113,7 @@ int Flush(Handle handle) { return FlushFileBuffers(handle) ? 0 : Last(); }
 
 // The cache manager writes behind on its own; FlushFileBuffers waits for the rest.
 void StartWriteback(Handle, std::uint64_t, std::uint64_t) {}
-void DropWrittenBack(Handle, std::uint64_t, std::uint64_t) {}
+int DropWrittenBack(Handle, std::uint64_t, std::uint64_t) { return 0; }
 
 // Windows has no call that syncs a folder's files for a user: each written
 // file is flushed before it is closed.

@@ -249,6 +249,31 @@ TEST(JoinFaults, AHookThatNeverFailsChangesNothing) {
   EXPECT_EQ(Snapshot(hooked.out.Path()), Snapshot(plain.out.Path()));
 }
 
+// A large file waits for its writeback some way behind the writing; a disk
+// failing there fails the write that waited, not the sync at the very end.
+TEST(JoinFaults, AFailingWaitBehindALargeOutputFailsTheWriteThatWaited) {
+  test::TempDir dir;
+  const fs::path path = dir / "large.bin";
+  std::optional<File> file = File::CreateNew(path);
+  ASSERT_TRUE(file);
+  const Bytes block(std::size_t{8} << 20, 0x5A);
+  std::vector<Call> waits;
+  const HookGuard guard([&](io::Op op, const fs::path& p) -> std::optional<int> {
+    if (op != io::Op::Sync) return std::nullopt;
+    waits.push_back(Call{op, p});
+    return kInjectedError;
+  });
+  try {
+    for (int i = 0; i < 32; ++i) file->Write(block.data(), block.size());
+    ADD_FAILURE() << "256 MiB written without waiting for any";
+  } catch (const VokError& e) {
+    EXPECT_EQ(e.Code(), ErrorCode::IoFailed);
+    EXPECT_EQ(e.File(), path);
+  }
+  ASSERT_EQ(waits.size(), 1u);
+  EXPECT_EQ(waits[0].path, path);
+}
+
 // ---------------------------------------------------------------------------
 // Piece check
 
