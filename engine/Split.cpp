@@ -146,13 +146,14 @@ NativeString PieceName(NativeView baseName, std::int32_t number) {
   return name;
 }
 
+SplitNames DeriveSplitNames(NativeView sourcePath, NativeView folder, NativeView baseName) {
+  NativeString sourceName = NamePart(sourcePath);
+  NativeString stem = StemOf(sourceName);
+  return {WithTrailingSeparator(folder), NativeString(baseName), std::move(sourceName), std::move(stem)};
+}
+
 SplitNames DeriveSplitNames(NativeView sourcePath, NativeView outputBase) {
-  SplitNames names;
-  names.folder = FolderPart(outputBase);
-  names.baseName = NamePart(outputBase);
-  names.sourceName = NamePart(sourcePath);
-  names.stem = StemOf(names.sourceName);
-  return names;
+  return DeriveSplitNames(sourcePath, FolderPart(outputBase), NamePart(outputBase));
 }
 
 std::optional<std::vector<std::uint32_t>> DrawPieceLengths(std::uint64_t length, std::int32_t minimum,
@@ -179,9 +180,7 @@ std::variant<VokError, SplitDraw> PlanSplit(NativeView sourcePath, std::uint64_t
   auto lengths = DrawPieceLengths(sourceLength, minimum, maximum, random);
   if (!lengths) return VokError(ErrorCode::TooManyPieces, source);
   // The base name as typed, so that a separator in it is refused.
-  const NativeString sourceName = NamePart(sourcePath);
-  SplitDraw draw{{WithTrailingSeparator(folder), NativeString(baseName), sourceName, StemOf(sourceName)},
-                 std::move(*lengths)};
+  SplitDraw draw{DeriveSplitNames(sourcePath, folder, baseName), std::move(*lengths)};
   if (auto refused = CheckNames(draw.names, draw.lengths.size(), options, sourcePath)) return *refused;
   return draw;
 }

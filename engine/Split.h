@@ -35,8 +35,8 @@ struct SplitOptions {
 // every run draws the same sequence.
 using RandomSource = std::function<float()>;
 float DefaultRandom();
-// A 32-bit generator's draw (std::mt19937) as a value in [0, 1): its top 24 bits, which a
-// float holds exactly.
+// A 32-bit generator's draw (std::mt19937) as a value in [0, 1): its top 24
+// bits, which a float holds exactly.
 constexpr float UnitInterval(std::uint_fast32_t draw) noexcept {
   return static_cast<float>(draw >> 8) * (1.0f / 16777216.0f);
 }
@@ -55,6 +55,7 @@ struct SplitNames {
   NativeString sourceName;
   NativeString stem;
 };
+SplitNames DeriveSplitNames(NativeView sourcePath, NativeView folder, NativeView baseName);
 // From an output base (folder and base name in one path).
 SplitNames DeriveSplitNames(NativeView sourcePath, NativeView outputBase);
 

@@ -80,23 +80,15 @@ bool OperationRunner::Run(Operation operation, const std::wstring& file, bool wa
       return false;
     }
     taskbar_.Failed();
-    ShowFailure(error, operation, file);
+    ShowWarning(window_, MessageFor(error, operation));
   } catch (const std::exception& error) {
+    // Anything else (out of memory, a library error) is still a failed
+    // operation on that file, and the user must learn of it, in Japanese.
     taskbar_.Failed();
-    ShowFailure(error, operation, file);
+    ShowWarning(window_, MessageFor(VokError(ErrorCode::IoFailed, file, UnexpectedFailureText(error)), operation));
   }
   taskbar_.Clear();
   return false;
-}
-
-void OperationRunner::ShowFailure(const std::exception& error, Operation operation, const std::wstring& file) {
-  if (const auto* vokError = dynamic_cast<const VokError*>(&error)) {
-    ShowWarning(window_, MessageFor(*vokError, operation));
-    return;
-  }
-  // Anything else (out of memory, a library error) is still a failed
-  // operation on that file, and the user must learn of it, in Japanese.
-  ShowWarning(window_, MessageFor(VokError(ErrorCode::IoFailed, file, UnexpectedFailureText(error)), operation));
 }
 
 void OperationRunner::AskToStop(bool quit) {

@@ -53,7 +53,6 @@ class OperationRunner {
   // The session ends (logoff, shutdown): a running operation stops and
   // cleans up before this returns.
   void OnEndSession();
-  void ShowFailure(const std::exception& error, Operation operation, const std::wstring& file);
 
   View view_;
   HWND window_ = nullptr;
