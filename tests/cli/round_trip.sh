@@ -145,6 +145,10 @@ expect "empty source message" grep -q '対象ファイルが空です。' empty.
 expect "a non-descriptor is refused" grep -q 'vokファイルではありません。' notvok.err
 "$cli" crc 'source 表.bin' >crc.out
 expect "crc prints four hex digits" grep -qE '^[0-9A-F]{4}$' crc.out
+"$cli" crc missing.bin 2>crcmiss.err
+expect "crc of a missing file fails in Japanese" test $? -ne 0 -a "$(cat crcmiss.err)" = '対象ファイルが存在しません。'
+"$cli" crc empty.bin 2>crcempty.err
+expect "crc of an empty file fails in Japanese" test $? -ne 0 -a "$(cat crcempty.err)" = '対象ファイルが空です。'
 "$cli" bogus >/dev/null 2>&1
 expect "unknown command exits 2" test $? -eq 2
 
