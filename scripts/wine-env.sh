@@ -26,8 +26,17 @@ wine_env_start() {
   fi
 
   if [ ! -f "$WINEPREFIX/.vokram-ready" ]; then
-    mkdir -p "$WINEPREFIX"
-    wineboot -i >/dev/null 2>&1 || true
+    # Now and then wineboot leaves a prefix half made (no kernel32.dll), in
+    # which no program starts; such a prefix is made anew, once.
+    local attempt
+    for attempt in 1 2; do
+      rm -rf "$WINEPREFIX"
+      mkdir -p "$WINEPREFIX"
+      wineboot -i >/dev/null 2>&1 || true
+      wineserver -w
+      [ -f "$WINEPREFIX/drive_c/windows/system32/kernel32.dll" ] && break
+      echo "wine-env: wineboot left $WINEPREFIX unfinished (attempt $attempt)" >&2
+    done
     # A virtual desktop gives windows a title bar and quick closes without a
     # window manager.
     wine reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d Default /f >/dev/null 2>&1
