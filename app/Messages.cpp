@@ -46,6 +46,7 @@ std::string_view CauseText(Cause cause) {
     case Cause::SourceChanged: return "確認の後にファイルが変更されました。";
     case Cause::NoTemporaryName: return "保存先のフォルダに一時ファイルを作成できません。";
     case Cause::OutputAppeared: return "処理の途中で同じ名前のファイルが作成されました。";
+    case Cause::FolderBusy: return "このフォルダには別の処理が書き込んでいます。";
   }
   return {};
 }
@@ -87,6 +88,12 @@ std::string ErrorMessage(const VokError& error, Operation operation) {
     case ErrorCode::OutputIsFolder:
       return "保存先に「" + ToUtf8(error.File().filename()) + "」という名前のフォルダがあります。";
     case ErrorCode::Cancelled: return std::string(Stopped(operation));
+    case ErrorCode::FolderChanged: {
+      // The folder is neither as it was nor as it was to be: say what stands where.
+      std::string text = std::string(Stopped(operation)) + "\n「" + ToUtf8(error.File()) + "」を元に戻せませんでした。";
+      if (!error.Reason().empty()) text += "元のファイルは「" + error.Reason() + "」にあります。";
+      return text + "次に分割か結合をこのフォルダで実行すると、元に戻します。";
+    }
     case ErrorCode::PieceUnreadable:
       return "「" + ToUtf8(error.File()) + "」を読み込めませんでした。結合を中止しました。";
     case ErrorCode::IoFailed: {

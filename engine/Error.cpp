@@ -25,6 +25,7 @@ const char* CodeName(ErrorCode code) {
     case ErrorCode::NoSpace: return "not enough free space";
     case ErrorCode::TooLargeForVolume: return "the volume holds no file of 4 GiB or more";
     case ErrorCode::Cancelled: return "cancelled";
+    case ErrorCode::FolderChanged: return "an earlier file could not be put back";
   }
   return "error";
 }
@@ -36,6 +37,7 @@ const char* CauseText(Cause cause) {
     case Cause::SourceChanged: return "the file changed since it was checked";
     case Cause::NoTemporaryName: return "no free temporary name";
     case Cause::OutputAppeared: return "another program created the file meanwhile";
+    case Cause::FolderBusy: return "another run is writing into the folder";
   }
   return "";
 }

@@ -27,6 +27,8 @@ enum class ErrorCode {
   NoSpace,           // the output folder's volume has less free space than the run will write
   TooLargeForVolume, // a joined file of 4 GiB or more for a volume that cannot hold one (FAT)
   Cancelled,         // the caller asked the operation to stop
+  FolderChanged,     // a run could not put an old file back: File() still holds new content (or none), the old
+                     // file is kept under Reason(), and the journal stays for the next run
 };
 
 // Why an I/O step failed when the engine itself found the fault (the system's
@@ -37,6 +39,8 @@ enum class Cause {
   SourceChanged,     // the source's length changed between the checks and the split
   NoTemporaryName,   // every temporary name in the output folder is taken
   OutputAppeared,    // another program created a file under an output's free name meanwhile
+  FolderBusy,        // another run is writing into the folder (its journal is held), or a stranger's file has
+                     // the journal's name
 };
 
 class VokError : public std::runtime_error {

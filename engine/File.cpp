@@ -180,6 +180,11 @@ void File::Sync() {
   if (error) Fail(path_, error);
 }
 
+void File::HoldLock() {
+  bool held = false;
+  (void)platform::LockExclusive(handle_, held);  // just created: no one else holds it
+}
+
 void File::Close() {
   if (!IsOpen()) return;
   // The rest of a file of some size; small files are left to the one sync
@@ -244,19 +249,37 @@ bool RenameIfAbsent(const std::filesystem::path& from, const std::filesystem::pa
   return true;
 }
 
-bool ReplaceKeepingBackup(const std::filesystem::path& from, const std::filesystem::path& to,
-                 const std::filesystem::path& backup, bool& backedUp) {
-  backedUp = false;
+std::uint32_t ReplaceWith(const std::filesystem::path& from, const std::filesystem::path& to) {
   int error = Injected(io::Op::Rename, to);
-  bool taken = false;
-  if (!error) error = platform::Replace(from, to, backup, backedUp, taken);
-  if (taken) return false;
+  std::uint32_t saved = 0;
+  if (!error) error = platform::ReplaceWith(from, to, saved);
   if (error) Fail(to, error);
+  return saved;
+}
+
+void PutBack(const std::filesystem::path& backup, const std::filesystem::path& to, std::uint32_t saved) {
+  int error = Injected(io::Op::Rename, to);
+  if (!error) error = platform::PutBack(backup, to, saved);
+  if (error) Fail(to, error);
+}
+
+bool LinkIfAbsent(const std::filesystem::path& existing, const std::filesystem::path& name, bool& unsupported) {
+  int error = Injected(io::Op::Link, name);
+  bool exists = false;
+  unsupported = false;
+  if (!error) error = platform::Link(existing, name, exists, unsupported);
+  if (exists || unsupported) return false;
+  if (error) Fail(name, error);
   return true;
 }
 
-void RestoreQuietly(const std::filesystem::path& backup, const std::filesystem::path& to) noexcept {
-  platform::Restore(backup, to);
+std::optional<FileIdentity> NameIdentity(const std::filesystem::path& path) { return platform::NameIdentity(path); }
+
+std::uint32_t AttributesOf(const std::filesystem::path& path) { return platform::AttributesOf(path); }
+
+bool RemoveFile(const std::filesystem::path& path) {
+  if (Injected(io::Op::Remove, path)) return false;
+  return platform::Remove(path) == 0 || !platform::Exists(path);
 }
 
 std::vector<NameInFolder> LookUpNames(const NativeString& folder, const std::vector<NativeString>& names) {

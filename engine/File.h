@@ -20,7 +20,7 @@ namespace vokram {
 
 namespace io {
 
-enum class Op { OpenRead, CreateNew, Read, Write, Seek, Size, Identify, Stamp, Close, Rename, Sync };
+enum class Op { OpenRead, CreateNew, Read, Write, Seek, Size, Identify, Stamp, Close, Rename, Link, Remove, Sync };
 
 // Returns a system error code to make that call fail, or nothing to let it run.
 using FaultHook = std::function<std::optional<int>(Op, const std::filesystem::path&)>;
@@ -64,6 +64,10 @@ class File {
   FileStamp Stamp();
   // Puts what was written on stable storage.
   void Sync();
+  // Holds the file as a lock that another process's OpenToSettle sees, for as
+  // long as it is open (POSIX: an exclusive flock; Windows: the sharing of
+  // the open itself).
+  void HoldLock();
   // A file this program wrote is flushed to stable storage first where the
   // system has no cheaper way to do that for a whole folder (Windows);
   // elsewhere SyncWrittenFiles does it for all at once.
@@ -122,16 +126,24 @@ bool NameExists(const std::filesystem::path& path);
 // one look at the folder or one cheap call per name; no file is opened.
 // Windows matches names as it does: without regard to case, short names too.
 std::vector<NameInFolder> LookUpNames(const NativeString& folder, const std::vector<NativeString>& names);
-// Puts `from` in the place of the file `to`, in one step, keeping what the
-// system keeps of the replaced file (owner and permission bits on POSIX;
-// attributes, ACL and short name on Windows). A link under `to` is replaced
-// itself, never followed. The replaced file stays under the name `backup`
-// (`backedUp`), so that it can be put back; false, with nothing done, when
-// that name is taken.
-bool ReplaceKeepingBackup(const std::filesystem::path& from, const std::filesystem::path& to,
-                 const std::filesystem::path& backup, bool& backedUp);
-// Puts a backup of ReplaceKeepingBackup back under its name; best effort, for clean-up.
-void RestoreQuietly(const std::filesystem::path& backup, const std::filesystem::path& to) noexcept;
+// Puts `from` in the place of `to` in one step, with the old file's look
+// (owner and permission bits without setuid and setgid on POSIX; attributes
+// and access list on Windows). A link under `to` is replaced itself, never
+// followed. Returns what PutBack needs to restore the old file's look.
+std::uint32_t ReplaceWith(const std::filesystem::path& from, const std::filesystem::path& to);
+// Puts a kept old file back under its name, replacing what stands there.
+void PutBack(const std::filesystem::path& backup, const std::filesystem::path& to, std::uint32_t saved);
+// Gives `existing` (a file or a link itself) the second name `name`. False,
+// with nothing done, when that name is taken, or (`unsupported`) when the
+// file system holds no hard links.
+bool LinkIfAbsent(const std::filesystem::path& existing, const std::filesystem::path& name, bool& unsupported);
+// The identity of what stands under the name itself (a link's own); nothing
+// when nothing does.
+std::optional<FileIdentity> NameIdentity(const std::filesystem::path& path);
+// Windows' attributes of a name; 0 on POSIX and where there is none.
+std::uint32_t AttributesOf(const std::filesystem::path& path);
+// Removes a file; true when it is gone (also when it was not there).
+bool RemoveFile(const std::filesystem::path& path);
 // Renames only when nothing stands under `to`; false, with `from` left in
 // place, when something does.
 bool RenameIfAbsent(const std::filesystem::path& from, const std::filesystem::path& to);

@@ -43,6 +43,7 @@ JoinPlan PlanJoin(const std::filesystem::path& vokPath, NativeView outputFolder)
   plan.descriptor = ReadDescriptor(vokPath);
   plan.piecesFolder = FolderPart(vokPath.native());
   plan.folder = WithTrailingSeparator(outputFolder);
+  plan.settled = SettleInterruptedRun(plan.folder);
   const NativeString name = plan.descriptor.sourceName.native();
   RefuseOutputThatIsAnInput(std::filesystem::path(plan.folder + name), vokPath, plan.piecesFolder, plan.descriptor);
   plan.output = PlanOutputs(plan.folder, {name}, {}, ErrorCode::OutputIsInput).front();
@@ -56,8 +57,11 @@ JoinPlan PlanJoin(const std::filesystem::path& vokPath, NativeView outputFolder)
   return plan;
 }
 
-JoinResult JoinFile(const JoinPlan& plan, bool replaceExisting, const Progress& progress) {
-  if (plan.output.exists && !replaceExisting) throw VokError(ErrorCode::OutputExists, plan.output.path);
+namespace {
+
+// Writes the joined bytes to the set's temporary and commits it; the files
+// are closed when it returns or throws.
+JoinResult WriteJoined(const JoinPlan& plan, const Progress& progress, OutputSet& outputs) {
   const Descriptor& descriptor = plan.descriptor;
   JoinResult result;
   result.outputPath = plan.output.path;
@@ -65,8 +69,7 @@ JoinResult JoinFile(const JoinPlan& plan, bool replaceExisting, const Progress& 
 
   // The joined bytes go to a temporary file that takes the output's name only
   // when every piece has been copied.
-  OutputSet outputs(plan.folder);
-  File out = outputs.Create(plan.output, true);
+  File out = outputs.Create(0);
   const FileIdentity temporaryIdentity = out.Identity();
   const std::uint64_t total = descriptor.sourceSize;
   progress.Step(0, total);
@@ -133,7 +136,21 @@ JoinResult JoinFile(const JoinPlan& plan, bool replaceExisting, const Progress& 
     // A result that fails its record never takes the place of a file.
     result.keptOlderFile = !outputs.CommitWithoutReplacing();
   }
+  result.notRemoved = outputs.NotRemoved();
   return result;
+}
+
+}  // namespace
+
+JoinResult JoinFile(const JoinPlan& plan, bool replaceExisting, const Progress& progress) {
+  if (plan.output.exists && !replaceExisting) throw VokError(ErrorCode::OutputExists, plan.output.path);
+  OutputSet outputs(plan.folder, {plan.output});
+  try {
+    return WriteJoined(plan, progress, outputs);
+  } catch (...) {
+    outputs.Abandon();
+    throw;
+  }
 }
 
 JoinResult JoinFile(const std::filesystem::path& vokPath, NativeView outputFolder, const Progress& progress,

@@ -23,6 +23,9 @@ struct JoinResult {
   // The joined bytes failed their record and a file of the output's name was
   // already there: that file stays as it was and the joined bytes are gone.
   bool keptOlderFile = false;
+  // The replaced file, when it could not be removed after the join (the next
+  // run into the folder removes it).
+  std::vector<std::filesystem::path> notRemoved;
 };
 
 // A join ready to run: the descriptor read and its output looked up. A front
@@ -33,10 +36,13 @@ struct JoinPlan {
   NativeString piecesFolder;
   NativeString folder;  // the output folder, with its trailing separator (or empty)
   PlannedOutput output;
+  // What was done first about a run into the output folder that a crash
+  // interrupted.
+  Settlement settled = Settlement::None;
 };
 
 // outputFolder may lack its trailing separator; empty means the current
-// folder. Throws VokError: NotVok, BrokenVok, OutputIsInput when the output
+// folder. An interrupted run in the output folder is settled first. Throws VokError: NotVok, BrokenVok, OutputIsInput when the output
 // would be the descriptor or a piece, OutputIsFolder. Nothing is written.
 JoinPlan PlanJoin(const std::filesystem::path& vokPath, NativeView outputFolder);
 

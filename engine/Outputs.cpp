@@ -8,7 +8,7 @@ namespace vokram {
 namespace {
 // Every name from ~vok0000.tmp on may be taken; past this many, something
 // else is wrong.
-constexpr unsigned kTemporaryTries = 100000;
+constexpr unsigned kTemporaryTries = 1000000;
 }  // namespace
 
 std::vector<PlannedOutput> PlanOutputs(const NativeString& folder, const std::vector<NativeString>& names,
@@ -37,88 +37,168 @@ std::filesystem::path FirstExisting(const std::vector<PlannedOutput>& outputs) {
   return it == outputs.end() ? std::filesystem::path() : it->path;
 }
 
-OutputSet::~OutputSet() {
-  if (committed_) return;
-  // Newest first: a replaced file goes back under its name only after the
-  // new file there is out of the way.
-  for (auto entry = entries_.rbegin(); entry != entries_.rend(); ++entry) {
-    if (!entry->backup.empty()) {
-      RestoreQuietly(entry->backup, entry->finalPath);
-      if (entry->placed) continue;
+OutputSet::OutputSet(NativeString folder, const std::vector<PlannedOutput>& outputs,
+                     const std::vector<PlannedOutput>& removed)
+    : folder_(std::move(folder)), firstOutput_(removed.size()) {
+  std::size_t needed = outputs.size() + removed.size();
+  for (const PlannedOutput& o : outputs) needed += o.exists ? 1 : 0;
+  // Free names of this program's form, looked up in batches; none may be an
+  // output's own name.
+  std::vector<NativeString> free;
+  unsigned next = 0;
+  auto isOutput = [&](const NativeString& name) {
+    auto same = [&](const PlannedOutput& o) { return SameName(o.path.filename(), std::filesystem::path(name)); };
+    return std::any_of(outputs.begin(), outputs.end(), same) || std::any_of(removed.begin(), removed.end(), same);
+  };
+  while (free.size() < needed) {
+    if (next >= kTemporaryTries) {
+      throw VokError(ErrorCode::IoFailed, std::filesystem::path(folder_), Cause::NoTemporaryName);
     }
-    RemoveQuietly(entry->placed ? entry->finalPath : entry->written);
+    std::vector<NativeString> candidates;
+    for (std::size_t i = 0; i < needed - free.size() + 8 && next < kTemporaryTries; ++i) {
+      candidates.push_back(TemporaryName(next++));
+    }
+    const auto found = LookUpNames(folder_, candidates);
+    for (std::size_t i = 0; i < candidates.size(); ++i) {
+      if (!found[i].exists && !isOutput(candidates[i])) free.push_back(candidates[i]);
+    }
+  }
+  std::size_t taken = 0;
+  for (const PlannedOutput& o : removed) {
+    JournalEntry entry;
+    entry.kind = JournalEntry::Kind::Remove;
+    entry.name = o.path.filename().native();
+    entry.backup = free[taken++];
+    journal_.entries.push_back(std::move(entry));
+  }
+  for (const PlannedOutput& o : outputs) {
+    JournalEntry entry;
+    entry.kind = o.exists ? JournalEntry::Kind::Replace : JournalEntry::Kind::New;
+    entry.name = o.path.filename().native();
+    entry.temporary = free[taken++];
+    if (o.exists) entry.backup = free[taken++];
+    journal_.entries.push_back(std::move(entry));
+  }
+
+  const auto journalPath = In(NativeString(kJournalName.begin(), kJournalName.end()));
+  journalFile_ = File::CreateNew(journalPath);
+  if (!journalFile_) throw VokError(ErrorCode::IoFailed, journalPath, Cause::FolderBusy);
+  journalFile_->HoldLock();
+  try {
+    const std::string head = EncodeJournalHead(journal_.entries);
+    journalFile_->Write(head.data(), head.size());
+    journalFile_->Sync();
+    SyncFolder(folder_);
+  } catch (...) {
+    journalFile_.reset();
+    RemoveFile(journalPath);
+    done_ = true;
+    throw;
   }
 }
 
-std::filesystem::path OutputSet::TemporaryName() {
-  // Short names of fixed form, counted on from the last one: thousands of
-  // them cost one try each, and they fit beside any name of 255 bytes.
-  std::string digits = std::to_string(nextTemporary_++);
-  if (digits.size() < 4) digits.insert(0, 4 - digits.size(), '0');
-  const std::string name = "~vok" + digits + ".tmp";
-  return std::filesystem::path(folder_ + NativeString(name.begin(), name.end()));
+OutputSet::~OutputSet() {
+  if (done_) return;
+  try {
+    Abandon();
+  } catch (...) {
+    // The journal stays; the next run into the folder settles it.
+  }
 }
 
-std::filesystem::path OutputSet::NewTemporary(std::optional<File>& file) {
-  for (unsigned tries = 0; tries < kTemporaryTries; ++tries) {
-    std::filesystem::path candidate = TemporaryName();
-    file = File::CreateNew(candidate);
-    if (file) return candidate;
-  }
-  throw VokError(ErrorCode::IoFailed, std::filesystem::path(folder_), Cause::NoTemporaryName);
-}
-
-File OutputSet::Create(const PlannedOutput& output, bool viaTemporary) {
-  std::optional<File> file;
-  Entry entry{output.path, output.path, output.exists, false, {}};
-  if (output.exists || viaTemporary) {
-    entry.written = NewTemporary(file);
-  } else {
-    file = File::CreateNew(output.path);
-    if (!file) throw VokError(ErrorCode::IoFailed, output.path.filename(), Cause::OutputAppeared);
-  }
-  entries_.push_back(std::move(entry));
+File OutputSet::Create(std::size_t index) {
+  const JournalEntry& entry = journal_.entries[firstOutput_ + index];
+  std::optional<File> file = File::CreateNew(In(entry.temporary));
+  if (!file) throw VokError(ErrorCode::IoFailed, In(entry.temporary), Cause::OutputAppeared);
   return std::move(*file);
 }
 
-bool OutputSet::PlaceAll(bool replace) {
-  SyncWrittenFiles(folder_);
-  // New names first: a name taken meanwhile stops the run before any older
-  // file has been replaced.
-  for (Entry& entry : entries_) {
-    if (entry.written == entry.finalPath || (entry.replaces && replace)) continue;
-    if (!RenameIfAbsent(entry.written, entry.finalPath)) {
-      if (!replace) return false;
-      throw VokError(ErrorCode::IoFailed, entry.finalPath.filename(), Cause::OutputAppeared);
-    }
-    entry.placed = true;
-  }
-  // Each replaced file is kept aside until all are in place, so a failure
-  // half way puts every one of them back.
-  for (Entry& entry : entries_) {
-    if (entry.written == entry.finalPath || entry.placed) continue;
-    for (unsigned tries = 0;; ++tries) {
-      if (tries == kTemporaryTries) {
-        throw VokError(ErrorCode::IoFailed, std::filesystem::path(folder_), Cause::NoTemporaryName);
-      }
-      const std::filesystem::path backup = TemporaryName();
-      bool backedUp = false;
-      const bool done = ReplaceKeepingBackup(entry.written, entry.finalPath, backup, backedUp);
-      if (backedUp) entry.backup = backup;
-      if (done) break;
-    }
-    entry.placed = true;
-  }
-  SyncFolder(folder_);
-  committed_ = true;
-  for (const Entry& entry : entries_) {
-    if (!entry.backup.empty()) RemoveQuietly(entry.backup);
-  }
-  return true;
+void OutputSet::Abandon() {
+  if (done_) return;
+  done_ = true;
+  // The journal stays held while the folder is put back.
+  UndoJournal(folder_, journal_);
+  journalFile_.reset();
+  RemoveFile(In(NativeString(kJournalName.begin(), kJournalName.end())));
 }
 
-void OutputSet::Commit() { PlaceAll(true); }
+void OutputSet::PlaceAll() {
+  SyncWrittenFiles(folder_);
+  // The journal learns what was written before any name changes, so that a
+  // later run can tell this run's files from anyone else's.
+  for (JournalEntry& entry : journal_.entries) {
+    if (entry.kind == JournalEntry::Kind::Remove) continue;
+    entry.written = NameIdentity(In(entry.temporary));
+    if (!entry.written) throw VokError(ErrorCode::IoFailed, In(entry.temporary));
+    if (entry.kind == JournalEntry::Kind::Replace) entry.attributes = AttributesOf(In(entry.name));
+  }
+  const std::string ready = EncodeJournalReady(journal_.entries);
+  journalFile_->Write(ready.data(), ready.size());
+  journalFile_->Sync();
+  journal_.stage = JournalStage::Ready;
 
-bool OutputSet::CommitWithoutReplacing() { return PlaceAll(false); }
+  // An earlier set's files go first, then the outputs in their order: the
+  // descriptor and batch file, last in it, appear only beside every piece.
+  for (const JournalEntry& entry : journal_.entries) {
+    const auto name = In(entry.name);
+    switch (entry.kind) {
+      case JournalEntry::Kind::Remove:
+        if (!RenameIfAbsent(name, In(entry.backup))) {
+          throw VokError(ErrorCode::IoFailed, In(entry.backup), Cause::OutputAppeared);
+        }
+        break;
+      case JournalEntry::Kind::Replace:
+        if (NameExists(name)) {
+          // The old file keeps a second name first, so that its own name
+          // never stands empty; where the file system has no hard links it
+          // is moved aside instead.
+          bool unsupported = false;
+          if (!LinkIfAbsent(name, In(entry.backup), unsupported) &&
+              (!unsupported || !RenameIfAbsent(name, In(entry.backup)))) {
+            throw VokError(ErrorCode::IoFailed, In(entry.backup), Cause::OutputAppeared);
+          }
+          ReplaceWith(In(entry.temporary), name);
+          break;
+        }
+        [[fallthrough]];  // gone meanwhile: a free name now
+      case JournalEntry::Kind::New:
+        if (!RenameIfAbsent(In(entry.temporary), name)) {
+          throw VokError(ErrorCode::IoFailed, entry.name, Cause::OutputAppeared);
+        }
+        break;
+    }
+  }
+  SyncFolder(folder_);
+  journalFile_->Write(kJournalCommit.data(), kJournalCommit.size());
+  journalFile_->Sync();
+  journal_.stage = JournalStage::Committed;
+  done_ = true;
+
+  for (const NativeString& left : FinishJournal(folder_, journal_)) notRemoved_.push_back(In(left));
+  try {
+    journalFile_->Close();
+  } catch (const VokError&) {
+    // Committed and on stable storage already: only its removal is left.
+  }
+  journalFile_.reset();
+  // Kept files that could not go stay named in the journal for the next run.
+  if (notRemoved_.empty() && !RemoveFile(In(NativeString(kJournalName.begin(), kJournalName.end())))) {
+    notRemoved_.push_back(In(NativeString(kJournalName.begin(), kJournalName.end())));
+  }
+}
+
+void OutputSet::Commit() { PlaceAll(); }
+
+bool OutputSet::CommitWithoutReplacing() {
+  const bool replaces = std::any_of(journal_.entries.begin(), journal_.entries.end(), [](const JournalEntry& e) {
+    return e.kind != JournalEntry::Kind::New;
+  });
+  if (replaces) {
+    Abandon();
+    return false;
+  }
+  PlaceAll();
+  return true;
+}
 
 }  // namespace vokram

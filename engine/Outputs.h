@@ -1,10 +1,8 @@
 // The one way split and join write files. Every output name is looked up
-// before the first byte is written. A free name is created exclusively, so two
-// runs cannot write into one file; a name that holds a file gets a temporary
-// beside it, which takes the old file's place only at the end, after the
-// caller had consent. Nothing is written through an existing name or a link,
-// everything is on stable storage before the run says it is done, and a run
-// that does not finish removes what it created and nothing else.
+// before the first byte is written, and a run changes its folder all or
+// nothing, also through a crash: see OutputSet. Nothing is written through
+// an existing name or a link, and everything is on stable storage before the
+// run says it is done.
 #pragma once
 
 #include <cstddef>
@@ -12,6 +10,7 @@
 #include <vector>
 
 #include "Error.h"
+#include "Journal.h"
 #include "File.h"
 #include "Text.h"
 
@@ -36,45 +35,55 @@ std::size_t CountExisting(const std::vector<PlannedOutput>& outputs);
 // The first output whose name holds a file; empty when none does.
 std::filesystem::path FirstExisting(const std::vector<PlannedOutput>& outputs);
 
+// One run's changes to one folder, all or nothing through its journal
+// (Journal.h): every output is written to a temporary, and only when all of
+// them are on stable storage do names change. The caller settles the
+// folder's journal first (SettleInterruptedRun).
 class OutputSet {
  public:
-  explicit OutputSet(NativeString folder) : folder_(std::move(folder)) {}
-  // Unless committed: removes every file this set created, and only those.
+  // Chooses the temporaries and writes the journal, before any other file.
+  // `removed`: files of an earlier set that go when the new set is in place.
+  // Throws VokError(IoFailed, journal, Cause::FolderBusy) when another run
+  // writes into the folder.
+  OutputSet(NativeString folder, const std::vector<PlannedOutput>& outputs,
+            const std::vector<PlannedOutput>& removed = {});
+  // Unless committed or abandoned: undoes quietly (a journal that cannot be
+  // carried out stays for the next run).
   ~OutputSet();
   OutputSet(const OutputSet&) = delete;
   OutputSet& operator=(const OutputSet&) = delete;
 
-  // The file that is to stand under output.path: that name itself, created
-  // exclusively, when it was free (VokError(IoFailed, name,
-  // Cause::OutputAppeared) when another program took it meanwhile); a new
-  // temporary beside it when the name held a file, or when asked for.
-  File Create(const PlannedOutput& output, bool viaTemporary = false);
+  // The new file for outputs[index], created exclusively under its temporary
+  // name (VokError(IoFailed, name, Cause::OutputAppeared) when another program
+  // took that name meanwhile).
+  File Create(std::size_t index);
 
-  // Every file on stable storage; the temporaries in place, first under the
-  // free names (never over a file that appeared meanwhile: OutputAppeared),
-  // then over the files that were there; the folder's entries on stable
-  // storage.
+  // Every file on stable storage; the files of an earlier set out of the way,
+  // then each output under its name in order (a free name never over a file
+  // that appeared meanwhile: OutputAppeared); the folder's entries on stable
+  // storage; the replaced files removed.
   void Commit();
-  // The same, but no file is replaced: false, with nothing put in place, when
-  // a file stands under an output's name.
+  // The same when no output replaces a file; otherwise nothing is put in
+  // place and it returns false.
   bool CommitWithoutReplacing();
+  // Puts everything back now. Throws VokError(FolderChanged) naming an
+  // output that still holds new content when its old file cannot go back.
+  void Abandon();
+
+  // After a commit: kept old files that could not be removed (the journal
+  // stays, so the next run removes them).
+  const std::vector<std::filesystem::path>& NotRemoved() const noexcept { return notRemoved_; }
 
  private:
-  struct Entry {
-    std::filesystem::path finalPath;
-    std::filesystem::path written;  // the name written to: finalPath or a temporary
-    bool replaces = false;
-    bool placed = false;            // renamed to finalPath by this set
-    std::filesystem::path backup;   // the file it replaced, until the set is committed
-  };
-  std::filesystem::path TemporaryName();
-  std::filesystem::path NewTemporary(std::optional<File>& file);
-  bool PlaceAll(bool replace);
+  std::filesystem::path In(const NativeString& name) const { return std::filesystem::path(folder_ + name); }
+  void PlaceAll();
 
   NativeString folder_;
-  std::vector<Entry> entries_;
-  unsigned nextTemporary_ = 0;
-  bool committed_ = false;
+  Journal journal_;
+  std::size_t firstOutput_ = 0;  // entries before it are the removed files
+  std::optional<File> journalFile_;
+  bool done_ = false;
+  std::vector<std::filesystem::path> notRemoved_;
 };
 
 }  // namespace vokram

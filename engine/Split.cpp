@@ -1,5 +1,6 @@
 #include "Split.h"
 
+#include <algorithm>
 #include <cfenv>
 #include <cmath>
 #include <memory>
@@ -67,10 +68,11 @@ std::vector<NativeString> OutputNames(const SplitNames& names, std::size_t piece
 
 }  // namespace
 
-SplitResult SplitFile(SplitPlan& plan, const SplitOptions& options, const Progress& progress) {
-  if (plan.ExistingCount() > 0 && !options.replaceExisting) {
-    throw VokError(ErrorCode::OutputExists, FirstExisting(plan.outputs));
-  }
+namespace {
+
+// Writes every output to its temporary and commits the set; its files are
+// closed when it returns or throws.
+SplitResult WriteSet(SplitPlan& plan, const SplitOptions& options, const Progress& progress, OutputSet& outputs) {
   const SplitNames& names = plan.names;
   const std::vector<std::uint32_t>& lengths = plan.lengths;
   const std::uint64_t sourceLength = plan.stamp.size;
@@ -80,14 +82,11 @@ SplitResult SplitFile(SplitPlan& plan, const SplitOptions& options, const Progre
     sourceBytes = *EncodeCp932(std::filesystem::path(names.sourceName));
     baseBytes = *EncodeCp932(std::filesystem::path(names.baseName));
   }
-  // Declared first, so that it removes this run's files only after every one
-  // of them is closed.
-  OutputSet outputs(names.folder);
   std::size_t next = lengths.size();
   std::optional<BatchWriter> bat;
-  if (options.writeBat) bat.emplace(outputs.Create(plan.outputs[next++]), names.sourceName);
+  if (options.writeBat) bat.emplace(outputs.Create(next++), names.sourceName);
   std::optional<DescriptorWriter> vok;
-  if (options.writeVok) vok.emplace(outputs.Create(plan.outputs[next++]), sourceBytes, sourceLength);
+  if (options.writeVok) vok.emplace(outputs.Create(next++), sourceBytes, sourceLength);
 
   const CopyBuffer buffer = MakeCopyBuffer();
   std::uint16_t sourceCrc = kCrcInitial;
@@ -95,7 +94,7 @@ SplitResult SplitFile(SplitPlan& plan, const SplitOptions& options, const Progre
   for (std::size_t i = 0; i < lengths.size(); ++i) {
     const auto number = static_cast<std::int32_t>(i);
     progress.Step(done, sourceLength);
-    File piece = outputs.Create(plan.outputs[i]);
+    File piece = outputs.Create(i);
     const std::uint64_t pieceLength = lengths[i];
 
     std::uint16_t pieceCrc = kCrcInitial;
@@ -123,7 +122,21 @@ SplitResult SplitFile(SplitPlan& plan, const SplitOptions& options, const Progre
   if (source.Stamp() != plan.stamp) throw VokError(ErrorCode::SourceModified, source.Path());
   source.Close();
   outputs.Commit();
-  return {static_cast<int>(lengths.size()), sourceCrc};
+  return {static_cast<int>(lengths.size()), sourceCrc, outputs.NotRemoved()};
+}
+
+}  // namespace
+
+SplitResult SplitFile(SplitPlan& plan, const SplitOptions& options, const Progress& progress) {
+  if (plan.ExistingCount() > 0 && !options.replaceExisting) throw VokError(ErrorCode::OutputExists, plan.FirstExisting());
+  OutputSet outputs(plan.names.folder, plan.outputs, plan.removed);
+  try {
+    return WriteSet(plan, options, progress, outputs);
+  } catch (...) {
+    // The set's files are closed by now, so that they can go.
+    outputs.Abandon();
+    throw;
+  }
 }
 
 float DefaultRandom() {
@@ -185,8 +198,43 @@ std::variant<VokError, SplitDraw> PlanSplit(NativeView sourcePath, std::uint64_t
   return draw;
 }
 
+namespace {
+
+// The pieces of the earlier set under the descriptor's name that the new set
+// does not reuse. A file there that is no descriptor names none (one that
+// cannot be read at all fails the split); a name that leads to the source, a
+// folder or nothing is left alone.
+std::vector<PlannedOutput> EarlierPieces(const SplitPlan& plan, const std::vector<NativeString>& outputNames,
+                                         const FileIdentity& source) {
+  const PlannedOutput& vok = plan.outputs.back();
+  if (!vok.exists) return {};
+  std::vector<NativeString> names;
+  try {
+    for (const DescriptorPiece& piece : ReadDescriptor(vok.path).pieces) {
+      const NativeString& name = piece.name.native();
+      const bool reused = std::any_of(outputNames.begin(), outputNames.end(),
+                                      [&](const NativeString& o) { return SameName(o, name); });
+      const bool listed = std::any_of(names.begin(), names.end(), [&](const NativeString& o) { return SameName(o, name); });
+      if (!reused && !listed && !IsTemporaryName(name)) names.push_back(name);
+    }
+  } catch (const VokError& error) {
+    if (error.Code() == ErrorCode::IoFailed) throw;
+    return {};
+  }
+  const auto found = LookUpNames(plan.names.folder, names);
+  std::vector<PlannedOutput> removed;
+  for (std::size_t i = 0; i < names.size(); ++i) {
+    if (!found[i].exists || found[i].folder || found[i].identity == source) continue;
+    removed.push_back({std::filesystem::path(plan.names.folder + names[i]), true});
+  }
+  return removed;
+}
+
+}  // namespace
+
 SplitPlan PlanSplitFile(NativeView sourcePath, SplitDraw draw, const SplitOptions& options) {
   SplitPlan plan;
+  plan.settled = SettleInterruptedRun(draw.names.folder);
   plan.source = File::OpenRead(std::filesystem::path(sourcePath));
   plan.stamp = plan.source.Stamp();
   std::uint64_t planned = 0;
@@ -196,8 +244,10 @@ SplitPlan PlanSplitFile(NativeView sourcePath, SplitDraw draw, const SplitOption
   plan.lengths = std::move(draw.lengths);
   // Names are no guide to what a file is: the source's identity is compared
   // with what every output's name leads to, before anything is written.
-  plan.outputs = PlanOutputs(plan.names.folder, OutputNames(plan.names, plan.lengths.size(), options),
-                             {plan.source.Identity()}, ErrorCode::OutputIsSource);
+  const std::vector<NativeString> outputNames = OutputNames(plan.names, plan.lengths.size(), options);
+  const FileIdentity source = plan.source.Identity();
+  plan.outputs = PlanOutputs(plan.names.folder, outputNames, {source}, ErrorCode::OutputIsSource);
+  if (options.writeVok) plan.removed = EarlierPieces(plan, outputNames, source);
   // Pieces of at most 2 GiB fit any volume; the question is only room.
   RefuseWhatCannotFit(plan.names.folder, BytesToWrite(plan.names, plan.lengths, options), 0);
   plan.mark = ReadZoneMark(std::filesystem::path(sourcePath));

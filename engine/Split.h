@@ -84,6 +84,9 @@ std::variant<VokError, SplitDraw> PlanSplit(NativeView sourcePath, std::uint64_t
 struct SplitResult {
   int pieceCount = 0;
   std::uint16_t sourceCrc = 0;
+  // Replaced files that could not be removed after the split (the next run
+  // into the folder removes them).
+  std::vector<std::filesystem::path> notRemoved;
 };
 
 // A split ready to run: the source open (on Windows no one may write it
@@ -95,21 +98,31 @@ struct SplitPlan {
   SplitNames names;
   std::vector<std::uint32_t> lengths;
   std::vector<PlannedOutput> outputs;  // the pieces, then the batch file and descriptor as asked
+  // Pieces of the earlier set that the descriptor being replaced lists and the
+  // new set does not reuse: they go with it.
+  std::vector<PlannedOutput> removed;
   std::optional<std::string> mark;     // the source's mark of the web, given to every piece
-  std::size_t ExistingCount() const { return CountExisting(outputs); }
+  // What was done first about a run into the folder that a crash interrupted.
+  Settlement settled = Settlement::None;
+  std::size_t ExistingCount() const { return CountExisting(outputs) + removed.size(); }
+  std::filesystem::path FirstExisting() const {
+    const auto first = vokram::FirstExisting(outputs);
+    return first.empty() && !removed.empty() ? removed.front().path : first;
+  }
 };
 
-// Opens the source and looks up every output, on what PlanSplit drew and
-// checked; the lengths must add up to the source's length (or it changed
+// Settles an interrupted run in the output folder, opens the source and
+// looks up every output, on what PlanSplit drew and checked; the lengths must add up to the source's length (or it changed
 // since). Throws VokError: OutputIsSource when an output's name leads to the
 // source, OutputIsFolder, NoSpace. Nothing is written.
 SplitPlan PlanSplitFile(NativeView sourcePath, SplitDraw draw, const SplitOptions& options);
 
 // Runs a plan. Throws VokError: OutputExists when files stand under outputs'
 // names and options.replaceExisting is not set; SourceModified when the
-// source changed meanwhile; IoFailed, Cancelled. A split that does not
-// finish removes every file it created and replaces none; one that finishes
-// has every output on stable storage. Progress is told at the start of every
+// source changed meanwhile; IoFailed, Cancelled; FolderChanged when it cannot
+// put the folder back. A split that does not finish removes every file it
+// created and replaces none, also through a crash (the next run settles it);
+// one that finishes has every output on stable storage. Progress is told at the start of every
 // piece and after every buffer that leaves more of it to copy.
 SplitResult SplitFile(SplitPlan& plan, const SplitOptions& options, const Progress& progress = {});
 

@@ -35,14 +35,26 @@ extern const bool kFlushEachWrittenFile;
 int SyncVolume(const std::filesystem::path& folder);
 int SyncFolder(const std::filesystem::path& folder);
 int Stamp(Handle handle, FileStamp& stamp);
-// Puts `from` in the place of `to` (see vokram::ReplaceFile), keeping the
-// replaced file under `backup`: `backedUp` tells whether it is there (so that
-// a failure later can put it back), `backupTaken` that the name `backup` was
-// not free and nothing was done.
-int Replace(const std::filesystem::path& from, const std::filesystem::path& to, const std::filesystem::path& backup,
-            bool& backedUp, bool& backupTaken);
-// Puts a backup back under its name, replacing what stands there.
-int Restore(const std::filesystem::path& backup, const std::filesystem::path& to);
+// Puts `from` in the place of `to` in one step, with the old file's look
+// (POSIX: owner and permission bits, without setuid and setgid; Windows:
+// attributes and access list). A link under `to` is replaced, not followed.
+// `saved`: what PutBack needs to give the old file its look again.
+int ReplaceWith(const std::filesystem::path& from, const std::filesystem::path& to, std::uint32_t& saved);
+// Puts a kept old file back under its name, replacing what stands there.
+int PutBack(const std::filesystem::path& backup, const std::filesystem::path& to, std::uint32_t saved);
+// Gives the file (or link) `existing` the second name `name`, only when that
+// is free (`exists`); `unsupported` where the file system has no hard links.
+int Link(const std::filesystem::path& existing, const std::filesystem::path& name, bool& exists, bool& unsupported);
+// The identity of what stands under the name itself: a link's own.
+std::optional<FileIdentity> NameIdentity(const std::filesystem::path& path);
+// Windows' attributes of a name (0 where there are none, and on POSIX).
+std::uint32_t AttributesOf(const std::filesystem::path& path);
+// Makes a file just created the lock of its folder's journal: `held` when
+// another process has it.
+int LockExclusive(Handle handle, bool& held);
+// Opens an existing journal to settle it, taking its lock: `held` when the run
+// that wrote it still holds it.
+int OpenToSettle(const std::filesystem::path& path, Handle& handle, bool& held);
 // Renames only when nothing stands under `to`; `exists` is set when that refused it.
 int RenameNoReplace(const std::filesystem::path& from, const std::filesystem::path& to, bool& exists);
 int Identify(Handle handle, FileIdentity& identity);

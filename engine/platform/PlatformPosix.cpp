@@ -1,4 +1,5 @@
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/statfs.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -123,45 +124,61 @@ int Stamp(Handle handle, FileStamp& stamp) {
   return 0;
 }
 
-int Replace(const std::filesystem::path& from, const std::filesystem::path& to, const std::filesystem::path& backup,
-            bool& backedUp, bool& backupTaken) {
-  backedUp = backupTaken = false;
+int ReplaceWith(const std::filesystem::path& from, const std::filesystem::path& to, std::uint32_t& saved) {
+  saved = 0;
   struct stat st {};
-  if (::lstat(to.c_str(), &st) != 0) return errno == ENOENT ? Rename(from, to) : errno;
-  if (S_ISREG(st.st_mode)) {
+  if (::lstat(to.c_str(), &st) == 0 && S_ISREG(st.st_mode)) {
     // The new file takes the place of the old one with its owner and
-    // permissions; only root can give it the owner, and others need not.
+    // permissions; only root can give it the owner, and others need not. A
+    // setuid or setgid bit was given to the old content, not to this one.
     if (st.st_uid != ::geteuid() || st.st_gid != ::getegid()) (void)::chown(from.c_str(), st.st_uid, st.st_gid);
-    if (::chmod(from.c_str(), st.st_mode & 07777) != 0) return errno;
+    if (::chmod(from.c_str(), st.st_mode & 01777) != 0) return errno;
   }
-  // The old file stays reachable under the backup name until the caller is
-  // done: a hard link costs nothing, and the rename then replaces in one step.
-  bool linked = ::link(to.c_str(), backup.c_str()) == 0;
-  if (!linked && errno == EEXIST) {
-    backupTaken = true;
-    return EEXIST;
-  }
-  if (!linked) {
-    bool exists = false;
-    if (const int error = RenameNoReplace(to, backup, exists)) {
-      backupTaken = exists;
-      return error;
-    }
-  }
-  backedUp = true;
-  if (const int error = Rename(from, to)) {
-    if (linked) {
-      ::unlink(backup.c_str());
-    } else {
-      Rename(backup, to);
-    }
-    backedUp = false;
-    return error;
-  }
-  return 0;
+  return Rename(from, to);
 }
 
-int Restore(const std::filesystem::path& backup, const std::filesystem::path& to) { return Rename(backup, to); }
+int PutBack(const std::filesystem::path& backup, const std::filesystem::path& to, std::uint32_t /*saved*/) {
+  return Rename(backup, to);
+}
+
+int Link(const std::filesystem::path& existing, const std::filesystem::path& name, bool& exists, bool& unsupported) {
+  exists = unsupported = false;
+  // linkat without AT_SYMLINK_FOLLOW names a link itself, never what it leads to.
+  if (::linkat(AT_FDCWD, existing.c_str(), AT_FDCWD, name.c_str(), 0) == 0) return 0;
+  const int error = errno;
+  exists = error == EEXIST;
+  unsupported = error == EPERM || error == EOPNOTSUPP || error == ENOSYS || error == EMLINK;
+  return error;
+}
+
+std::optional<FileIdentity> NameIdentity(const std::filesystem::path& path) {
+  struct stat st {};
+  if (::lstat(path.c_str(), &st) != 0) return std::nullopt;
+  return FileIdentity{static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)};
+}
+
+std::uint32_t AttributesOf(const std::filesystem::path& /*path*/) { return 0; }
+
+int LockExclusive(Handle handle, bool& held) {
+  held = false;
+  if (::flock(handle, LOCK_EX | LOCK_NB) == 0) return 0;
+  held = errno == EWOULDBLOCK;
+  return errno;
+}
+
+int OpenToSettle(const std::filesystem::path& path, Handle& handle, bool& held) {
+  held = false;
+  handle = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
+  if (handle < 0) return errno;
+  struct stat st {};
+  int error = ::fstat(handle, &st) != 0 ? errno : (S_ISREG(st.st_mode) ? 0 : EINVAL);
+  if (!error) error = LockExclusive(handle, held);
+  if (error) {
+    ::close(handle);
+    handle = kInvalidHandle;
+  }
+  return error;
+}
 
 int RenameNoReplace(const std::filesystem::path& from, const std::filesystem::path& to, bool& exists) {
   exists = false;

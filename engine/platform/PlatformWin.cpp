@@ -1,4 +1,5 @@
 #include <windows.h>
+#include <aclapi.h>
 
 #include <map>
 #include <string_view>
@@ -134,49 +135,131 @@ int Stamp(Handle handle, FileStamp& stamp) {
   return 0;
 }
 
-int Replace(const std::filesystem::path& from, const std::filesystem::path& to, const std::filesystem::path& backup,
-            bool& backedUp, bool& backupTaken) {
-  backedUp = backupTaken = false;
-  const std::wstring target = LongPath(to), replacement = LongPath(from), saved = LongPath(backup);
+namespace {
+
+// What of a file's attributes a replacement takes over.
+constexpr DWORD kCarriedAttributes = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
+                                     FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
+
+// The file's own access list onto another file; best effort, as the system's
+// own replace does it (a file system without ACLs has nothing to carry).
+void CopyAccessList(const std::wstring& from, const std::wstring& to) {
+  PACL dacl = nullptr;
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  if (GetNamedSecurityInfoW(from.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, &dacl, nullptr,
+                            &descriptor) != ERROR_SUCCESS) {
+    return;
+  }
+  SECURITY_DESCRIPTOR_CONTROL control = 0;
+  DWORD revision = 0;
+  DWORD what = DACL_SECURITY_INFORMATION;
+  if (GetSecurityDescriptorControl(descriptor, &control, &revision) && (control & SE_DACL_PROTECTED) != 0) {
+    what |= PROTECTED_DACL_SECURITY_INFORMATION;
+  } else {
+    what |= UNPROTECTED_DACL_SECURITY_INFORMATION;
+  }
+  (void)SetNamedSecurityInfoW(const_cast<wchar_t*>(to.c_str()), SE_FILE_OBJECT, what, nullptr, nullptr, dacl, nullptr);
+  LocalFree(descriptor);
+}
+
+}  // namespace
+
+int ReplaceWith(const std::filesystem::path& from, const std::filesystem::path& to, std::uint32_t& saved) {
+  const std::wstring target = LongPath(to), replacement = LongPath(from);
   const DWORD attributes = GetFileAttributesW(target.c_str());
-  if (attributes == INVALID_FILE_ATTRIBUTES) {
-    return MoveFileExW(replacement.c_str(), target.c_str(), MOVEFILE_WRITE_THROUGH) ? 0 : Last();
-  }
-  if (GetFileAttributesW(saved.c_str()) != INVALID_FILE_ATTRIBUTES) {
-    backupTaken = true;
-    return ERROR_ALREADY_EXISTS;
-  }
-  // ReplaceFileW keeps the replaced file's attributes, ACL, short name and
-  // creation time, and the old file under the backup name.
-  if ((attributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) == 0) {
-    if (ReplaceFileW(target.c_str(), replacement.c_str(), saved.c_str(),
-                     REPLACEFILE_IGNORE_MERGE_ERRORS | REPLACEFILE_IGNORE_ACL_ERRORS, nullptr, nullptr)) {
-      backedUp = true;
-      return 0;
+  saved = attributes == INVALID_FILE_ATTRIBUTES ? 0 : attributes;
+  const bool plainFile = attributes != INVALID_FILE_ATTRIBUTES &&
+                         (attributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) == 0;
+  if (plainFile) {
+    // A rename keeps the new file's own look; the old file's is carried over
+    // here, read-only last, once the new file is in place.
+    const DWORD carried = attributes & kCarriedAttributes & ~FILE_ATTRIBUTE_READONLY;
+    if (!SetFileAttributesW(replacement.c_str(), carried ? carried : FILE_ATTRIBUTE_NORMAL)) return Last();
+    CopyAccessList(target, replacement);
+    // A read-only file refuses to be replaced.
+    if ((attributes & FILE_ATTRIBUTE_READONLY) != 0 &&
+        !SetFileAttributesW(target.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY)) {
+      return Last();
     }
-    const int error = Last();
-    // The old file was moved to the backup name, the new one not into place.
-    backedUp = error == ERROR_UNABLE_TO_MOVE_REPLACEMENT_2;
-    if (error != ERROR_FILE_NOT_FOUND) return error;
   }
-  // A link is replaced as a name, never followed.
-  if (!MoveFileExW(target.c_str(), saved.c_str(), MOVEFILE_WRITE_THROUGH)) {
+  if (!MoveFileExW(replacement.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
     const int error = Last();
-    return error == ERROR_FILE_NOT_FOUND && MoveFileExW(replacement.c_str(), target.c_str(), MOVEFILE_WRITE_THROUGH)
-               ? 0
-               : error;
+    if (plainFile && (attributes & FILE_ATTRIBUTE_READONLY) != 0) SetFileAttributesW(target.c_str(), attributes);
+    return error;
   }
-  backedUp = true;
-  if (MoveFileExW(replacement.c_str(), target.c_str(), MOVEFILE_WRITE_THROUGH)) return 0;
+  if (plainFile && (attributes & FILE_ATTRIBUTE_READONLY) != 0) {
+    SetFileAttributesW(target.c_str(), attributes & kCarriedAttributes);
+  }
+  return 0;
+}
+
+int PutBack(const std::filesystem::path& backup, const std::filesystem::path& to, std::uint32_t saved) {
+  const std::wstring target = LongPath(to), kept = LongPath(backup);
+  // The new file may have been made read-only like the old one.
+  const DWORD now = GetFileAttributesW(target.c_str());
+  if (now != INVALID_FILE_ATTRIBUTES && (now & FILE_ATTRIBUTE_READONLY) != 0) {
+    SetFileAttributesW(target.c_str(), now & ~FILE_ATTRIBUTE_READONLY);
+  }
+  if (!MoveFileExW(kept.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) return Last();
+  if (saved != 0 && (saved & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) == 0) {
+    SetFileAttributesW(target.c_str(), saved & kCarriedAttributes ? saved & kCarriedAttributes : FILE_ATTRIBUTE_NORMAL);
+  }
+  return 0;
+}
+
+int Link(const std::filesystem::path& existing, const std::filesystem::path& name, bool& exists, bool& unsupported) {
+  exists = unsupported = false;
+  if (CreateHardLinkW(LongPath(name).c_str(), LongPath(existing).c_str(), nullptr)) return 0;
   const int error = Last();
-  if (MoveFileExW(saved.c_str(), target.c_str(), MOVEFILE_WRITE_THROUGH)) backedUp = false;
+  exists = error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS;
+  unsupported = error == ERROR_NOT_SUPPORTED || error == ERROR_INVALID_FUNCTION || error == ERROR_TOO_MANY_LINKS;
   return error;
 }
 
-int Restore(const std::filesystem::path& backup, const std::filesystem::path& to) {
-  return MoveFileExW(LongPath(backup).c_str(), LongPath(to).c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)
-             ? 0
-             : Last();
+std::optional<FileIdentity> NameIdentity(const std::filesystem::path& path) {
+  // No access asked: it never conflicts with how others hold the file open.
+  HANDLE handle = CreateFileW(LongPath(path).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                              nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
+                              nullptr);
+  if (handle == INVALID_HANDLE_VALUE) return std::nullopt;
+  FileIdentity identity;
+  const int error = Identify(handle, identity);
+  CloseHandle(handle);
+  if (error) return std::nullopt;
+  return identity;
+}
+
+std::uint32_t AttributesOf(const std::filesystem::path& path) {
+  const DWORD attributes = GetFileAttributesW(LongPath(path).c_str());
+  return attributes == INVALID_FILE_ATTRIBUTES ? 0 : attributes;
+}
+
+// The journal's writer holds it open for writing, sharing only reading: that
+// is the lock.
+int LockExclusive(Handle /*handle*/, bool& held) {
+  held = false;
+  return 0;
+}
+
+int OpenToSettle(const std::filesystem::path& path, Handle& handle, bool& held) {
+  held = false;
+  // Write access, though nothing is written: a second settler, or the
+  // journal's writer, is then shut out until this one is done.
+  handle = CreateFileW(LongPath(path).c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                       FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) {
+    const int error = Last();
+    held = error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION;
+    return error;
+  }
+  BY_HANDLE_FILE_INFORMATION info;
+  if (!GetFileInformationByHandle(handle, &info) ||
+      (info.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) != 0) {
+    CloseHandle(handle);
+    handle = kInvalidHandle;
+    return ERROR_INVALID_FUNCTION;
+  }
+  return 0;
 }
 
 int RenameNoReplace(const std::filesystem::path& from, const std::filesystem::path& to, bool& exists) {

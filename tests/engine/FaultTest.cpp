@@ -87,6 +87,12 @@ const VokError* ExpectFailed(const Outcome& outcome, const Call& expectedCall) {
   return &*outcome.error;
 }
 
+// The calls a run makes once its set is committed: a failure there is a
+// warning, not a failed run (JournalTest).
+bool AfterCommit(const Call& call) {
+  return call.op == io::Op::Remove || (call.op == io::Op::Close && call.path.filename() == "~vok.journal");
+}
+
 // Names and contents of the plain files directly in a folder.
 std::map<std::string, Bytes> Snapshot(const fs::path& folder) {
   std::map<std::string, Bytes> files;
@@ -136,6 +142,7 @@ void WalkSplitFailures(bool earlierSet) {
   // Create and close of every piece at least.
   ASSERT_GE(calls.size(), static_cast<std::size_t>(2 * kPieces));
   for (std::size_t n = 1; n <= calls.size(); ++n) {
+    if (AfterCommit(calls[n - 1])) continue;
     SCOPED_TRACE(Describe(n, calls[n - 1]));
     const SplitScene scene(earlierSet);
     const Bytes sourceBefore = test::ReadFile(scene.source);
@@ -206,6 +213,7 @@ void WalkJoinFailures(bool intoParts, bool outputExists) {
   ASSERT_GE(calls.size(), static_cast<std::size_t>(2 * kPieces + 4));
 
   for (std::size_t n = 1; n <= calls.size(); ++n) {
+    if (AfterCommit(calls[n - 1])) continue;
     SCOPED_TRACE(Describe(n, calls[n - 1]));
     const JoinScene scene(intoParts, outputExists);
     const auto before = Snapshot(scene.Folder());

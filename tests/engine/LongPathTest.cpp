@@ -121,14 +121,15 @@ TEST(LongPath, FileCallsWorkBeyondMaxPath) {
   File::CreateNew(piece)->Close();
   EXPECT_FALSE(RenameIfAbsent(moved, piece));
   const fs::path backup = folder / L"片.bak";
-  bool backedUp = false;
-  EXPECT_TRUE(ReplaceKeepingBackup(moved, piece, backup, backedUp));
-  EXPECT_TRUE(backedUp);
+  bool unsupported = true;
+  EXPECT_TRUE(LinkIfAbsent(piece, backup, unsupported));
+  EXPECT_FALSE(unsupported);
+  ReplaceWith(moved, piece);
   EXPECT_FALSE(NameExists(moved));
   EXPECT_EQ(FileLength(piece), content.size());
   EXPECT_EQ(FileLength(backup), 0u);
-  RemoveQuietly(piece);
-  RemoveQuietly(backup);
+  EXPECT_TRUE(RemoveFile(piece));
+  EXPECT_TRUE(RemoveFile(backup));
   EXPECT_FALSE(NameExists(piece));
 }
 

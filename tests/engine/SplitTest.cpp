@@ -191,8 +191,10 @@ TEST_F(SplitFixture, DescriptorAndBatchTakeTheSourceStem) {
 
 // An earlier set under the same names is replaced only with consent; then
 // pieces beyond the new count stay, and the descriptor lists only the new.
-TEST_F(SplitFixture, ASecondSplitReplacesOnlyWithConsentAndLeavesHigherOldPieces) {
+TEST_F(SplitFixture, ASecondSplitReplacesOnlyWithConsentAndTakesTheEarlierSetsOtherPiecesWithIt) {
   SplitFile(Source("s.bin", test::RandomBytes(5000)), OutBase("s"), 1, 1, {true, true});
+  // Not listed by the earlier descriptor: never touched.
+  test::WriteFile(Out("s.007"), "a stranger's file");
   const auto earlier = test::Listing(dir / "out");
   const Bytes earlierVok = test::ReadFile(Out("s.vok"));
   const NativeString source = Source("s.bin", test::RandomBytes(2000, 5));
@@ -204,14 +206,17 @@ TEST_F(SplitFixture, ASecondSplitReplacesOnlyWithConsentAndLeavesHigherOldPieces
     EXPECT_EQ(e.File(), Out("s.000"));
   }
   const SplitPlan plan = PlanSplitFile(source, {DeriveSplitNames(source, OutBase("s")), {1025, 975}}, {true, true});
-  EXPECT_EQ(plan.ExistingCount(), 4u);  // two pieces, batch and descriptor
+  // Two pieces, batch and descriptor, and the earlier pieces s.002 to s.004.
+  EXPECT_EQ(plan.ExistingCount(), 7u);
   EXPECT_EQ(test::Listing(dir / "out"), earlier);
   EXPECT_EQ(test::ReadFile(Out("s.vok")), earlierVok);
 
+  // Without a batch file this time: the earlier one stays, as no descriptor lists it.
   SplitFile(source, OutBase("s"), 1, 1, {true, false, true});
-  EXPECT_TRUE(std::filesystem::exists(Out("s.004")));
   EXPECT_EQ(ReadDescriptor(Out("s.vok")).pieces.size(), 2u);
-  EXPECT_EQ(test::Listing(dir / "out"), earlier);  // nothing else left behind
+  EXPECT_EQ(test::Listing(dir / "out"),
+            (std::vector<std::filesystem::path>{"s.000", "s.001", "s.007", "s.bat", "s.vok"}));
+  EXPECT_EQ(test::ReadFile(Out("s.007")), test::AsBytes("a stranger's file"));
 }
 
 TEST_F(SplitFixture, JapaneseNamesAreCodePage932InBatchAndDescriptor) {

@@ -106,6 +106,8 @@ const char* OpName(io::Op op) {
     case io::Op::Stamp: return "Stamp";
     case io::Op::Close: return "Close";
     case io::Op::Rename: return "Rename";
+    case io::Op::Link: return "Link";
+    case io::Op::Remove: return "Remove";
     case io::Op::Sync: return "Sync";
   }
   return "?";
