@@ -92,7 +92,7 @@ std::string ErrorMessage(const VokError& error, Operation operation) {
       // The folder is neither as it was nor as it was to be: say what stands where.
       std::string text = std::string(Stopped(operation)) + "\n「" + ToUtf8(error.File()) + "」を元に戻せませんでした。";
       if (!error.Reason().empty()) text += "元のファイルは「" + error.Reason() + "」にあります。";
-      return text + "次に分割か結合をこのフォルダで実行すると、元に戻します。";
+      return text + "次にこのフォルダへ分割か結合をすると、元に戻します。";
     }
     case ErrorCode::PieceUnreadable:
       return "「" + ToUtf8(error.File()) + "」を読み込めませんでした。結合を中止しました。";
@@ -130,6 +130,31 @@ std::string JoinNotReplacedMessage(const std::filesystem::path& name) {
   text += ToUtf8(name);
   text += "」を置き換えませんでした。";
   return text;
+}
+
+std::string SettledMessage(Settlement settled) {
+  switch (settled) {
+    case Settlement::None: return {};
+    case Settlement::RolledBack: return "前回中断された処理を取り消し、元のファイルに戻しました。";
+    case Settlement::Completed: return "前回中断された処理を最後まで完了しました。";
+  }
+  return {};
+}
+
+std::string PendingMessage(Settlement pending) {
+  switch (pending) {
+    case Settlement::None: return {};
+    case Settlement::RolledBack:
+      return "このフォルダには中断された処理があります。次にこのフォルダへ分割か結合をすると、元のファイルに戻します。";
+    case Settlement::Completed:
+      return "このフォルダには中断された処理があります。次にこのフォルダへ分割か結合をすると、それを完了します。";
+  }
+  return {};
+}
+
+std::string NotRemovedWarning(const std::filesystem::path& file) {
+  return "終了しましたが、「" + ToUtf8(file.filename()) +
+         "」を削除できませんでした。次にこのフォルダへ分割か結合をすると削除します。";
 }
 
 std::string UnexpectedFailureText(const std::exception& error) {

@@ -8,6 +8,7 @@
 #include <variant>
 
 #include "Error.h"
+#include "Journal.h"
 
 namespace vokram {
 
@@ -63,6 +64,14 @@ std::string ReplaceQuestion(std::size_t count);
 // A join whose result fails its record and so left the older file of that
 // name as it was.
 std::string JoinNotReplacedMessage(const std::filesystem::path& name);
+
+// One line about a run into the folder that a crash interrupted: what this
+// run did about it first (settled), or what the next split or join will do
+// (pending, for the check). Empty for Settlement::None.
+std::string SettledMessage(Settlement settled);
+std::string PendingMessage(Settlement pending);
+// A run that succeeded but left a replaced file it could not remove.
+std::string NotRemovedWarning(const std::filesystem::path& file);
 
 // What failed when the failure is no VokError (out of memory, a library fault).
 std::string UnexpectedFailureText(const std::exception& error);

@@ -3,6 +3,8 @@
 #include <filesystem>
 
 #include "Check.h"
+#include "Journal.h"
+#include "Messages.h"
 #include "ControlIds.h"
 #include "Controls.h"
 #include "Frm_Bun.h"
@@ -25,6 +27,9 @@ void Frm_Bun::cmdChk_Click() {
   // into it would land between its lines.
   SendMessageW(report, EM_SETREADONLY, TRUE, 0);
   runner_.Run(Operation::Check, vokPath, false, [&](BackgroundOperation& background, const Progress& progress) {
+    // The check changes nothing: an interrupted run beside the pieces is only told of.
+    const std::string pending = PendingMessage(PendingSettlement(FolderPart(vokPath)));
+    if (!pending.empty()) background.AddLine(NativeFromUtf8(pending + "\r\n"));
     CheckPieces(
         std::filesystem::path(vokPath),
         [&background](const PieceReport& piece) { background.AddLine(NativeFromUtf8(ReportLine(piece))); },

@@ -66,15 +66,22 @@ void Frm_Bun::RunSplit() {
       })) {
     return;
   }
+  if (plan->settled != Settlement::None) ShowNotice(Handle(), SettledMessage(plan->settled));
   if (const std::size_t existing = plan->ExistingCount(); existing > 0) {
     if (!AskToReplace(Handle(), ReplaceQuestion(existing))) return;
     options.replaceExisting = true;
   }
+  SplitResult result;
   const bool done = runner_.Run(Operation::Split, request.sourcePath, true,
                                  [&](BackgroundOperation&, const Progress& progress) {
-                                   SplitFile(*plan, options, progress);
+                                   result = SplitFile(*plan, options, progress);
                                  });
-  if (done) ShowDone(Handle());
+  if (!done) return;
+  if (result.notRemoved.empty()) {
+    ShowDone(Handle());
+  } else {
+    ShowWarning(Handle(), NotRemovedWarning(result.notRemoved.front()));
+  }
 }
 
 void Frm_Bun::RunJoin() {
@@ -93,6 +100,7 @@ void Frm_Bun::RunJoin() {
       })) {
     return;
   }
+  if (plan->settled != Settlement::None) ShowNotice(Handle(), SettledMessage(plan->settled));
   const bool replace = plan->output.exists;
   if (replace && !AskToReplace(Handle(), ReplaceQuestion(plan->output.path.filename()))) return;
   JoinResult result;
@@ -101,7 +109,9 @@ void Frm_Bun::RunJoin() {
                                    result = JoinFile(*plan, replace, progress);
                                  });
   if (!done) return;
-  if (result.matchesRecord) {
+  if (result.matchesRecord && !result.notRemoved.empty()) {
+    ShowWarning(Handle(), NotRemovedWarning(result.notRemoved.front()));
+  } else if (result.matchesRecord) {
     ShowDone(Handle());
   } else if (result.keptOlderFile) {
     ShowWarning(Handle(), JoinNotReplacedMessage(result.outputPath.filename()));

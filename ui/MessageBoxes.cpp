@@ -37,6 +37,10 @@ void ShowWarning(HWND owner, MessageId id) { ShowWarning(owner, MessageText(id))
 
 void ShowDone(HWND owner) { Show(owner, MessageText(MessageId::Done), kTitleDone, MB_OK | MB_ICONINFORMATION); }
 
+void ShowNotice(HWND owner, std::string_view utf8Text) {
+  Show(owner, utf8Text, kTitleDone, MB_OK | MB_ICONINFORMATION);
+}
+
 void ShowStopped(HWND owner, std::string_view utf8Text) {
   Show(owner, utf8Text, kTitleStopped, MB_OK | MB_ICONINFORMATION);
 }

@@ -18,6 +18,8 @@ void SetMessageBoxFunction(MessageBoxFunction function) noexcept;
 void ShowWarning(HWND owner, std::string_view utf8Text);
 void ShowWarning(HWND owner, MessageId id);
 void ShowDone(HWND owner);
+// A notice under "終了" with the information icon.
+void ShowNotice(HWND owner, std::string_view utf8Text);
 // A stopped operation's message under "中止", information icon.
 void ShowStopped(HWND owner, std::string_view utf8Text);
 // A question under "確認" with Yes and No, No as default; true for Yes.

@@ -6,7 +6,9 @@
 
 #include <algorithm>
 #include <functional>
+#include <cstdlib>
 #include <map>
+#include <memory>
 #include <optional>
 #include <sstream>
 #include <string>
@@ -16,8 +18,16 @@
 #include "Error.h"
 #include "File.h"
 #include "Join.h"
+#include "Journal.h"
 #include "Split.h"
 #include "TestSupport.h"
+
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <sys/wait.h>
+#include <unistd.h>
+#endif
 
 namespace vokram {
 namespace {
@@ -120,14 +130,16 @@ struct SplitScene {
   fs::path source = in / kSourceName;
   explicit SplitScene(bool earlierSet = false) {
     if (earlierSet) {
-      test::WriteFile(source, test::RandomBytes(kSourceSize - 1500, 3));
+      // Two pieces more than the new set: they go with it.
+      test::WriteFile(source, test::RandomBytes(kSourceSize + 2100, 3));
       Run();
     }
     test::WriteFile(source, test::RandomBytes(kSourceSize, 7));
   }
-  NativeString OutputBase() const { return out.Folder() + N(kBaseName); }
-  SplitResult Run() const {
-    return SplitFile(source.native(), OutputBase(), 1, 1, SplitOptions{true, true, true}, {}, test::Draws({0.5f}));
+  SplitResult Run() const { return RunSplit(in.Path(), out.Path()); }
+  static SplitResult RunSplit(const fs::path& in, const fs::path& out) {
+    return SplitFile((in / test::U8(kSourceName)).native(), WithTrailingSeparator(out.native()) + N(kBaseName), 1, 1,
+                     SplitOptions{true, true, true}, {}, test::Draws({0.5f}));
   }
 };
 
@@ -280,6 +292,233 @@ TEST(JoinFaults, AFailingWaitBehindALargeOutputFailsTheWriteThatWaited) {
   }
   ASSERT_EQ(waits.size(), 1u);
   EXPECT_EQ(waits[0].path, path);
+}
+
+// ---------------------------------------------------------------------------
+// Crashes: the process ends at once at one call, with no clean-up at all, as
+// under a kill or a power cut. The next run into the folder settles it, and
+// the folder is then wholly as it was or wholly as the run would have left it.
+
+constexpr int kKilled = 86;
+
+// The child's side: ends the process at call n.
+void KillAtCall(std::size_t n) {
+  auto seen = std::make_shared<std::size_t>(0);
+  io::SetFaultHook([seen, n](io::Op, const fs::path&) -> std::optional<int> {
+    if (++*seen == n) std::_Exit(kKilled);
+    return std::nullopt;
+  });
+}
+
+#ifdef _WIN32
+// Windows has no fork: the test runs itself again with the call and folders
+// in its environment, and the child runs only the operation.
+std::optional<std::size_t> CrashChildCall() {
+  const char* n = std::getenv("VOKRAM_CRASH_AT");
+  return n ? std::optional<std::size_t>(std::stoul(n)) : std::nullopt;
+}
+
+int RunKilledAt(std::size_t n, const fs::path& a, const fs::path& b) {
+  const auto* info = testing::UnitTest::GetInstance()->current_test_info();
+  const std::string filter = std::string(info->test_suite_name()) + "." + info->name();
+  wchar_t exe[MAX_PATH];
+  GetModuleFileNameW(nullptr, exe, MAX_PATH);
+  std::wstring command = L"\"" + std::wstring(exe) + L"\" --gtest_filter=" + N(filter);
+  SetEnvironmentVariableW(L"VOKRAM_CRASH_AT", std::to_wstring(n).c_str());
+  SetEnvironmentVariableW(L"VOKRAM_CRASH_A", a.c_str());
+  SetEnvironmentVariableW(L"VOKRAM_CRASH_B", b.c_str());
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION process{};
+  DWORD code = static_cast<DWORD>(-1);
+  if (CreateProcessW(exe, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process)) {
+    WaitForSingleObject(process.hProcess, INFINITE);
+    GetExitCodeProcess(process.hProcess, &code);
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+  }
+  SetEnvironmentVariableW(L"VOKRAM_CRASH_AT", nullptr);
+  return static_cast<int>(code);
+}
+
+// Under Wine each child costs a start of the program: the walk kills only at
+// the calls that change names, where a crash hurts most.
+bool WorthKilling(const Call& call) {
+  return call.op == io::Op::Rename || call.op == io::Op::Link || call.op == io::Op::Remove;
+}
+#else
+std::optional<std::size_t> CrashChildCall() { return std::nullopt; }
+
+int RunKilledAt(std::size_t n, const fs::path& a, const fs::path& b,
+                const std::function<void(const fs::path&, const fs::path&)>& operation) {
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    KillAtCall(n);
+    try {
+      operation(a, b);
+    } catch (...) {
+      std::_Exit(1);
+    }
+    std::_Exit(0);
+  }
+  int status = 0;
+  ::waitpid(pid, &status, 0);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+bool WorthKilling(const Call&) { return true; }
+#endif
+
+// Kills `operation(a, b)` at every call in turn (Windows: at the calls that
+// change names); after each, the next run settles the folder, which must then
+// hold `before` or `after` exactly, and nothing of this program's.
+template <typename Scene>
+void WalkCrashes(const std::function<Scene()>& makeScene,
+                 const std::function<void(const fs::path&, const fs::path&)>& operation,
+                 const std::function<fs::path(const Scene&)>& folderOf,
+                 const std::function<std::pair<fs::path, fs::path>(const Scene&)>& foldersOf) {
+  if (const auto n = CrashChildCall()) {
+    KillAtCall(*n);
+    try {
+      operation(fs::path(std::getenv("VOKRAM_CRASH_A")), fs::path(std::getenv("VOKRAM_CRASH_B")));
+    } catch (...) {
+      std::_Exit(1);
+    }
+    std::_Exit(0);
+  }
+  std::vector<Call> calls;
+  std::map<std::string, Bytes> after;
+  {
+    const Scene scene = makeScene();
+    const auto [a, b] = foldersOf(scene);
+    calls = RecordCalls([&] { operation(a, b); });
+    after = Snapshot(folderOf(scene));
+  }
+  std::size_t killed = 0, old = 0;
+  for (std::size_t n = 1; n <= calls.size(); ++n) {
+    if (!WorthKilling(calls[n - 1])) continue;
+    SCOPED_TRACE(Describe(n, calls[n - 1]));
+    const Scene scene = makeScene();
+    const auto before = Snapshot(folderOf(scene));
+    const auto [a, b] = foldersOf(scene);
+#ifdef _WIN32
+    const int code = RunKilledAt(n, a, b);
+#else
+    const int code = RunKilledAt(n, a, b, operation);
+#endif
+    ASSERT_EQ(code, kKilled) << "the run did not reach the call it was to be killed at";
+    ++killed;
+    EXPECT_NO_THROW(SettleInterruptedRun(WithTrailingSeparator(folderOf(scene).native())));
+    const auto settled = Snapshot(folderOf(scene));
+    EXPECT_TRUE(settled == before || settled == after) << "neither old nor new: " << ::testing::PrintToString(Names(settled));
+    if (settled == before) ++old;
+  }
+  EXPECT_GT(killed, 0u);
+  EXPECT_GT(old, 0u) << "no kill left the old files";
+}
+
+TEST(Crashes, ASplitOverAnEarlierSetKilledAtAnyCallIsSettledWhollyOldOrNew) {
+  WalkCrashes<std::unique_ptr<SplitScene>>(
+      [] { return std::make_unique<SplitScene>(true); },
+      [](const fs::path& in, const fs::path& out) { SplitScene::RunSplit(in, out); },
+      [](const std::unique_ptr<SplitScene>& s) { return s->out.Path(); },
+      [](const std::unique_ptr<SplitScene>& s) { return std::pair(s->in.Path(), s->out.Path()); });
+}
+
+TEST(Crashes, AJoinOverAnOlderFileKilledAtAnyCallIsSettledWhollyOldOrNew) {
+  WalkCrashes<std::unique_ptr<JoinScene>>(
+      [] { return std::make_unique<JoinScene>(false, true); },
+      [](const fs::path& parts, const fs::path& out) {
+        JoinFile(parts / "データ.vok", out.native(), {}, true);
+      },
+      [](const std::unique_ptr<JoinScene>& s) { return s->out.Path(); },
+      [](const std::unique_ptr<JoinScene>& s) { return std::pair(s->parts.Path(), s->out.Path()); });
+}
+
+// A rollback whose own renames fail names what still holds new content and
+// where the old file is; the journal stays, and the next run puts it back.
+TEST(Crashes, ARollbackThatCannotPutAFileBackSaysWhereItIsAndTheNextRunDoes) {
+  const SplitScene scene(true);
+  const auto before = Snapshot(scene.out.Path());
+  std::size_t renames = 0;
+  {
+    const SplitScene counted(true);
+    for (const Call& call : RecordCalls([&] { counted.Run(); })) renames += call.op == io::Op::Rename ? 1 : 0;
+  }
+  // The last rename of the run (the descriptor's) and every one after it fail.
+  std::size_t seen = 0;
+  std::optional<VokError> error;
+  {
+    const HookGuard guard([&](io::Op op, const fs::path&) -> std::optional<int> {
+      return op == io::Op::Rename && ++seen >= renames ? std::optional<int>(kInjectedError) : std::nullopt;
+    });
+    try {
+      scene.Run();
+    } catch (const VokError& e) {
+      error = e;
+    }
+  }
+  ASSERT_TRUE(error.has_value());
+  EXPECT_EQ(error->Code(), ErrorCode::FolderChanged);
+  EXPECT_EQ(ToUtf8(error->File()), "データ.bat");
+  EXPECT_TRUE(IsTemporaryName(N(error->Reason()))) << error->Reason();
+  EXPECT_TRUE(fs::exists(scene.out / error->Reason()));
+  EXPECT_EQ(PendingSettlement(scene.out.Folder()), Settlement::RolledBack);
+  EXPECT_EQ(SettleInterruptedRun(scene.out.Folder()), Settlement::RolledBack);
+  EXPECT_EQ(Snapshot(scene.out.Path()), before);
+}
+
+// Kept old files that cannot be removed after success are named; the next
+// run removes them.
+TEST(Crashes, AKeptFileThatCannotBeRemovedIsNamedAndTheNextRunRemovesIt) {
+  const SplitScene plain(true), scene(true);
+  plain.Run();
+  SplitResult result;
+  {
+    const HookGuard guard([](io::Op op, const fs::path&) -> std::optional<int> {
+      return op == io::Op::Remove ? std::optional<int>(kInjectedError) : std::nullopt;
+    });
+    result = scene.Run();
+  }
+  ASSERT_FALSE(result.notRemoved.empty());
+  for (const fs::path& left : result.notRemoved) EXPECT_TRUE(fs::exists(left)) << ToUtf8(left);
+  EXPECT_EQ(PendingSettlement(scene.out.Folder()), Settlement::Completed);
+  EXPECT_EQ(SettleInterruptedRun(scene.out.Folder()), Settlement::Completed);
+  EXPECT_EQ(Snapshot(scene.out.Path()), Snapshot(plain.out.Path()));
+}
+
+// A journal is a stranger's file: names outside the folder, or temporaries
+// not of this program's form, make it foreign, and a foreign one is never
+// obeyed; the folder is refused instead.
+TEST(Crashes, AJournalThatNamesAnythingButPlainNamesIsNeverObeyed) {
+  Journal journal;
+  const std::string hexParent = "2e2e2f78";  // "../x"
+  const std::string hexTemp = "7e766f6b303030302e746d70";  // "~vok0000.tmp"
+  const std::string hexPlain = "612e303030";  // "a.000"
+  EXPECT_EQ(ParseJournal("VOKRAM-JOURNAL 1\nN " + hexTemp + " " + hexPlain + "\nBEGUN\n", journal),
+            JournalReading::Valid);
+  EXPECT_EQ(ParseJournal("VOKRAM-JOURNAL 1\nN " + hexTemp + " " + hexParent + "\nBEGUN\n", journal),
+            JournalReading::Foreign);
+  EXPECT_EQ(ParseJournal("VOKRAM-JOURNAL 1\nN " + hexPlain + " " + hexPlain + "\nBEGUN\n", journal),
+            JournalReading::Foreign);
+  EXPECT_EQ(ParseJournal("VOKRAM-JOURNAL 1\nD " + hexPlain + " " + hexPlain + "\nBEGUN\n", journal),
+            JournalReading::Foreign);
+  EXPECT_EQ(ParseJournal("VOKRAM-JOURNAL 1\nN " + hexTemp, journal), JournalReading::Torn);
+  EXPECT_EQ(ParseJournal("VOKRAM-JOU", journal), JournalReading::Torn);
+
+  const SplitScene scene(true);
+  const auto before = Snapshot(scene.out.Path());
+  test::WriteFile(scene.out / "~vok.journal", "VOKRAM-JOURNAL 1\nD 646174612e303030 " + hexTemp + "\nQ\nBEGUN\n");
+  const auto foreign = Snapshot(scene.out.Path());
+  try {
+    scene.Run();
+    ADD_FAILURE() << "ran beside a stranger's journal";
+  } catch (const VokError& e) {
+    EXPECT_EQ(e.Code(), ErrorCode::IoFailed);
+    EXPECT_EQ(e.Cause(), Cause::FolderBusy);
+  }
+  EXPECT_EQ(Snapshot(scene.out.Path()), foreign);
+  EXPECT_EQ(PendingSettlement(scene.out.Folder()), Settlement::None);
 }
 
 // ---------------------------------------------------------------------------
