@@ -175,11 +175,7 @@ void OutputSet::PlaceAll() {
   done_ = true;
 
   for (const NativeString& left : FinishJournal(folder_, journal_)) notRemoved_.push_back(In(left));
-  try {
-    journalFile_->Close();
-  } catch (const VokError&) {
-    // Committed and on stable storage already: only its removal is left.
-  }
+  // Committed and on stable storage already: closed without a further flush.
   journalFile_.reset();
   // Kept files that could not go stay named in the journal for the next run.
   if (notRemoved_.empty() && !RemoveFile(In(NativeString(kJournalName.begin(), kJournalName.end())))) {

@@ -173,12 +173,12 @@ int ReplaceWith(const std::filesystem::path& from, const std::filesystem::path& 
   if (plainFile) {
     // A rename keeps the new file's own look; the old file's is carried over
     // here, read-only last, once the new file is in place.
-    const DWORD carried = attributes & kCarriedAttributes & ~FILE_ATTRIBUTE_READONLY;
+    const DWORD carried = attributes & kCarriedAttributes & ~DWORD{FILE_ATTRIBUTE_READONLY};
     if (!SetFileAttributesW(replacement.c_str(), carried ? carried : FILE_ATTRIBUTE_NORMAL)) return Last();
     CopyAccessList(target, replacement);
     // A read-only file refuses to be replaced.
     if ((attributes & FILE_ATTRIBUTE_READONLY) != 0 &&
-        !SetFileAttributesW(target.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY)) {
+        !SetFileAttributesW(target.c_str(), attributes & ~DWORD{FILE_ATTRIBUTE_READONLY})) {
       return Last();
     }
   }
@@ -198,7 +198,7 @@ int PutBack(const std::filesystem::path& backup, const std::filesystem::path& to
   // The new file may have been made read-only like the old one.
   const DWORD now = GetFileAttributesW(target.c_str());
   if (now != INVALID_FILE_ATTRIBUTES && (now & FILE_ATTRIBUTE_READONLY) != 0) {
-    SetFileAttributesW(target.c_str(), now & ~FILE_ATTRIBUTE_READONLY);
+    SetFileAttributesW(target.c_str(), now & ~DWORD{FILE_ATTRIBUTE_READONLY});
   }
   if (!MoveFileExW(kept.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) return Last();
   if (saved != 0 && (saved & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) == 0) {

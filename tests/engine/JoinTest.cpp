@@ -2,6 +2,10 @@
 
 #include <cwctype>
 
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
 #include "CodePage932.h"
 #include "Descriptor.h"
 #include "Error.h"
@@ -154,13 +158,22 @@ TEST_F(JoinFixture, ReplacesAnExistingOutputOnlyWithConsentAndAsAWholeNewFile) {
   EXPECT_EQ(PlanJoin(vok, restore.Folder()).output.exists, true);
 
   std::filesystem::create_hard_link(restore / "o.bin", restore / "other-name");
-#ifndef _WIN32
-  std::filesystem::permissions(restore / "o.bin", std::filesystem::perms(0640));
+#ifdef _WIN32
+  // The new file looks like the old one, read-only included.
+  constexpr DWORD kLook = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_READONLY;
+  ASSERT_TRUE(SetFileAttributesW((restore / "o.bin").c_str(), kLook));
+#else
+  // A setuid or setgid bit belonged to the old content.
+  std::filesystem::permissions(restore / "o.bin", std::filesystem::perms(06640));
 #endif
   EXPECT_TRUE(JoinFile(vok, restore.Folder(), {}, true).matchesRecord);
   EXPECT_EQ(test::ReadFile(restore / "o.bin"), (Bytes{1, 2}));
   EXPECT_EQ(test::ReadFile(restore / "other-name"), older);  // a new file took the name
-#ifndef _WIN32
+#ifdef _WIN32
+  EXPECT_EQ(GetFileAttributesW((restore / "o.bin").c_str()) & kLook, kLook);
+  SetFileAttributesW((restore / "o.bin").c_str(), FILE_ATTRIBUTE_NORMAL);
+  SetFileAttributesW((restore / "other-name").c_str(), FILE_ATTRIBUTE_NORMAL);
+#else
   EXPECT_EQ(std::filesystem::status(restore / "o.bin").permissions(), std::filesystem::perms(0640));
   // A link under the output's name is replaced; what it leads to stays.
   test::WriteFile(parts / "victim", older);
