@@ -374,7 +374,9 @@ template <typename Scene>
 void WalkCrashes(const std::function<Scene()>& makeScene,
                  const std::function<void(const fs::path&, const fs::path&)>& operation,
                  const std::function<fs::path(const Scene&)>& folderOf,
-                 const std::function<std::pair<fs::path, fs::path>(const Scene&)>& foldersOf) {
+                 const std::function<std::pair<fs::path, fs::path>(const Scene&)>& foldersOf,
+                 const std::function<void(const std::map<std::string, Bytes>& killed,
+                                          const std::map<std::string, Bytes>& after)>& beforeSettling = {}) {
   if (const auto n = CrashChildCall()) {
     KillAtCall(*n);
     try {
@@ -406,6 +408,7 @@ void WalkCrashes(const std::function<Scene()>& makeScene,
 #endif
     ASSERT_EQ(code, kKilled) << "the run did not reach the call it was to be killed at";
     ++killed;
+    if (beforeSettling) beforeSettling(Snapshot(folderOf(scene)), after);
     EXPECT_NO_THROW(SettleInterruptedRun(WithTrailingSeparator(folderOf(scene).native())));
     const auto settled = Snapshot(folderOf(scene));
     EXPECT_TRUE(settled == before || settled == after) << "neither old nor new: " << ::testing::PrintToString(Names(settled));
@@ -421,6 +424,24 @@ TEST(Crashes, ASplitOverAnEarlierSetKilledAtAnyCallIsSettledWhollyOldOrNew) {
       [](const fs::path& in, const fs::path& out) { SplitScene::RunSplit(in, out); },
       [](const std::unique_ptr<SplitScene>& s) { return s->out.Path(); },
       [](const std::unique_ptr<SplitScene>& s) { return std::pair(s->in.Path(), s->out.Path()); });
+}
+
+// Before any later run: a descriptor or batch file stands only beside every
+// piece it names, whole.
+TEST(Crashes, AFirstSplitKilledAtAnyCallLeavesNoDescriptorOrBatchFileOfMissingPieces) {
+  WalkCrashes<std::unique_ptr<SplitScene>>(
+      [] { return std::make_unique<SplitScene>(false); },
+      [](const fs::path& in, const fs::path& out) { SplitScene::RunSplit(in, out); },
+      [](const std::unique_ptr<SplitScene>& s) { return s->out.Path(); },
+      [](const std::unique_ptr<SplitScene>& s) { return std::pair(s->in.Path(), s->out.Path()); },
+      [](const std::map<std::string, Bytes>& killed, const std::map<std::string, Bytes>& after) {
+        if (!killed.contains("データ.bat") && !killed.contains("データ.vok")) return;
+        for (const auto& [name, bytes] : after) {
+          if (name.ends_with(".bat") || name.ends_with(".vok")) continue;
+          const auto it = killed.find(name);
+          EXPECT_TRUE(it != killed.end() && it->second == bytes) << name << " missing or not whole";
+        }
+      });
 }
 
 TEST(Crashes, AJoinOverAnOlderFileKilledAtAnyCallIsSettledWhollyOldOrNew) {
