@@ -37,11 +37,18 @@ std::optional<int> ParseZone(std::string_view digits) noexcept {
   return static_cast<int>(value);
 }
 
+// A text too long to be a mark was cut when it was read: what it seems to say
+// is not what the whole says.
+std::optional<int> ReadableZone(std::string_view mark) {
+  if (mark.size() > kMaxMarkBytes) return std::nullopt;
+  return ZoneIdOf(mark);
+}
+
 // Readable zones rank at 2 * zone + 1; an unreadable mark ranks between the
 // trusted zone and internet: above every zone safer than internet, below a
 // mark that says internet outright. Unknown zones rank as restricted.
 int RankOf(const std::string& mark) {
-  const std::optional<int> zone = ZoneIdOf(mark);
+  const std::optional<int> zone = ReadableZone(mark);
   if (!zone) return 2 * kZoneInternet;
   return 2 * std::min(*zone, kZoneRestricted) + 1;
 }
@@ -83,6 +90,11 @@ std::optional<std::string> MostRestrictiveMark(const std::vector<std::optional<s
   }
   if (!best) return std::nullopt;
   return *best;
+}
+
+std::string MarkToWrite(std::string_view mark) {
+  if (ReadableZone(mark)) return std::string(mark);
+  return "[ZoneTransfer]\r\nZoneId=3\r\n";
 }
 
 }  // namespace vokram

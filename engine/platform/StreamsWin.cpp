@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <string>
+#include <string_view>
 #include <utility>
 
 #include "../Error.h"
@@ -16,8 +17,6 @@ namespace vokram {
 namespace {
 
 constexpr wchar_t kStreamSuffix[] = L":Zone.Identifier";
-// A mark is a few lines; anything longer is cut here rather than read whole.
-constexpr std::size_t kMaxMarkBytes = std::size_t{64} * 1024;
 // Others may hold the file; Wine also checks sharing per Unix file, and a
 // stream shares its file's.
 constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
@@ -105,7 +104,9 @@ std::optional<std::string> ReadZoneMark(const std::filesystem::path& file) {
     Fail(file, error);
   }
   if (!IsStreamOf(volume, stream)) return std::nullopt;
-  std::string mark(kMaxMarkBytes, '\0');
+  // One byte past the longest mark: a longer stream is known as one by its
+  // length, never handed on cut short as if it were whole.
+  std::string mark(kMaxMarkBytes + 1, '\0');
   std::size_t size = 0;
   while (size < mark.size()) {
     DWORD got = 0;
@@ -122,6 +123,7 @@ std::optional<std::string> ReadZoneMark(const std::filesystem::path& file) {
 void WriteZoneMark(const std::filesystem::path& file, std::string_view mark) {
   const std::wstring name = platform::LongPath(file);
   const std::wstring streamName = name + kStreamSuffix;
+  const std::string text = MarkToWrite(mark);
   const Volume volume = Examine(file, name);
   if (volume.streams == Streams::None) return;
   // Opened without truncating: nothing is changed before it is known to be the stream.
@@ -134,13 +136,13 @@ void WriteZoneMark(const std::filesystem::path& file, std::string_view mark) {
     return;
   }
   if (!SetEndOfFile(stream.Get())) Fail(file, GetLastError());
-  while (!mark.empty()) {
+  for (std::string_view rest = text; !rest.empty();) {
     DWORD put = 0;
-    if (!WriteFile(stream.Get(), mark.data(), static_cast<DWORD>(mark.size()), &put, nullptr)) {
+    if (!WriteFile(stream.Get(), rest.data(), static_cast<DWORD>(rest.size()), &put, nullptr)) {
       Fail(file, GetLastError());
     }
     if (put == 0) Fail(file, ERROR_WRITE_FAULT);
-    mark.remove_prefix(put);
+    rest.remove_prefix(put);
   }
   if (!FlushFileBuffers(stream.Get())) Fail(file, GetLastError());
   if (!stream.Close()) Fail(file, GetLastError());

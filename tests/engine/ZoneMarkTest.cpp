@@ -67,6 +67,38 @@ TEST(ZoneMark, MostRestrictiveIsTheOneTrustedLeast) {
     SCOPED_TRACE(c.what);
     EXPECT_EQ(MostRestrictiveMark(c.marks), c.chosen);
   }
+
+  // What the reader gives for a stream longer than a mark ranks as unreadable,
+  // though the part that was read says restricted. (Told apart by their sizes:
+  // the long text would fill the log.)
+  std::string overlong = restricted;
+  overlong.resize(kMaxMarkBytes + 1, ' ');
+  const auto sizeOf = [](const std::optional<std::string>& mark) { return mark ? mark->size() : 0; };
+  EXPECT_EQ(sizeOf(MostRestrictiveMark({trusted, overlong, local})), overlong.size()) << "over safer zones";
+  EXPECT_EQ(sizeOf(MostRestrictiveMark({overlong, internet})), internet.size()) << "below an internet mark";
+}
+
+TEST(ZoneMark, AnOutputGetsAReadableMarkAsItIsOrAFreshInternetOne) {
+  const std::string fresh = "[ZoneTransfer]\r\nZoneId=3\r\n";
+  std::string longest = "[ZoneTransfer]\nZoneId=0\n";
+  longest.resize(kMaxMarkBytes, '\n');
+  const std::string cut = longest + "\n";  // a stream that went on: read one byte past the limit
+  const std::pair<std::string, bool> cases[] = {
+      {kInternet, true},
+      {"[ZoneTransfer]\nZoneId=0\n", true},  // safer, yet copied as it is
+      {"[ZoneTransfer]\r\nZoneId=1000\r\n", true},
+      {longest, true},
+      {"[ZoneTransfer]\r\nZoneId=three\r\nHostUrl=https://example.com/\r\n", false},
+      {"", false},
+      {"[Other]\r\nZoneId=1\r\n", false},
+      {cut, false},
+  };
+  for (const auto& [mark, copied] : cases) {
+    SCOPED_TRACE(testing::PrintToString(mark.substr(0, 40)) + ", " + std::to_string(mark.size()) + " bytes");
+    const std::string written = MarkToWrite(mark);
+    const char* what = written == mark ? "a copy" : written == fresh ? "a fresh internet mark" : "something else";
+    EXPECT_STREQ(what, copied ? "a copy" : "a fresh internet mark");
+  }
 }
 
 // Wine on a Unix file system makes "x:Zone.Identifier" a file of its own; POSIX
