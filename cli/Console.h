@@ -10,4 +10,9 @@ namespace vokram::cli {
 void Out(std::string_view utf8);
 void Err(std::string_view utf8);
 
+// Closes stdout at the end of the run. False, after saying so on stderr with
+// the system's reason, when anything written to it was lost (a full disk):
+// output that never arrived must not pass for success.
+bool CloseOut();
+
 }  // namespace vokram::cli

@@ -1,6 +1,8 @@
 // vokram-cli: split, check and join from a shell, with the window's checks
 // and messages.
 #include <algorithm>
+#include <charconv>
+#include <cstdint>
 #include <cstdio>
 #include <random>
 #include <string>
@@ -48,6 +50,9 @@ constexpr std::string_view kHelp =
     "       (default: VOKFILE's folder).\n"
     "crc    prints the CRC-16 of FILE as four hexadecimal digits.\n"
     "\n"
+    "-- ends the options: every argument after it is a file or folder name,\n"
+    "even one that begins with \"-\" (vokram-cli crc -- -x.bin).\n"
+    "\n"
     "split and join replace no file: when a file already has an output's name\n"
     "they name it and exit with status 1, unless --force (-f) is given. A folder\n"
     "under an output's name is never replaced. What they write is on the disk\n"
@@ -86,14 +91,33 @@ Progress Stoppable(ProgressLine& line) {
   return Progress{[&line](std::uint64_t done, std::uint64_t total) { line.Update(done, total); }, &StopRequested()};
 }
 
-// Takes every form of a flag out of the arguments; true when it was there.
+constexpr NativeView kEndOfOptions = VOKRAM_NATIVE("--");
+
+// Takes every form of a flag out of the options, the arguments before "--";
+// true when it was there.
 bool TakeFlag(std::vector<NativeString>& args, std::initializer_list<NativeView> forms) {
-  const auto rest = std::remove_if(args.begin(), args.end(), [&](const NativeString& a) {
+  const auto options = std::find(args.begin(), args.end(), kEndOfOptions);
+  const auto rest = std::remove_if(args.begin(), options, [&](const NativeString& a) {
     return std::find(forms.begin(), forms.end(), NativeView(a)) != forms.end();
   });
-  const bool found = rest != args.end();
-  args.erase(rest, args.end());
+  const bool found = rest != options;
+  args.erase(rest, options);
   return found;
+}
+
+// Drops the "--" that ends the options of a command whose other arguments are
+// all names: what follows it is left as it is.
+void DropEndOfOptions(std::vector<NativeString>& args) {
+  if (const auto end = std::find(args.begin(), args.end(), kEndOfOptions); end != args.end()) args.erase(end);
+}
+
+// A seed is a plain decimal number of 32 bits: no sign, nothing after it.
+std::optional<std::uint32_t> ParseSeed(const std::string& text) {
+  std::uint32_t seed = 0;
+  const char* const end = text.data() + text.size();
+  const auto [stop, error] = std::from_chars(text.data(), end, seed);
+  if (error != std::errc() || stop != end) return std::nullopt;
+  return seed;
 }
 
 bool TakeQuiet(std::vector<NativeString>& args) { return TakeFlag(args, {VOKRAM_NATIVE("--quiet")}); }
@@ -115,12 +139,16 @@ int Split(std::vector<NativeString> args) {
   SplitFields fields;
   SplitOptions options;
   options.replaceExisting = TakeForce(args);
-  std::optional<unsigned long> seed;
+  std::optional<std::uint32_t> seed;
   std::vector<NativeString> positional;
   for (std::size_t i = 0; i < args.size(); ++i) {
+    if (args[i] == kEndOfOptions) {
+      positional.insert(positional.end(), args.begin() + static_cast<std::ptrdiff_t>(i) + 1, args.end());
+      break;
+    }
     const std::string a = Utf8(args[i]);
     auto value = [&]() -> std::optional<NativeString> {
-      if (i + 1 >= args.size()) return std::nullopt;
+      if (i + 1 >= args.size() || args[i + 1] == kEndOfOptions) return std::nullopt;
       return args[++i];
     };
     if (a == "--min" || a == "--max" || a == "--base" || a == "--seed") {
@@ -130,11 +158,8 @@ int Split(std::vector<NativeString> args) {
       if (a == "--max") fields.maxSize = *v;
       if (a == "--base") fields.dstFileName = *v;
       if (a == "--seed") {
-        try {
-          seed = std::stoul(Utf8(*v));
-        } catch (...) {
-          return Usage("--seed needs a number");
-        }
+        seed = ParseSeed(Utf8(*v));
+        if (!seed) return Usage("--seed needs a number from 0 to 4294967295");
       }
     } else if (a == "--bat") {
       options.writeBat = true;
@@ -149,7 +174,7 @@ int Split(std::vector<NativeString> args) {
   if (positional.size() != 2) return Usage("split needs SOURCE and OUTDIR");
   fields.srcFile = positional[0];
   fields.dstDir = positional[1];
-  std::mt19937 seeded(static_cast<std::mt19937::result_type>(seed.value_or(0)));
+  std::mt19937 seeded(seed.value_or(0));
   RandomSource random;
   if (seed) random = [&] { return UnitInterval(seeded()); };
 
@@ -177,6 +202,7 @@ int Split(std::vector<NativeString> args) {
 
 int Check(std::vector<NativeString> args) {
   const bool quiet = TakeQuiet(args);
+  DropEndOfOptions(args);
   if (args.size() != 1) return Usage("check needs VOKFILE");
   if (auto refused = ValidateCheck(args[0], RealFileSystem())) {
     ErrLine(MessageFor(refused->reason, Operation::Check));
@@ -204,6 +230,7 @@ int Check(std::vector<NativeString> args) {
 int Join(std::vector<NativeString> args) {
   const bool quiet = TakeQuiet(args);
   const bool force = TakeForce(args);
+  DropEndOfOptions(args);
   if (args.empty() || args.size() > 2) return Usage("join needs VOKFILE and at most one OUTDIR");
   JoinFields fields{args[0], args.size() == 2 ? args[1] : NativeString(), args.size() == 2};
   const auto checked = ValidateJoin(fields, RealFileSystem());
@@ -236,7 +263,8 @@ int Join(std::vector<NativeString> args) {
   return kOk;
 }
 
-int Crc(const std::vector<NativeString>& args) {
+int Crc(std::vector<NativeString> args) {
+  DropEndOfOptions(args);
   if (args.size() != 1) return Usage("crc needs FILE");
   try {
     const auto crc = GetFileCRC(std::filesystem::path(args[0]));
@@ -285,11 +313,14 @@ int main(int argc, char** argv) {
 #endif
   std::vector<vokram::NativeString> args(argv + 1, argv + argc);
   vokram::cli::InstallStopHandlers();
+  int status = 1;
   try {
-    return vokram::cli::Run(std::move(args));
+    status = vokram::cli::Run(std::move(args));
   } catch (const std::exception& e) {
     // In the window's words; what() is a library's English.
     vokram::cli::Err(vokram::UnexpectedFailureText(e) + "\n");
-    return 1;
   }
+  // A report that never reached its file fails a run that had succeeded.
+  if (!vokram::cli::CloseOut() && status == 0) status = 1;
+  return status;
 }

@@ -151,6 +151,40 @@ expect "crc of a missing file fails in Japanese" test $? -ne 0 -a "$(cat crcmiss
 expect "crc of an empty file fails in Japanese" test $? -ne 0 -a "$(cat crcempty.err)" = '対象ファイルが空です。'
 "$cli" bogus >/dev/null 2>&1
 expect "unknown command exits 2" test $? -eq 2
+for seed in -1 12x 4294967296; do
+  "$cli" split again.bin out --min 50 --max 100 --seed "$seed" >/dev/null 2>&1
+  expect "--seed $seed is a usage error" test $? -eq 2
+done
+mkdir seeded
+"$cli" split again.bin seeded --min 50 --max 100 --seed 4294967295 >/dev/null
+expect "the largest seed is one" test $? -eq 0
+
+# "--" ends the options: after it a name that looks like one is a name.
+mkdir dashes && cd dashes || exit 1
+cp ../again.bin ./--force
+"$cli" split --min 50 --max 100 -- --force . >/dev/null
+expect "split of a source named --force" test $? -eq 0 -a -f ./--force.vok
+"$cli" check --quiet -- --force.vok >/dev/null
+expect "check of a descriptor named --force.vok" test $? -eq 0
+mkdir ./-out
+"$cli" join -- --force.vok -out >/dev/null
+expect "join into a folder named -out" cmp -s ../again.bin ./-out/--force
+crc=$("$cli" crc -- --force)
+expect "crc of a file named --force" test -n "$crc" -a "$crc" = "$("$cli" crc ../again.bin)"
+"$cli" split -- --force . --min 50 --max 100 >/dev/null 2>../dashes.err
+expect "options after -- are names: too many" test $? -eq 2
+expect "for a source and a folder" grep -q '^split needs SOURCE and OUTDIR$' ../dashes.err
+cd "$work" || exit 1
+
+# Output that never reached its file fails the run, as a full disk should.
+mkdir full
+"$cli" split again.bin full --min 50 --max 100 >/dev/full 2>full.err
+expect "split into a full stdout fails" test $? -eq 1
+expect "saying so" grep -q '^出力を書き込めませんでした。$' full.err
+"$cli" check full/again.vok >/dev/full 2>/dev/null
+expect "so does check" test $? -eq 1
+"$cli" crc again.bin >/dev/full 2>/dev/null
+expect "and crc" test $? -eq 1
 
 # A stop: SIGINT during a join and SIGTERM during a split, each sent once the
 # operation is writing (a sparse gibibyte keeps it busy long enough).
