@@ -105,7 +105,7 @@ mkdir grown
 truncate -s 1G grown.bin
 "$cli" split grown.bin grown --min 100000 --max 200000 --quiet >/dev/null 2>grown.err &
 pid=$!
-for _ in $(seq 1 1000); do [ -e grown/grown.000 ] && break; sleep 0.01; done
+for _ in $(seq 1 1000); do [ -e grown/~vok0000.tmp ] && break; sleep 0.01; done
 printf 'more' >>grown.bin
 wait $pid
 expect "a source changed during the split fails it" test $? -eq 1
@@ -204,7 +204,7 @@ expect "and leaves no temporary" test -z "$(ls -A stop/out)"
 truncate -s 1G stop/t.bin
 "$cli" split stop/t.bin stop/split --min 100000 --max 200000 --bat >/dev/null 2>stop/split.err &
 pid=$!
-waitfor stop/split/t.000
+waitfor stop/split/~vok0000.tmp  # the first piece, under its temporary name
 kill -TERM $pid
 wait $pid
 expect "a split stopped by SIGTERM exits 143" test $? -eq 143
