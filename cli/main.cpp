@@ -12,6 +12,7 @@
 #include "Console.h"
 #include "GetCRC.h"
 #include "Join.h"
+#include "Journal.h"
 #include "Messages.h"
 #include "ProgressLine.h"
 #include "Requests.h"
@@ -29,7 +30,8 @@ namespace vokram::cli {
 
 namespace {
 
-constexpr int kOk = 0, kFailed = 1, kUsage = 2;
+// kFolderChanged: a run failed and could not put the folder back as it was.
+constexpr int kOk = 0, kFailed = 1, kUsage = 2, kFolderChanged = 3;
 
 constexpr std::string_view kHelp =
     "Usage:\n"
@@ -56,7 +58,11 @@ constexpr std::string_view kHelp =
     "split and join replace no file: when a file already has an output's name\n"
     "they name it and exit with status 1, unless --force (-f) is given. A folder\n"
     "under an output's name is never replaced. What they write is on the disk\n"
-    "(synced) before they report success.\n"
+    "(synced) before they report success. A run changes its folder all or\n"
+    "nothing: one that was killed is settled by the next split or join into\n"
+    "that folder, which says so first; check names such a run. Exit status 3:\n"
+    "a run failed and could not put every earlier file back (the message says\n"
+    "where it is; the next run into the folder puts it back).\n"
     "\n"
     "On a terminal, split, check and join show their progress on stderr\n"
     "(percentage, MiB/s, time left) unless --quiet is given. Ctrl-C or SIGTERM\n"
@@ -83,7 +89,23 @@ int Usage(std::string_view problem) {
 
 int Fail(const VokError& error, Operation operation) {
   ErrLine(MessageFor(error, operation));
+  if (error.Code() == ErrorCode::FolderChanged) return kFolderChanged;
   return error.Code() == ErrorCode::Cancelled ? StoppedExitStatus() : kFailed;
+}
+
+// The window's notice of an interrupted run settled before this one.
+void TellSettled(Settlement settled) {
+  if (settled != Settlement::None) ErrLine(SettledMessage(settled));
+}
+
+// Success, but a replaced file is still there: the window's warning.
+int Done(const std::vector<std::filesystem::path>& notRemoved) {
+  if (!notRemoved.empty()) {
+    ErrLine(NotRemovedWarning(notRemoved.front()));
+    return kOk;
+  }
+  Line(MessageText(MessageId::Done));
+  return kOk;
 }
 
 // Stops on a signal; draws its progress line unless told to be quiet.
@@ -186,18 +208,18 @@ int Split(std::vector<NativeString> args) {
   const auto& request = std::get<SplitRequest>(checked.outcome);
   try {
     SplitPlan plan = PlanSplitFile(request.sourcePath, request.draw, options);
+    TellSettled(plan.settled);
     if (const std::size_t existing = plan.ExistingCount(); existing > 0 && !options.replaceExisting) {
-      return RefuseToReplace(ReplaceQuestion(existing), FirstExisting(plan.outputs));
+      return RefuseToReplace(ReplaceQuestion(existing), plan.FirstExisting());
     }
     ProgressLine line(!quiet && StderrIsTerminal());
     const SplitResult result = SplitFile(plan, options, Stoppable(line));
     line.Clear();
     Line(std::to_string(result.pieceCount) + " pieces, CRC " + CRCText(result.sourceCrc));
+    return Done(result.notRemoved);
   } catch (const VokError& error) {
     return Fail(error, Operation::Split);
   }
-  Line(MessageText(MessageId::Done));
-  return kOk;
 }
 
 int Check(std::vector<NativeString> args) {
@@ -210,8 +232,13 @@ int Check(std::vector<NativeString> args) {
   }
   bool allSound = true;
   ProgressLine progress(!quiet && StderrIsTerminal());
+  const NativeString vokPath = TrimSpaces(args[0]);
+  // The check changes nothing: an interrupted run beside the pieces is only told of.
+  if (const std::string pending = PendingMessage(PendingSettlement(FolderPart(vokPath))); !pending.empty()) {
+    ErrLine(pending);
+  }
   try {
-    CheckPieces(std::filesystem::path(TrimSpaces(args[0])), [&](const PieceReport& report) {
+    CheckPieces(std::filesystem::path(vokPath), [&](const PieceReport& report) {
       allSound = allSound && report.status == PieceStatus::Sound;
       std::string line = ReportLine(report);
 #ifndef _WIN32
@@ -241,6 +268,7 @@ int Join(std::vector<NativeString> args) {
   const auto& request = std::get<JoinRequest>(checked);
   try {
     const JoinPlan plan = PlanJoin(std::filesystem::path(request.vokPath), request.outputFolder);
+    TellSettled(plan.settled);
     if (plan.output.exists && !force) {
       return RefuseToReplace(ReplaceQuestion(plan.output.path.filename()), plan.output.path);
     }
@@ -256,11 +284,10 @@ int Join(std::vector<NativeString> args) {
       ErrLine(MessageText(MessageId::JoinMismatch));
       return kFailed;
     }
+    return Done(result.notRemoved);
   } catch (const VokError& error) {
     return Fail(error, Operation::Join);
   }
-  Line(MessageText(MessageId::Done));
-  return kOk;
 }
 
 int Crc(std::vector<NativeString> args) {

@@ -211,4 +211,25 @@ expect "a split stopped by SIGTERM exits 143" test $? -eq 143
 expect "and removes what it wrote" test -z "$(ls -A stop/split)"
 rm -rf stop
 
+# A split over an earlier set killed outright (no clean-up): check names the
+# interrupted run and changes nothing; the next split settles it first, and
+# says so, then runs.
+mkdir killed
+truncate -s 300M killed/k.bin
+"$cli" split killed/k.bin killed --min 20000 --max 40000 --quiet >/dev/null
+"$cli" split killed/k.bin killed --min 10000 --max 20000 --force --quiet >/dev/null 2>&1 &
+pid=$!
+waitfor killed/~vok0000.tmp
+kill -KILL $pid
+wait $pid 2>/dev/null
+expect "a killed split leaves its journal" test -e killed/~vok.journal
+"$cli" check killed/k.vok >/dev/null 2>killed.check.err
+expect "check names the interrupted run" grep -q '中断された処理があります。' killed.check.err
+expect "and changes nothing" test -e killed/~vok.journal
+"$cli" split killed/k.bin killed --min 20000 --max 40000 --force --quiet >/dev/null 2>killed.split.err
+expect "the next split settles it first" grep -q '前回中断された処理を取り消し、元のファイルに戻しました。' killed.split.err
+expect "and leaves nothing of it" test -z "$(ls killed | grep '~vok')"
+expect "its own set checks sound" checks_sound killed/k.vok
+rm -rf killed
+
 exit $((fails > 0))
