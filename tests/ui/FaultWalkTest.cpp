@@ -181,6 +181,8 @@ TEST_F(FaultWalkTest, EveryFailingCallOfASplitIsReportedAndLeavesTheOutputFolder
 
 
   for (std::size_t n = 1; n <= calls.size(); ++n) {
+    // Removing what is left after the commit: a warning, not a failure (the engine's tests).
+    if (calls[n - 1].op == io::Op::Remove) continue;
     SCOPED_TRACE(Describe(n, calls[n - 1]));
     const SplitPaths paths = PrepareSplitIn(Scene("split", n));
     boxes.clear();
@@ -208,6 +210,8 @@ TEST_F(FaultWalkTest, EveryFailingCallOfAJoinIsReportedAndLeavesTheOutputFolderE
   RecordProperty("io_calls_walked", static_cast<int>(calls.size()));
 
   for (std::size_t n = 1; n <= calls.size(); ++n) {
+    // Removing what is left after the commit: a warning, not a failure (the engine's tests).
+    if (calls[n - 1].op == io::Op::Remove) continue;
     SCOPED_TRACE(Describe(n, calls[n - 1]));
     const JoinPaths paths = PrepareJoinIn(Scene("join", n));
     boxes.clear();

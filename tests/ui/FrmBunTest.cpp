@@ -75,9 +75,9 @@ TEST_F(FrmBunTest, WaitPointerDuringTheSplitAndDefaultWhenItEnds) {
 TEST_F(FrmBunTest, DefaultPointerAndNoCompletionAfterAFailedSplit) {
   PrepareSplit(3000);
   Set(IDC_txtDstFileName, L"p");
-  // The second piece cannot be written.
+  // The second piece cannot be written (pieces take the first temporary names).
   io::SetFaultHook([](io::Op op, const fs::path& path) -> std::optional<int> {
-    if (op == io::Op::Write && path.filename() == L"p.001") return ERROR_DISK_FULL;
+    if (op == io::Op::Write && path.filename() == L"~vok0001.tmp") return ERROR_DISK_FULL;  // its temporary
     return std::nullopt;
   });
   Click(IDC_cmdRun);
