@@ -46,9 +46,16 @@ OutputSet::OutputSet(NativeString folder, const std::vector<PlannedOutput>& outp
   // output's own name.
   std::vector<NativeString> free;
   unsigned next = 0;
+  // Only outputs of the temporaries' own form can collide with one.
+  std::vector<std::filesystem::path> temporaryLike;
+  for (const auto* list : {&outputs, &removed}) {
+    for (const PlannedOutput& o : *list) {
+      if (IsTemporaryName(o.path.filename().native())) temporaryLike.push_back(o.path.filename());
+    }
+  }
   auto isOutput = [&](const NativeString& name) {
-    auto same = [&](const PlannedOutput& o) { return SameName(o.path.filename(), std::filesystem::path(name)); };
-    return std::any_of(outputs.begin(), outputs.end(), same) || std::any_of(removed.begin(), removed.end(), same);
+    return std::any_of(temporaryLike.begin(), temporaryLike.end(),
+                       [&](const std::filesystem::path& o) { return SameName(o, std::filesystem::path(name)); });
   };
   while (free.size() < needed) {
     if (next >= kTemporaryTries) {

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <memory>
 #include <random>
+#include <set>
 
 #include "Batch.h"
 #include "CodePage932.h"
@@ -209,13 +210,23 @@ std::vector<PlannedOutput> EarlierPieces(const SplitPlan& plan, const std::vecto
   const PlannedOutput& vok = plan.outputs.back();
   if (!vok.exists) return {};
   std::vector<NativeString> names;
+  // Thousands of names on either side: looked up by a key that is the same
+  // for names that Windows takes as one (ASCII letters in any case).
+  auto key = [](NativeString name) {
+#ifdef _WIN32
+    for (NativeChar& c : name) {
+      if (c >= L'a' && c <= L'z') c = static_cast<NativeChar>(c - L'a' + L'A');
+    }
+#endif
+    return name;
+  };
+  std::set<NativeString> seen;
+  for (const NativeString& name : outputNames) seen.insert(key(name));
   try {
     for (const DescriptorPiece& piece : ReadDescriptor(vok.path).pieces) {
       const NativeString& name = piece.name.native();
-      const bool reused = std::any_of(outputNames.begin(), outputNames.end(),
-                                      [&](const NativeString& o) { return SameName(o, name); });
-      const bool listed = std::any_of(names.begin(), names.end(), [&](const NativeString& o) { return SameName(o, name); });
-      if (!reused && !listed && !IsTemporaryName(name)) names.push_back(name);
+      // Not one the new set reuses, nor one listed twice.
+      if (seen.insert(key(name)).second && !IsTemporaryName(name)) names.push_back(name);
     }
   } catch (const VokError& error) {
     if (error.Code() == ErrorCode::IoFailed) throw;
