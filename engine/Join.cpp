@@ -40,10 +40,14 @@ void RefuseOutputThatIsAnInput(const std::filesystem::path& output, const std::f
 JoinPlan PlanJoin(const std::filesystem::path& vokPath, NativeView outputFolder) {
   JoinPlan plan;
   plan.vokPath = vokPath;
-  plan.descriptor = ReadDescriptor(vokPath);
   plan.piecesFolder = FolderPart(vokPath.native());
   plan.folder = WithTrailingSeparator(outputFolder);
-  plan.settled = SettleInterruptedRun(plan.folder);
+  // A split that a crash interrupted may have left the pieces (and the
+  // descriptor) half old and half new: that folder is settled before any of
+  // it is read, the output folder before anything is looked up there.
+  plan.settled = SettleInterruptedRun(plan.piecesFolder);
+  if (const Settlement output = SettleInterruptedRun(plan.folder); output != Settlement::None) plan.settled = output;
+  plan.descriptor = ReadDescriptor(vokPath);
   const NativeString name = plan.descriptor.sourceName.native();
   RefuseOutputThatIsAnInput(std::filesystem::path(plan.folder + name), vokPath, plan.piecesFolder, plan.descriptor);
   plan.output = PlanOutputs(plan.folder, {name}, {}, ErrorCode::OutputIsInput).front();

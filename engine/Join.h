@@ -42,7 +42,8 @@ struct JoinPlan {
 };
 
 // outputFolder may lack its trailing separator; empty means the current
-// folder. An interrupted run in the output folder is settled first. Throws VokError: NotVok, BrokenVok, OutputIsInput when the output
+// folder. An interrupted run in the pieces' folder or the output folder is
+// settled first. Throws VokError: NotVok, BrokenVok, OutputIsInput when the output
 // would be the descriptor or a piece, OutputIsFolder. Nothing is written.
 JoinPlan PlanJoin(const std::filesystem::path& vokPath, NativeView outputFolder);
 

@@ -376,7 +376,10 @@ void WalkCrashes(const std::function<Scene()>& makeScene,
                  const std::function<fs::path(const Scene&)>& folderOf,
                  const std::function<std::pair<fs::path, fs::path>(const Scene&)>& foldersOf,
                  const std::function<void(const std::map<std::string, Bytes>& killed,
-                                          const std::map<std::string, Bytes>& after)>& beforeSettling = {}) {
+                                          const std::map<std::string, Bytes>& after)>& beforeSettling = {},
+                 const std::function<void(const fs::path&)>& nextRun = [](const fs::path& folder) {
+                   SettleInterruptedRun(WithTrailingSeparator(folder.native()));
+                 }) {
   if (const auto n = CrashChildCall()) {
     KillAtCall(*n);
     try {
@@ -409,7 +412,7 @@ void WalkCrashes(const std::function<Scene()>& makeScene,
     ASSERT_EQ(code, kKilled) << "the run did not reach the call it was to be killed at";
     ++killed;
     if (beforeSettling) beforeSettling(Snapshot(folderOf(scene)), after);
-    EXPECT_NO_THROW(SettleInterruptedRun(WithTrailingSeparator(folderOf(scene).native())));
+    EXPECT_NO_THROW(nextRun(folderOf(scene)));
     const auto settled = Snapshot(folderOf(scene));
     EXPECT_TRUE(settled == before || settled == after) << "neither old nor new: " << ::testing::PrintToString(Names(settled));
     if (settled == before) ++old;
@@ -418,12 +421,18 @@ void WalkCrashes(const std::function<Scene()>& makeScene,
   EXPECT_GT(old, 0u) << "no kill left the old files";
 }
 
+// The next run here is a join from that folder into another: it settles the
+// pieces' folder before it reads anything, and joins whichever set is there.
 TEST(Crashes, ASplitOverAnEarlierSetKilledAtAnyCallIsSettledWhollyOldOrNew) {
   WalkCrashes<std::unique_ptr<SplitScene>>(
       [] { return std::make_unique<SplitScene>(true); },
       [](const fs::path& in, const fs::path& out) { SplitScene::RunSplit(in, out); },
       [](const std::unique_ptr<SplitScene>& s) { return s->out.Path(); },
-      [](const std::unique_ptr<SplitScene>& s) { return std::pair(s->in.Path(), s->out.Path()); });
+      [](const std::unique_ptr<SplitScene>& s) { return std::pair(s->in.Path(), s->out.Path()); }, {},
+      [](const fs::path& folder) {
+        const test::TempDir elsewhere;
+        EXPECT_TRUE(JoinFile(folder / test::U8("データ.vok"), elsewhere.Folder()).matchesRecord);
+      });
 }
 
 // Before any later run: a descriptor or batch file stands only beside every
