@@ -263,7 +263,34 @@ struct HandleCloser {
 
 }  // namespace
 
+namespace {
+
+// A journal's draft that a crash left before it took its name: no file was
+// written yet, so it only goes. One still held is another run's, being
+// written.
+void RemoveAbandonedDraft(const NativeString& folder) {
+  const auto path = In(folder, NativeString(kJournalDraftName.begin(), kJournalDraftName.end()));
+  if (!NameExists(path)) return;
+  platform::Handle handle = platform::kInvalidHandle;
+  bool held = false;
+  if (platform::OpenToSettle(path, handle, held) != 0) {
+    if (!held && !NameExists(path)) return;
+    throw VokError(ErrorCode::IoFailed, path, Cause::FolderBusy);
+  }
+  HandleCloser closer{handle};
+  const auto text = ReadAll(handle);
+  Journal journal;
+  if (!text || ParseJournal(*text, journal) == JournalReading::Foreign) {
+    throw VokError(ErrorCode::IoFailed, path, Cause::FolderBusy);
+  }
+  closer.Close();
+  RemoveFile(path);
+}
+
+}  // namespace
+
 Settlement SettleInterruptedRun(const NativeString& folder) {
+  RemoveAbandonedDraft(folder);
   const auto path = In(folder, NativeString(kJournalName.begin(), kJournalName.end()));
   if (!NameExists(path)) return Settlement::None;
   platform::Handle handle = platform::kInvalidHandle;

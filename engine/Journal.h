@@ -27,6 +27,9 @@
 namespace vokram {
 
 inline constexpr std::string_view kJournalName = "~vok.journal";
+// Where the journal is written before it takes its name, on systems where its
+// lock comes only after it exists: another run never sees it half written.
+inline constexpr std::string_view kJournalDraftName = "~vok.journal.new";
 
 // Whether a name has the form of this program's temporaries, ~vokNNNN.tmp.
 bool IsTemporaryName(NativeView name) noexcept;

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <string>
 
+#include "platform/Platform.h"
+
 namespace vokram {
 
 namespace {
@@ -88,17 +90,28 @@ OutputSet::OutputSet(NativeString folder, const std::vector<PlannedOutput>& outp
   }
 
   const auto journalPath = In(NativeString(kJournalName.begin(), kJournalName.end()));
-  journalFile_ = File::CreateNew(journalPath);
+  // Another run must never see the journal before it is whole and locked:
+  // where the lock is the open itself (Windows) it is created in place,
+  // elsewhere written and locked as a draft, then renamed.
+  const auto writtenAt =
+      platform::kLockedFromCreation ? journalPath : In(NativeString(kJournalDraftName.begin(), kJournalDraftName.end()));
+  journalFile_ = File::CreateNew(writtenAt);
   if (!journalFile_) throw VokError(ErrorCode::IoFailed, journalPath, Cause::FolderBusy);
   journalFile_->HoldLock();
+  bool inPlace = writtenAt == journalPath;
   try {
     const std::string head = EncodeJournalHead(journal_.entries);
     journalFile_->Write(head.data(), head.size());
     journalFile_->Sync();
+    if (!inPlace && !RenameIfAbsent(writtenAt, journalPath)) {
+      throw VokError(ErrorCode::IoFailed, journalPath, Cause::FolderBusy);
+    }
+    inPlace = true;
     SyncFolder(folder_);
   } catch (...) {
     journalFile_.reset();
-    RemoveFile(journalPath);
+    // Only this run's journal, under whichever name it has: never another run's.
+    RemoveFile(inPlace ? journalPath : writtenAt);
     done_ = true;
     throw;
   }
@@ -130,7 +143,6 @@ void OutputSet::Abandon() {
 }
 
 void OutputSet::PlaceAll() {
-  SyncWrittenFiles(folder_);
   // The journal learns what was written before any name changes, so that a
   // later run can tell this run's files from anyone else's.
   for (JournalEntry& entry : journal_.entries) {
@@ -141,8 +153,11 @@ void OutputSet::PlaceAll() {
   }
   const std::string ready = EncodeJournalReady(journal_.entries);
   journalFile_->Write(ready.data(), ready.size());
-  journalFile_->Sync();
   journal_.stage = JournalStage::Ready;
+  // One sync puts the written files and the journal on stable storage
+  // together; where each file is flushed on its own, the journal is too.
+  if (platform::kFlushEachWrittenFile) journalFile_->Sync();
+  SyncWrittenFiles(folder_);
 
   // An earlier set's files go first, then the outputs in their order: the
   // descriptor and batch file, last in it, appear only beside every piece.

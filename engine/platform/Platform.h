@@ -49,6 +49,9 @@ int Link(const std::filesystem::path& existing, const std::filesystem::path& nam
 std::optional<FileIdentity> NameIdentity(const std::filesystem::path& path);
 // Windows' attributes of a name (0 where there are none, and on POSIX).
 std::uint32_t AttributesOf(const std::filesystem::path& path);
+// Whether a file is locked against OpenToSettle from the moment it is
+// created (Windows: by the sharing of its open), or only from HoldLock on.
+extern const bool kLockedFromCreation;
 // Makes a file just created the lock of its folder's journal: `held` when
 // another process has it.
 int LockExclusive(Handle handle, bool& held);

@@ -159,6 +159,8 @@ std::optional<FileIdentity> NameIdentity(const std::filesystem::path& path) {
 
 std::uint32_t AttributesOf(const std::filesystem::path& /*path*/) { return 0; }
 
+const bool kLockedFromCreation = false;
+
 int LockExclusive(Handle handle, bool& held) {
   held = false;
   if (::flock(handle, LOCK_EX | LOCK_NB) == 0) return 0;

@@ -236,6 +236,8 @@ std::uint32_t AttributesOf(const std::filesystem::path& path) {
 
 // The journal's writer holds it open for writing, sharing only reading: that
 // is the lock.
+const bool kLockedFromCreation = true;
+
 int LockExclusive(Handle /*handle*/, bool& held) {
   held = false;
   return 0;
