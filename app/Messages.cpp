@@ -20,6 +20,7 @@ std::string_view MessageText(MessageId id) {
     case MessageId::SourceEmpty: return "対象ファイルが空です。";
     case MessageId::TooManyPieces: return "分割数が多すぎます。分割サイズを大きくしてください。";
     case MessageId::BadBaseName: return "分割ファイル名に使えない文字が含まれています。";
+    case MessageId::ReservedBaseName: return "分割ファイル名に使えない名前です。";
     case MessageId::NameNotEncodable: return "ファイル名にvokファイルで扱えない文字が含まれています。";
     case MessageId::OutputIsSource: return "保存先のファイルが対象ファイルと同じです。";
     case MessageId::OutputIsInput: return "保存先のファイルが結合元のファイルと同じです。";
@@ -76,6 +77,7 @@ std::string ErrorMessage(const VokError& error, Operation operation) {
     case ErrorCode::SizeOutOfRange: return std::string(MessageText(MessageId::SizeOutOfRange));
     case ErrorCode::TooManyPieces: return std::string(MessageText(MessageId::TooManyPieces));
     case ErrorCode::BadBaseName: return std::string(MessageText(MessageId::BadBaseName));
+    case ErrorCode::ReservedBaseName: return std::string(MessageText(MessageId::ReservedBaseName));
     case ErrorCode::NameNotEncodable: return std::string(MessageText(MessageId::NameNotEncodable));
     case ErrorCode::OutputIsSource: return std::string(MessageText(MessageId::OutputIsSource));
     case ErrorCode::OutputIsInput: return std::string(MessageText(MessageId::OutputIsInput));

@@ -25,6 +25,7 @@ enum class MessageId {
   SourceEmpty,
   TooManyPieces,
   BadBaseName,
+  ReservedBaseName,  // 分割ファイル名に使えない名前です。
   NameNotEncodable,
   OutputIsSource,
   OutputIsInput,

@@ -77,7 +77,9 @@ Rejection RefuseFor(const VokError& error) {
     case ErrorCode::SizeOutOfRange:
     case ErrorCode::TooManyPieces: return {error, Focus::MinSize};
     // A base name is fixed in its field; a source name is not the user's to edit there.
-    case ErrorCode::BadBaseName: return {error, error.File().empty() ? Focus::DstFileName : Focus::Unchanged};
+    case ErrorCode::BadBaseName:
+    case ErrorCode::ReservedBaseName:
+    case ErrorCode::NameNotEncodable: return {error, error.File().empty() ? Focus::DstFileName : Focus::Unchanged};
     default: return {error, Focus::Unchanged};
   }
 }

@@ -16,6 +16,7 @@ const char* CodeName(ErrorCode code) {
     case ErrorCode::SizeOutOfRange: return "size out of range";
     case ErrorCode::TooManyPieces: return "too many pieces";
     case ErrorCode::BadBaseName: return "bad base name";
+    case ErrorCode::ReservedBaseName: return "reserved base name";
     case ErrorCode::NameNotEncodable: return "name not encodable";
     case ErrorCode::OutputIsSource: return "output is the source";
     case ErrorCode::OutputIsInput: return "output is an input of the join";

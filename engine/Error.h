@@ -18,6 +18,7 @@ enum class ErrorCode {
   SizeOutOfRange,    // a piece size outside 0..kMaxSizeKb
   TooManyPieces,     // more pieces than the descriptor can count
   BadBaseName,       // a base name with a character forbidden in file names
+  ReservedBaseName,  // a base name Windows takes for a device or cuts short (CON, "a.")
   NameNotEncodable,  // a name not representable in 255 bytes of code page 932
   OutputIsSource,    // a piece, the batch or the descriptor would overwrite the source
   OutputIsInput,     // a join's output would be its descriptor or a piece, or a piece is its temporary

@@ -26,7 +26,9 @@ std::string Digits(std::int32_t number) {
 
 std::optional<VokError> CheckNames(const SplitNames& names, std::size_t pieceCount, const SplitOptions& options,
                                    NativeView sourcePath) {
-  if (!IsValidBaseName(names.baseName)) return VokError(ErrorCode::BadBaseName, {});
+  // A base name's own faults come without a file: its field is the one to mend.
+  if (HasForbiddenNameChar(names.baseName)) return VokError(ErrorCode::BadBaseName, {});
+  if (!IsValidBaseName(names.baseName)) return VokError(ErrorCode::ReservedBaseName, {});
   // The source's name is recorded for the join and names the descriptor and
   // batch file: a device name there would write nowhere.
   if (!IsPlainFileName(names.sourceName)) return VokError(ErrorCode::BadBaseName, std::filesystem::path(sourcePath));
@@ -35,9 +37,10 @@ std::optional<VokError> CheckNames(const SplitNames& names, std::size_t pieceCou
     const auto baseBytes = EncodeCp932(std::filesystem::path(names.baseName));
     const std::size_t longestPiece =
         baseBytes ? baseBytes->size() + 1 + Digits(static_cast<std::int32_t>(pieceCount - 1)).size() : 0;
-    if (!sourceBytes || sourceBytes->size() > kMaxNameBytes || !baseBytes || longestPiece > kMaxNameBytes) {
+    if (!sourceBytes || sourceBytes->size() > kMaxNameBytes) {
       return VokError(ErrorCode::NameNotEncodable, std::filesystem::path(sourcePath));
     }
+    if (!baseBytes || longestPiece > kMaxNameBytes) return VokError(ErrorCode::NameNotEncodable, {});
   }
   return std::nullopt;
 }

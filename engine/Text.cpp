@@ -1,5 +1,7 @@
 #include "Text.h"
 
+#include <algorithm>
+
 namespace vokram {
 
 namespace {
@@ -77,10 +79,12 @@ NativeString WithTrailingSeparator(NativeView folder) {
   return result;
 }
 
+bool HasForbiddenNameChar(NativeView name) noexcept {
+  return std::any_of(name.begin(), name.end(), IsForbiddenNameChar);
+}
+
 bool IsValidBaseName(NativeView name) noexcept {
-  for (NativeChar c : name) {
-    if (IsForbiddenNameChar(c)) return false;
-  }
+  if (HasForbiddenNameChar(name)) return false;
   // Windows drops a trailing dot or space from a name, so such a name is
   // another file's there.
   if (!name.empty() && (name.back() == VOKRAM_NATIVE('.') || name.back() == VOKRAM_NATIVE(' '))) return false;

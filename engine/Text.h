@@ -51,6 +51,8 @@ inline NativeString TrimSpaces(NativeView text) { return TrimSpaces<NativeChar>(
 bool IsPlainFileName(NativeView name) noexcept;
 // The same rules, but an empty base name is allowed (".000" pieces).
 bool IsValidBaseName(NativeView name) noexcept;
+// A control character or one of \ / : * ? " < > | in the name.
+bool HasForbiddenNameChar(NativeView name) noexcept;
 
 std::string ToUtf8(const std::filesystem::path& p);
 std::filesystem::path PathFromUtf8(std::string_view utf8);

@@ -36,6 +36,9 @@ void Frm_Bun::cmdChk_Click() {
         progress);
   });
   SendMessageW(report, EM_SETREADONLY, FALSE, 0);
+  // The report is read from its first piece: lines were appended at its end.
+  SendMessageW(report, EM_SETSEL, 0, 0);
+  SendMessageW(report, EM_SCROLLCARET, 0, 0);
 }
 
 }  // namespace vokram::ui

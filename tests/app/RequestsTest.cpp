@@ -133,6 +133,7 @@ const char* Name(MessageId id) {
     case MessageId::SourceModified: return "SourceModified";
     case MessageId::TooManyPieces: return "TooManyPieces";
     case MessageId::BadBaseName: return "BadBaseName";
+    case MessageId::ReservedBaseName: return "ReservedBaseName";
     case MessageId::NameNotEncodable: return "NameNotEncodable";
     case MessageId::OutputIsSource: return "OutputIsSource";
     default: return "another message";
@@ -444,15 +445,21 @@ TEST(ValidateSplit, ForwardSlashesSeparateFoldersOnWindows) {
 #endif
 
 TEST(ValidateSplit, RefusesEachCharacterForbiddenInFileNames) {
-  // Also what Windows takes for a device or cuts short: such pieces would go
-  // nowhere, or to another file.
   const char* bases[] = {"a\\b", "a/b", "a:b", "a*b", "a?b", "a\"b", "a<b", "a>b", "a|b", "a\x01" "b", "a\tb",
-                         "\x1f", "mv/", "NUL", "con", "COM1", "lpt9.x", "mv.", "CONOUT$"};
+                         "\x1f", "mv/"};
   for (const char* base : bases) {
     SCOPED_TRACE(::testing::PrintToString(std::string(base)));
     const SplitValidation v =
         ValidateSplit(ToSplitFields({"/data/movie.part1.avi", "/out", base, "1", "1"}), SplitOptions{}, Disk());
     ExpectRefused(v.outcome, MessageId::BadBaseName, Focus::DstFileName);
+  }
+  // What Windows takes for a device or cuts short has no bad character, but
+  // such pieces would go nowhere, or to another file.
+  for (const char* base : {"NUL", "con", "COM1", "lpt9.x", "mv.", "x..", "CONOUT$"}) {
+    SCOPED_TRACE(base);
+    const SplitValidation v =
+        ValidateSplit(ToSplitFields({"/data/movie.part1.avi", "/out", base, "1", "1"}), SplitOptions{}, Disk());
+    ExpectRefused(v.outcome, MessageId::ReservedBaseName, Focus::DstFileName);
   }
   // A source of such a name: its descriptor and batch file, and the joined
   // file, would bear it. The field to change is not the base name's.
@@ -470,6 +477,8 @@ struct EncodingCase {
   Fields fields;
   SplitOptions options;
   bool refused;
+  // A base name that does not fit is mended in its field.
+  Focus focus = Focus::Unchanged;
 };
 
 TEST(ValidateSplit, NamesMustFit255BytesOfCodePage932WhenWritten) {
@@ -480,21 +489,21 @@ TEST(ValidateSplit, NamesMustFit255BytesOfCodePage932WhenWritten) {
       {"source name not in the code page, descriptor", {"/data/café.avi", "/out", "mv", "1", "1"}, vok, true},
       {"source name not in the code page, batch", {"/data/café.avi", "/out", "mv", "1", "1"}, bat, true},
       {"source name not in the code page, neither file", {"/data/café.avi", "/out", "mv", "1", "1"}, none, false},
-      {"base name not in the code page", {"/data/movie.part1.avi", "/out", "mv😀", "1", "1"}, vok, true},
-      {"base name with euro sign", {"/data/movie.part1.avi", "/out", "€", "1", "1"}, bat, true},
+      {"base name not in the code page", {"/data/movie.part1.avi", "/out", "mv😀", "1", "1"}, vok, true, Focus::DstFileName},
+      {"base name with euro sign", {"/data/movie.part1.avi", "/out", "€", "1", "1"}, bat, true, Focus::DstFileName},
       {"Japanese names", {"/data/日本語の動画.avi", "/out", "", "1", "1"}, vok, false},
       {"piece name of 254 bytes", {"/data/movie.part1.avi", "/out", fits, "1", "1"}, vok, false},
-      {"piece name of 256 bytes", {"/data/movie.part1.avi", "/out", tooLong, "1", "1"}, vok, true},
+      {"piece name of 256 bytes", {"/data/movie.part1.avi", "/out", tooLong, "1", "1"}, vok, true, Focus::DstFileName},
       {"piece name of 255 bytes", {"/data/movie.part1.avi", "/out", std::string(251, 'p'), "1", "1"}, bat, false},
       {"five-digit piece numbers", {"/data/edge.bin", "/out", std::string(249, 'p'), "0", "0"}, vok, false},
       {"five-digit piece numbers, one byte over", {"/data/edge.bin", "/out", std::string(250, 'p'), "0", "0"}, vok,
-       true},
+       true, Focus::DstFileName},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
     const SplitValidation v = ValidateSplit(ToSplitFields(c.fields), c.options, Disk());
     if (c.refused) {
-      ExpectRefused(v.outcome, MessageId::NameNotEncodable, Focus::Unchanged);
+      ExpectRefused(v.outcome, MessageId::NameNotEncodable, c.focus);
     } else {
       Accepted(v);
     }
@@ -618,6 +627,7 @@ TEST(MessageText, EveryCheckShowsItsExactText) {
       {MessageId::SourceModified, "対象ファイルが分割中に変更されました。"},
       {MessageId::TooManyPieces, "分割数が多すぎます。分割サイズを大きくしてください。"},
       {MessageId::BadBaseName, "分割ファイル名に使えない文字が含まれています。"},
+      {MessageId::ReservedBaseName, "分割ファイル名に使えない名前です。"},
       {MessageId::NameNotEncodable, "ファイル名にvokファイルで扱えない文字が含まれています。"},
       {MessageId::OutputIsSource, "保存先のファイルが対象ファイルと同じです。"},
       {MessageId::OutputIsInput, "保存先のファイルが結合元のファイルと同じです。"},

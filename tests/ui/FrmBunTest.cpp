@@ -171,6 +171,8 @@ TEST_F(FrmBunTest, ReportHoldsMoreThanTheDefaultTextLimit) {
   EXPECT_EQ(report.substr(0, 27), L" ○  a_long_piece_name.000\r\n");
   EXPECT_EQ(report.substr(report.size() - 28), L" ○  a_long_piece_name.1299\r\n");
   EXPECT_TRUE(boxes.empty());
+  // It ends showing its first line, not its last.
+  EXPECT_EQ(SendMessageW(Ctl(IDC_txtChkCRC), EM_GETFIRSTVISIBLELINE, 0, 0), 0);
 }
 
 TEST_F(FrmBunTest, TabOrderInSplitModeAndBackwards) {
