@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Builds the release: dist/Vokram-<version>-win64.zip (Vokram.exe,
-# vokram-cli.exe and the guide Vokram.txt) and dist/SHA256SUMS.
+# vokram-cli.exe, the guide Vokram.txt, the licence LICENSE.txt and
+# THIRD-PARTY-NOTICES.txt for the compiler runtime linked into the programs)
+# and dist/SHA256SUMS.
 # Two checkouts of one commit give the same bytes wherever they lie: paths are
 # mapped out of the objects, the linker writes no time stamp, and every date
 # in the zip is the commit's. Builds in build/package, always from scratch.
@@ -34,7 +36,11 @@ cmake --build "$build" --target Vokram vokram-cli -j "${VOKRAM_JOBS:-2}"
 
 zip=$root/dist/Vokram-$version-win64.zip
 rm -f "$root"/dist/Vokram-*-win64.zip "$root/dist/SHA256SUMS"
+# The guide is kept as Windows text in the tree; the licence and the notices
+# are plain text there and become Windows text in the zip.
 "$root/scripts/make-zip.sh" "$zip" "$epoch" \
-  "$build/ui/Vokram.exe" "$build/cli/vokram-cli.exe" "$root/docs/Vokram.txt"
+  "$build/ui/Vokram.exe" "$build/cli/vokram-cli.exe" "$root/docs/Vokram.txt" \
+  --text LICENSE.txt "$root/LICENSE" \
+  --text THIRD-PARTY-NOTICES.txt "$root/docs/THIRD-PARTY-NOTICES.txt"
 echo "$zip"
 cat "$root/dist/SHA256SUMS"
