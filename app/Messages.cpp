@@ -159,6 +159,13 @@ std::string NotRemovedWarning(const std::filesystem::path& file) {
          "」を削除できませんでした。次にこのフォルダへ分割か結合をすると削除します。";
 }
 
+std::string ReportLine(const PieceReport& report, std::string_view lineBreak) {
+  const char* marker = report.status == PieceStatus::Missing   ? " ×  "
+                       : report.status == PieceStatus::Damaged ? " △  "
+                                                                : " ○  ";
+  return marker + ToUtf8(report.name) + std::string(lineBreak);
+}
+
 std::string UnexpectedFailureText(const std::exception& error) {
   if (dynamic_cast<const std::bad_alloc*>(&error)) return "メモリが足りません。";
   return "予期しないエラーが発生しました。";

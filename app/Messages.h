@@ -7,6 +7,7 @@
 #include <string_view>
 #include <variant>
 
+#include "Check.h"
 #include "Error.h"
 #include "Journal.h"
 
@@ -73,6 +74,10 @@ std::string SettledMessage(Settlement settled);
 std::string PendingMessage(Settlement pending);
 // A run that succeeded but left a replaced file it could not remove.
 std::string NotRemovedWarning(const std::filesystem::path& file);
+
+// A piece check's line: " ×  ", " △  " or " ○  ", the name, the line break
+// (CR LF is the window's).
+std::string ReportLine(const PieceReport& report, std::string_view lineBreak = "\r\n");
 
 // What failed when the failure is no VokError (out of memory, a library fault).
 std::string UnexpectedFailureText(const std::exception& error);

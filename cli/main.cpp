@@ -240,9 +240,10 @@ int Check(std::vector<NativeString> args) {
   try {
     CheckPieces(std::filesystem::path(vokPath), [&](const PieceReport& report) {
       allSound = allSound && report.status == PieceStatus::Sound;
-      std::string line = ReportLine(report);
-#ifndef _WIN32
-      line.erase(line.size() - 2, 1);  // CR LF is the window's line break, LF the shell's
+#ifdef _WIN32
+      const std::string line = ReportLine(report);
+#else
+      const std::string line = ReportLine(report, "\n");  // the shell's line break
 #endif
       progress.Clear();  // the report line goes where the progress stood
       Out(line);

@@ -38,11 +38,4 @@ void CheckPieces(const std::filesystem::path& vokPath,
   }
 }
 
-std::string ReportLine(const PieceReport& report) {
-  const char* marker = report.status == PieceStatus::Missing   ? " ×  "
-                       : report.status == PieceStatus::Damaged ? " △  "
-                                                                : " ○  ";
-  return marker + ToUtf8(report.name) + "\r\n";
-}
-
 }  // namespace vokram

@@ -4,7 +4,6 @@
 
 #include <filesystem>
 #include <functional>
-#include <string>
 
 #include "Progress.h"
 
@@ -25,8 +24,5 @@ struct PieceReport {
 // the recorded sizes of the pieces checked so far.
 void CheckPieces(const std::filesystem::path& vokPath,
                  const std::function<void(const PieceReport&)>& onPiece, const Progress& progress = {});
-
-// The report line: " ×  ", " △  " or " ○  ", the name, CR LF (UTF-8).
-std::string ReportLine(const PieceReport& report);
 
 }  // namespace vokram

@@ -643,6 +643,10 @@ TEST(MessageText, EveryCheckShowsItsExactText) {
   EXPECT_EQ(kTitleDone, "終了");
   EXPECT_EQ(JoinNotReplacedMessage(test::U8("動画.avi")),
             "結合結果がvokファイルの記録と一致しないため、「動画.avi」を置き換えませんでした。");
+  // The check's report lines, with the window's line break or another.
+  EXPECT_EQ(ReportLine({PieceStatus::Missing, test::U8("a.000")}), " ×  a.000\r\n");
+  EXPECT_EQ(ReportLine({PieceStatus::Damaged, test::U8("a.000")}), " △  a.000\r\n");
+  EXPECT_EQ(ReportLine({PieceStatus::Sound, test::U8("表.000")}, "\n"), " ○  表.000\n");
 }
 
 // The window speaks Japanese only: whatever the engine found itself, and
