@@ -4,6 +4,18 @@
 # time, then the Windows build
 # under Wine (engine tests, the batch file under Wine's cmd.exe, the window).
 # Ends with "N passed, M failed" summed over all suites.
+#
+# The Windows tests (scripts/wine-env.sh) run against one wineserver kept up
+# for the whole run: any server the prefix already has is replaced (one that a
+# Wine program started quits when idle, and a test process caught by a server
+# going away ends at once with no output), the run waits until a first program
+# has run, the tests get /dev/null as stdin (on a terminal Wine would open a
+# console per test process), and the run fails, saying so, if the server
+# changed meanwhile. One Wine desktop is also kept for the whole run
+# (tests/wine/DesktopHolder.cpp holds it with a window no test can see): left
+# alone, Wine closes the desktop a second after its last program ends and
+# starts a new one for nearly every test. A desktop closed during the run
+# fails it too.
 set -uo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
