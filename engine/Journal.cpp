@@ -109,6 +109,14 @@ std::filesystem::path In(const NativeString& folder, const NativeString& name) {
 
 }  // namespace
 
+std::filesystem::path JournalPath(const NativeString& folder) {
+  return In(folder, NativeString(kJournalName.begin(), kJournalName.end()));
+}
+
+std::filesystem::path JournalDraftPath(const NativeString& folder) {
+  return In(folder, NativeString(kJournalDraftName.begin(), kJournalDraftName.end()));
+}
+
 bool IsTemporaryName(NativeView name) noexcept {
   constexpr std::size_t kFixed = 8;  // "~vok" and ".tmp"
   if (name.size() < kFixed + 4 || name.substr(0, 4) != VOKRAM_NATIVE("~vok") ||
@@ -269,7 +277,7 @@ namespace {
 // written yet, so it only goes. One still held is another run's, being
 // written.
 void RemoveAbandonedDraft(const NativeString& folder) {
-  const auto path = In(folder, NativeString(kJournalDraftName.begin(), kJournalDraftName.end()));
+  const auto path = JournalDraftPath(folder);
   if (!NameExists(path)) return;
   platform::Handle handle = platform::kInvalidHandle;
   bool held = false;
@@ -291,7 +299,7 @@ void RemoveAbandonedDraft(const NativeString& folder) {
 
 Settlement SettleInterruptedRun(const NativeString& folder) {
   RemoveAbandonedDraft(folder);
-  const auto path = In(folder, NativeString(kJournalName.begin(), kJournalName.end()));
+  const auto path = JournalPath(folder);
   if (!NameExists(path)) return Settlement::None;
   platform::Handle handle = platform::kInvalidHandle;
   bool held = false;
@@ -324,7 +332,7 @@ Settlement SettleInterruptedRun(const NativeString& folder) {
 }
 
 Settlement PendingSettlement(const NativeString& folder) {
-  const auto path = In(folder, NativeString(kJournalName.begin(), kJournalName.end()));
+  const auto path = JournalPath(folder);
   if (!NameExists(path)) return Settlement::None;
   platform::Handle handle = platform::kInvalidHandle;
   if (platform::OpenRead(path, handle) != 0) return Settlement::None;

@@ -16,6 +16,7 @@
 #pragma once
 
 #include <cstdint>
+#include <filesystem>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -30,6 +31,9 @@ inline constexpr std::string_view kJournalName = "~vok.journal";
 // Where the journal is written before it takes its name, on systems where its
 // lock comes only after it exists: another run never sees it half written.
 inline constexpr std::string_view kJournalDraftName = "~vok.journal.new";
+// The two names in a folder (with its trailing separator, or empty).
+std::filesystem::path JournalPath(const NativeString& folder);
+std::filesystem::path JournalDraftPath(const NativeString& folder);
 
 // Whether a name has the form of this program's temporaries, ~vokNNNN.tmp.
 bool IsTemporaryName(NativeView name) noexcept;

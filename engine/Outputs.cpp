@@ -39,15 +39,13 @@ std::filesystem::path FirstExisting(const std::vector<PlannedOutput>& outputs) {
   return it == outputs.end() ? std::filesystem::path() : it->path;
 }
 
-OutputSet::OutputSet(NativeString folder, const std::vector<PlannedOutput>& outputs,
-                     const std::vector<PlannedOutput>& removed)
-    : folder_(std::move(folder)), firstOutput_(removed.size()) {
-  std::size_t needed = outputs.size() + removed.size();
-  for (const PlannedOutput& o : outputs) needed += o.exists ? 1 : 0;
-  // Free names of this program's form, looked up in batches; none may be an
-  // output's own name.
-  std::vector<NativeString> free;
-  unsigned next = 0;
+namespace {
+
+// `needed` free names of this program's temporaries' form, looked up in
+// batches; none may be an output's own name.
+std::vector<NativeString> FreeTemporaryNames(const NativeString& folder, std::size_t needed,
+                                             const std::vector<PlannedOutput>& outputs,
+                                             const std::vector<PlannedOutput>& removed) {
   // Only outputs of the temporaries' own form can collide with one.
   std::vector<std::filesystem::path> temporaryLike;
   for (const auto* list : {&outputs, &removed}) {
@@ -59,19 +57,29 @@ OutputSet::OutputSet(NativeString folder, const std::vector<PlannedOutput>& outp
     return std::any_of(temporaryLike.begin(), temporaryLike.end(),
                        [&](const std::filesystem::path& o) { return SameName(o, std::filesystem::path(name)); });
   };
-  while (free.size() < needed) {
-    if (next >= kTemporaryTries) {
-      throw VokError(ErrorCode::IoFailed, std::filesystem::path(folder_), Cause::NoTemporaryName);
-    }
+  std::vector<NativeString> free;
+  for (unsigned next = 0; free.size() < needed;) {
+    if (next >= kTemporaryTries) throw VokError(ErrorCode::IoFailed, std::filesystem::path(folder), Cause::NoTemporaryName);
     std::vector<NativeString> candidates;
     for (std::size_t i = 0; i < needed - free.size() + 8 && next < kTemporaryTries; ++i) {
       candidates.push_back(TemporaryName(next++));
     }
-    const auto found = LookUpNames(folder_, candidates);
+    const auto found = LookUpNames(folder, candidates);
     for (std::size_t i = 0; i < candidates.size(); ++i) {
       if (!found[i].exists && !isOutput(candidates[i])) free.push_back(candidates[i]);
     }
   }
+  return free;
+}
+
+}  // namespace
+
+OutputSet::OutputSet(NativeString folder, const std::vector<PlannedOutput>& outputs,
+                     const std::vector<PlannedOutput>& removed)
+    : folder_(std::move(folder)), firstOutput_(removed.size()) {
+  std::size_t needed = outputs.size() + removed.size();
+  for (const PlannedOutput& o : outputs) needed += o.exists ? 1 : 0;
+  const std::vector<NativeString> free = FreeTemporaryNames(folder_, needed, outputs, removed);
   std::size_t taken = 0;
   for (const PlannedOutput& o : removed) {
     JournalEntry entry;
@@ -89,12 +97,12 @@ OutputSet::OutputSet(NativeString folder, const std::vector<PlannedOutput>& outp
     journal_.entries.push_back(std::move(entry));
   }
 
-  const auto journalPath = In(NativeString(kJournalName.begin(), kJournalName.end()));
+  const auto journalPath = JournalPath(folder_);
   // Another run must never see the journal before it is whole and locked:
   // where the lock is the open itself (Windows) it is created in place,
   // elsewhere written and locked as a draft, then renamed.
   const auto writtenAt =
-      platform::kLockedFromCreation ? journalPath : In(NativeString(kJournalDraftName.begin(), kJournalDraftName.end()));
+      platform::kLockedFromCreation ? journalPath : JournalDraftPath(folder_);
   journalFile_ = File::CreateNew(writtenAt);
   if (!journalFile_) throw VokError(ErrorCode::IoFailed, journalPath, Cause::FolderBusy);
   journalFile_->HoldLock();
@@ -139,7 +147,7 @@ void OutputSet::Abandon() {
   // The journal stays held while the folder is put back.
   UndoJournal(folder_, journal_);
   journalFile_.reset();
-  RemoveFile(In(NativeString(kJournalName.begin(), kJournalName.end())));
+  RemoveFile(JournalPath(folder_));
 }
 
 void OutputSet::PlaceAll() {
@@ -200,8 +208,8 @@ void OutputSet::PlaceAll() {
   // Committed and on stable storage already: closed without a further flush.
   journalFile_.reset();
   // Kept files that could not go stay named in the journal for the next run.
-  if (notRemoved_.empty() && !RemoveFile(In(NativeString(kJournalName.begin(), kJournalName.end())))) {
-    notRemoved_.push_back(In(NativeString(kJournalName.begin(), kJournalName.end())));
+  if (notRemoved_.empty() && !RemoveFile(JournalPath(folder_))) {
+    notRemoved_.push_back(JournalPath(folder_));
   }
 }
 

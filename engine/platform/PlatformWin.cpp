@@ -216,17 +216,24 @@ int Link(const std::filesystem::path& existing, const std::filesystem::path& nam
   return error;
 }
 
-std::optional<FileIdentity> NameIdentity(const std::filesystem::path& path) {
-  // No access asked: it never conflicts with how others hold the file open.
-  HANDLE handle = CreateFileW(LongPath(path).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                              nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
-                              nullptr);
-  if (handle == INVALID_HANDLE_VALUE) return std::nullopt;
+namespace {
+
+// No access asked: this opens files another program holds, and folders.
+std::optional<FileIdentity> IdentityOpening(const std::filesystem::path& path, DWORD flags) {
+  HANDLE h = CreateFileW(LongPath(path).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                         OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | flags, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return std::nullopt;
   FileIdentity identity;
-  const int error = Identify(handle, identity);
-  CloseHandle(handle);
+  const int error = Identify(h, identity);
+  CloseHandle(h);
   if (error) return std::nullopt;
   return identity;
+}
+
+}  // namespace
+
+std::optional<FileIdentity> NameIdentity(const std::filesystem::path& path) {
+  return IdentityOpening(path, FILE_FLAG_OPEN_REPARSE_POINT);
 }
 
 std::uint32_t AttributesOf(const std::filesystem::path& path) {
@@ -325,17 +332,7 @@ std::optional<std::uint64_t> FileLength(const std::filesystem::path& path) {
   return (static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
 }
 
-std::optional<FileIdentity> IdentityOf(const std::filesystem::path& path) {
-  // No access asked: this opens files another program holds, and folders.
-  HANDLE h = CreateFileW(LongPath(path).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                         OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-  if (h == INVALID_HANDLE_VALUE) return std::nullopt;
-  FileIdentity identity;
-  const int error = Identify(h, identity);
-  CloseHandle(h);
-  if (error) return std::nullopt;
-  return identity;
-}
+std::optional<FileIdentity> IdentityOf(const std::filesystem::path& path) { return IdentityOpening(path, 0); }
 
 bool Exists(const std::filesystem::path& path) {
   return GetFileAttributesW(LongPath(path).c_str()) != INVALID_FILE_ATTRIBUTES;
