@@ -95,6 +95,13 @@ std::optional<File> File::CreateNew(const std::filesystem::path& path) {
   return File(handle, path, true);
 }
 
+std::optional<File> File::OpenToSettle(const std::filesystem::path& path, bool& held) {
+  held = false;
+  platform::Handle handle{};
+  if (Injected(io::Op::OpenRead, path) || platform::OpenToSettle(path, handle, held) != 0) return std::nullopt;
+  return File(handle, path, false);
+}
+
 std::size_t File::Read(void* buffer, std::size_t n) {
   auto* out = static_cast<unsigned char*>(buffer);
   std::size_t total = 0;

@@ -48,6 +48,9 @@ class File {
   // something does. The only way the engine opens a file for writing: no
   // write ever lands in a file that was there before.
   static std::optional<File> CreateNew(const std::filesystem::path& path);
+  // Opens a journal to settle it, holding its lock (HoldLock) meanwhile;
+  // nothing when it cannot, `held` when that is because another run holds it.
+  static std::optional<File> OpenToSettle(const std::filesystem::path& path, bool& held);
 
   bool IsOpen() const noexcept { return handle_ != kInvalid; }
   const std::filesystem::path& Path() const noexcept { return path_; }

@@ -1,10 +1,12 @@
 #include "Journal.h"
 
 #include <charconv>
+#include <optional>
+#include <string>
+#include <utility>
 
 #include "Error.h"
 #include "File.h"
-#include "platform/Platform.h"
 
 namespace vokram {
 
@@ -242,77 +244,47 @@ std::vector<NativeString> FinishJournal(const NativeString& folder, const Journa
 
 namespace {
 
-// The whole journal through an open handle, bounded.
-std::optional<std::string> ReadAll(platform::Handle handle) {
-  std::uint64_t size = 0;
-  if (platform::Size(handle, size) != 0 || size > kMaxJournalBytes) return std::nullopt;
+// The whole journal, bounded; nothing when it is too long to be one.
+std::optional<std::string> ReadAll(File& file) {
+  const std::uint64_t size = file.Size();
+  if (size > kMaxJournalBytes) return std::nullopt;
   std::string text(static_cast<std::size_t>(size), '\0');
-  std::size_t done = 0;
-  while (done < text.size()) {
-    std::size_t got = 0;
-    if (platform::Read(handle, text.data() + done, text.size() - done, got) != 0) return std::nullopt;
-    if (got == 0) break;
-    done += got;
-  }
-  text.resize(done);
+  text.resize(file.Read(text.data(), text.size()));
   return text;
 }
 
-struct HandleCloser {
-  platform::Handle handle;
-  ~HandleCloser() {
-    if (handle != platform::kInvalidHandle) platform::Close(handle);
-  }
-  void Close() {
-    if (handle != platform::kInvalidHandle) platform::Close(handle);
-    handle = platform::kInvalidHandle;
-  }
-};
-
-}  // namespace
-
-namespace {
-
-// A journal's draft that a crash left before it took its name: no file was
-// written yet, so it only goes. One still held is another run's, being
-// written.
-void RemoveAbandonedDraft(const NativeString& folder) {
-  const auto path = JournalDraftPath(folder);
-  if (!NameExists(path)) return;
-  platform::Handle handle = platform::kInvalidHandle;
+// A journal (or its draft) opened with its lock held, and read. Nothing when
+// the name went meanwhile (another run settled it); VokError(IoFailed,
+// FolderBusy) while a run holds it, or for a file of that name that is no
+// journal of this program's.
+std::optional<std::pair<File, Journal>> TakeJournal(const std::filesystem::path& path, JournalReading& reading) {
+  if (!NameExists(path)) return std::nullopt;
   bool held = false;
-  if (platform::OpenToSettle(path, handle, held) != 0) {
-    if (!held && !NameExists(path)) return;
+  std::optional<File> file = File::OpenToSettle(path, held);
+  if (!file) {
+    if (!held && !NameExists(path)) return std::nullopt;
     throw VokError(ErrorCode::IoFailed, path, Cause::FolderBusy);
   }
-  HandleCloser closer{handle};
-  const auto text = ReadAll(handle);
   Journal journal;
-  if (!text || ParseJournal(*text, journal) == JournalReading::Foreign) {
-    throw VokError(ErrorCode::IoFailed, path, Cause::FolderBusy);
-  }
-  closer.Close();
-  RemoveFile(path);
+  const auto text = ReadAll(*file);
+  reading = text ? ParseJournal(*text, journal) : JournalReading::Foreign;
+  if (reading == JournalReading::Foreign) throw VokError(ErrorCode::IoFailed, path, Cause::FolderBusy);
+  return std::pair(std::move(*file), std::move(journal));
 }
 
 }  // namespace
 
 Settlement SettleInterruptedRun(const NativeString& folder) {
-  RemoveAbandonedDraft(folder);
-  const auto path = JournalPath(folder);
-  if (!NameExists(path)) return Settlement::None;
-  platform::Handle handle = platform::kInvalidHandle;
-  bool held = false;
-  const int error = platform::OpenToSettle(path, handle, held);
-  if (error) {
-    if (!held && !NameExists(path)) return Settlement::None;  // settled by another run meanwhile
-    throw VokError(ErrorCode::IoFailed, path, Cause::FolderBusy);
+  JournalReading reading = JournalReading::Foreign;
+  // A draft that a crash left before it took its name: nothing was written
+  // yet, so it only goes.
+  if (auto draft = TakeJournal(JournalDraftPath(folder), reading)) {
+    draft->first = File();
+    RemoveFile(JournalDraftPath(folder));
   }
-  HandleCloser closer{handle};
-  const auto text = ReadAll(handle);
-  Journal journal;
-  const JournalReading reading = text ? ParseJournal(*text, journal) : JournalReading::Foreign;
-  if (reading == JournalReading::Foreign) throw VokError(ErrorCode::IoFailed, path, Cause::FolderBusy);
+  auto taken = TakeJournal(JournalPath(folder), reading);
+  if (!taken) return Settlement::None;
+  const Journal& journal = taken->second;
   Settlement settled = Settlement::RolledBack;
   bool clean = true;
   if (reading == JournalReading::Valid && journal.stage == JournalStage::Committed) {
@@ -325,25 +297,27 @@ Settlement SettleInterruptedRun(const NativeString& folder) {
     }
   }
   if (journal.stage != JournalStage::Begun) SyncFolder(folder);
-  closer.Close();
+  taken->first = File();  // closed before it goes (Windows)
   // A journal that could not be carried out in full stays for the next run.
-  if (clean) RemoveFile(path);
+  if (clean) RemoveFile(JournalPath(folder));
   return settled;
 }
 
 Settlement PendingSettlement(const NativeString& folder) {
   const auto path = JournalPath(folder);
   if (!NameExists(path)) return Settlement::None;
-  platform::Handle handle = platform::kInvalidHandle;
-  if (platform::OpenRead(path, handle) != 0) return Settlement::None;
-  HandleCloser closer{handle};
-  const auto text = ReadAll(handle);
   Journal journal;
-  if (!text) return Settlement::None;
-  switch (ParseJournal(*text, journal)) {
-    case JournalReading::Foreign: return Settlement::None;
-    case JournalReading::Torn: return Settlement::RolledBack;
-    case JournalReading::Valid: break;
+  try {
+    File file = File::OpenRead(path);
+    const auto text = ReadAll(file);
+    if (!text) return Settlement::None;
+    switch (ParseJournal(*text, journal)) {
+      case JournalReading::Foreign: return Settlement::None;
+      case JournalReading::Torn: return Settlement::RolledBack;
+      case JournalReading::Valid: break;
+    }
+  } catch (const VokError&) {
+    return Settlement::None;  // held by a run that is writing, or unreadable: nothing to tell yet
   }
   return journal.stage == JournalStage::Committed ? Settlement::Completed : Settlement::RolledBack;
 }
