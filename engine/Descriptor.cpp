@@ -5,6 +5,7 @@
 
 #include "CodePage932.h"
 #include "Error.h"
+#include "Journal.h"
 #include "Text.h"
 #include "Version.h"
 
@@ -75,8 +76,11 @@ class Reader {
     std::string bytes(length, '\0');
     Bytes(bytes.data(), length);
     auto name = DecodeCp932(bytes);
-    // A name that is not a plain file name could lead a join out of its folders.
-    if (!name || !IsPlainFileName(name->native())) throw VokError(ErrorCode::BrokenVok, path_);
+    // A name that is not a plain file name could lead a join out of its
+    // folders; one of the journal's names would stand where a run keeps it.
+    if (!name || !IsPlainFileName(name->native()) || IsJournalName(name->native())) {
+      throw VokError(ErrorCode::BrokenVok, path_);
+    }
     return *name;
   }
   void Close() { file_.Close(); }

@@ -1,5 +1,6 @@
 #include "Journal.h"
 
+#include <algorithm>
 #include <charconv>
 #include <optional>
 #include <string>
@@ -117,6 +118,15 @@ std::filesystem::path JournalPath(const NativeString& folder) {
 
 std::filesystem::path JournalDraftPath(const NativeString& folder) {
   return In(folder, NativeString(kJournalDraftName.begin(), kJournalDraftName.end()));
+}
+
+bool IsJournalName(NativeView name) noexcept {
+  auto is = [name](std::string_view journal) {
+    return name.size() == journal.size() && std::equal(name.begin(), name.end(), journal.begin(), [](NativeChar a, char b) {
+             return (a >= 'A' && a <= 'Z' ? a - 'A' + 'a' : a) == static_cast<NativeChar>(b);
+           });
+  };
+  return is(kJournalName) || is(kJournalDraftName);
 }
 
 bool IsTemporaryName(NativeView name) noexcept {

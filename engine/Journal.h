@@ -35,6 +35,8 @@ inline constexpr std::string_view kJournalDraftName = "~vok.journal.new";
 std::filesystem::path JournalPath(const NativeString& folder);
 std::filesystem::path JournalDraftPath(const NativeString& folder);
 
+// Whether a name is the journal's or its draft's, in any case.
+bool IsJournalName(NativeView name) noexcept;
 // Whether a name has the form of this program's temporaries, ~vokNNNN.tmp.
 bool IsTemporaryName(NativeView name) noexcept;
 // The temporary name of that number.

@@ -159,6 +159,8 @@ TEST(ReadDescriptor, RefusesForeignTruncatedAndUnsafeFiles) {
       {"drive in piece name", pieceName("C:x"), ErrorCode::BrokenVok},
       {"control character", pieceName("a\x01"), ErrorCode::BrokenVok},
       {"cut-off lead byte", pieceName("a\x93"), ErrorCode::BrokenVok},
+      {"the journal's name", pieceName("~VOK.Journal"), ErrorCode::BrokenVok},
+      {"the journal draft's name", pieceName("~vok.journal.new"), ErrorCode::BrokenVok},
   };
   for (const Case& c : cases) {
     test::WriteFile(dir / "case.vok", c.bytes);
