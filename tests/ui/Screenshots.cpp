@@ -58,10 +58,21 @@ int wmain(int argc, wchar_t** argv) {
   vokram::test::TempDir dir;
   const fs::path source = dir / "旅行の写真.zip";
   vokram::test::WriteFile(source, vokram::test::RandomBytes(40 * 1024, 9));
-  fs::create_directories(dir / "pieces");
-  vokram::SplitFile(source.native(), (dir / "pieces" / vokram::test::U8("旅行の写真")).native(), 8, 12,
-                    vokram::SplitOptions{true, false});
-  fs::remove(dir / "pieces" / vokram::test::U8("旅行の写真.002"));
+  // The pieces where a receiver would have them, so that the picture shows a
+  // path a user would have; removed again at the end.
+  const fs::path user = L"C:\\Users\\yamada";
+  const fs::path pieces = user / L"Downloads" / L"旅行の写真";
+  const bool userIsOurs = !fs::exists(user);
+  fs::create_directories(pieces);
+  vokram::SplitFile(source.native(), (pieces / L"旅行の写真").native(), 8, 12, vokram::SplitOptions{true, false});
+  fs::remove(pieces / L"旅行の写真.002");
+  struct RemoveUser {
+    fs::path path;
+    ~RemoveUser() {
+      std::error_code ignored;
+      if (!path.empty()) fs::remove_all(path, ignored);
+    }
+  } removeUser{userIsOurs ? user : pieces};
 
   try {
     VokramProcess app;
@@ -74,7 +85,7 @@ int wmain(int argc, wchar_t** argv) {
     ok &= Save(app.Main(), folder, L"split.bmp");
 
     app.MenuAndWait(IDM_mnuKetsugou);
-    app.SetText(IDC_txtVokFile, (dir / "pieces" / vokram::test::U8("旅行の写真.vok")).wstring());
+    app.SetText(IDC_txtVokFile, (pieces / L"旅行の写真.vok").wstring());
     app.SetText(IDC_txtSaveDir, L"D:\\復元");
     app.ClickAndWait(IDC_cmdChk);
     ok &= Save(app.Main(), folder, L"join.bmp");
