@@ -256,12 +256,10 @@ bool RenameIfAbsent(const std::filesystem::path& from, const std::filesystem::pa
   return true;
 }
 
-std::uint32_t ReplaceWith(const std::filesystem::path& from, const std::filesystem::path& to) {
+void ReplaceWith(const std::filesystem::path& from, const std::filesystem::path& to) {
   int error = Injected(io::Op::Rename, to);
-  std::uint32_t saved = 0;
-  if (!error) error = platform::ReplaceWith(from, to, saved);
+  if (!error) error = platform::ReplaceWith(from, to);
   if (error) Fail(to, error);
-  return saved;
 }
 
 void PutBack(const std::filesystem::path& backup, const std::filesystem::path& to, std::uint32_t saved) {

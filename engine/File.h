@@ -132,8 +132,8 @@ std::vector<NameInFolder> LookUpNames(const NativeString& folder, const std::vec
 // Puts `from` in the place of `to` in one step, with the old file's look
 // (owner and permission bits without setuid and setgid on POSIX; attributes
 // and access list on Windows). A link under `to` is replaced itself, never
-// followed. Returns what PutBack needs to restore the old file's look.
-std::uint32_t ReplaceWith(const std::filesystem::path& from, const std::filesystem::path& to);
+// followed.
+void ReplaceWith(const std::filesystem::path& from, const std::filesystem::path& to);
 // Puts a kept old file back under its name, replacing what stands there.
 void PutBack(const std::filesystem::path& backup, const std::filesystem::path& to, std::uint32_t saved);
 // Gives `existing` (a file or a link itself) the second name `name`. False,

@@ -38,9 +38,9 @@ int Stamp(Handle handle, FileStamp& stamp);
 // Puts `from` in the place of `to` in one step, with the old file's look
 // (POSIX: owner and permission bits, without setuid and setgid; Windows:
 // attributes and access list). A link under `to` is replaced, not followed.
-// `saved`: what PutBack needs to give the old file its look again.
-int ReplaceWith(const std::filesystem::path& from, const std::filesystem::path& to, std::uint32_t& saved);
-// Puts a kept old file back under its name, replacing what stands there.
+int ReplaceWith(const std::filesystem::path& from, const std::filesystem::path& to);
+// Puts a kept old file back under its name, replacing what stands there,
+// with the attributes it had (`saved`, from AttributesOf).
 int PutBack(const std::filesystem::path& backup, const std::filesystem::path& to, std::uint32_t saved);
 // Gives the file (or link) `existing` the second name `name`, only when that
 // is free (`exists`); `unsupported` where the file system has no hard links.

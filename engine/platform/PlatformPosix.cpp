@@ -124,8 +124,7 @@ int Stamp(Handle handle, FileStamp& stamp) {
   return 0;
 }
 
-int ReplaceWith(const std::filesystem::path& from, const std::filesystem::path& to, std::uint32_t& saved) {
-  saved = 0;
+int ReplaceWith(const std::filesystem::path& from, const std::filesystem::path& to) {
   struct stat st {};
   if (::lstat(to.c_str(), &st) == 0 && S_ISREG(st.st_mode)) {
     // The new file takes the place of the old one with its owner and

@@ -164,10 +164,9 @@ void CopyAccessList(const std::wstring& from, const std::wstring& to) {
 
 }  // namespace
 
-int ReplaceWith(const std::filesystem::path& from, const std::filesystem::path& to, std::uint32_t& saved) {
+int ReplaceWith(const std::filesystem::path& from, const std::filesystem::path& to) {
   const std::wstring target = LongPath(to), replacement = LongPath(from);
   const DWORD attributes = GetFileAttributesW(target.c_str());
-  saved = attributes == INVALID_FILE_ATTRIBUTES ? 0 : attributes;
   const bool plainFile = attributes != INVALID_FILE_ATTRIBUTES &&
                          (attributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) == 0;
   if (plainFile) {
