@@ -6,8 +6,10 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
+#include <initializer_list>
 #include <memory>
 #include <string>
 #include <thread>
@@ -43,12 +45,14 @@ inline constexpr UINT kQuestion = MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2;
 // Every call of the given kind takes `delay` longer.
 class SlowCalls {
  public:
-  SlowCalls(io::Op op, std::chrono::milliseconds delay) {
-    io::SetFaultHook([op, delay](io::Op called, const std::filesystem::path&) -> std::optional<int> {
-      if (called == op) std::this_thread::sleep_for(delay);
+  SlowCalls(std::initializer_list<io::Op> ops, std::chrono::milliseconds delay) {
+    io::SetFaultHook([slow = std::vector<io::Op>(ops), delay](io::Op called,
+                                                             const std::filesystem::path&) -> std::optional<int> {
+      if (std::find(slow.begin(), slow.end(), called) != slow.end()) std::this_thread::sleep_for(delay);
       return std::nullopt;
     });
   }
+  SlowCalls(io::Op op, std::chrono::milliseconds delay) : SlowCalls({op}, delay) {}
   ~SlowCalls() { io::SetFaultHook({}); }
   SlowCalls(const SlowCalls&) = delete;
   SlowCalls& operator=(const SlowCalls&) = delete;

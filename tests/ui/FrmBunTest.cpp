@@ -112,7 +112,9 @@ TEST_F(FrmBunTest, ReplacingFilesAsksFirst) {
 // (answered No here).
 TEST_F(FrmBunTest, ClicksDuringASplitAreIgnored) {
   PrepareSplit(3000);
-  const SlowCalls slow(io::Op::Write, std::chrono::milliseconds(50));  // still running when the clicks come
+  // Still running when the clicks come: the split, and its plan before it,
+  // which opens the source (a plan that ended first would be asked nothing).
+  const SlowCalls slow({io::Op::Write, io::Op::OpenRead}, std::chrono::milliseconds(50));
   Probe probe;
   // Queued now, handled by the window's loop while the split runs.
   PostClick(IDC_cmdRun);
