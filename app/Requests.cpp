@@ -143,7 +143,7 @@ SplitValidation ValidateSplit(const SplitFields& fields, const SplitOptions& opt
 
   const auto length = fs.FileLength(source);
   if (!length) return v.outcome = Refuse(MessageId::SourceMissing), v;
-  auto draw = PlanSplit(source, *length, dstDir, base, *minimum, *maximum, options, random);
+  auto draw = DrawSplit(source, *length, dstDir, base, *minimum, *maximum, options, random);
   if (auto* refused = std::get_if<VokError>(&draw)) return v.outcome = RefuseFor(*refused), v;
   v.outcome = SplitRequest{source, *minimum, *maximum, std::move(std::get<SplitDraw>(draw))};
   return v;

@@ -48,7 +48,7 @@ struct SplitRequest {
   NativeString sourcePath;
   std::int32_t minimum = 0;
   std::int32_t maximum = 0;
-  // Checked and drawn once, here; PlanSplitFile takes it as it is, and the
+  // Checked and drawn once, here; PlanSplit takes it as it is, and the
   // split cuts exactly these lengths.
   SplitDraw draw;
 };
@@ -62,7 +62,7 @@ struct SplitValidation {
 
 // Draws the piece lengths from `random` (the program's own generator when
 // empty) once the sizes and the source's length are known. What the outputs'
-// names lead to is looked at by the split's plan (PlanSplitFile), off the
+// names lead to is looked at by the split's plan (PlanSplit), off the
 // window's thread.
 SplitValidation ValidateSplit(const SplitFields& fields, const SplitOptions& options,
                               const FileSystemView& fs, const RandomSource& random = {});

@@ -48,7 +48,7 @@ void ProgressLine::Clear() {
 }
 
 void ProgressLine::Update(std::uint64_t done, std::uint64_t total) {
-  if (!enabled_) return;
+  if (!enabled_ || total == 0) return;  // a plan's look for a stop: nothing to count yet
   const auto now = Clock::now();
   if (now - last_ < std::chrono::milliseconds(100)) return;
   last_ = now;

@@ -4,19 +4,15 @@
 #include <charconv>
 #include <cstdint>
 #include <cstdio>
+#include <exception>
 #include <random>
 #include <string>
 #include <vector>
 
-#include "Check.h"
 #include "Console.h"
 #include "GetCRC.h"
-#include "Join.h"
-#include "Journal.h"
-#include "Messages.h"
+#include "Operations.h"
 #include "ProgressLine.h"
-#include "Requests.h"
-#include "Split.h"
 #include "Stop.h"
 #include "Text.h"
 #include "Version.h"
@@ -87,30 +83,71 @@ int Usage(std::string_view problem) {
   return kUsage;
 }
 
-int Fail(const VokError& error, Operation operation) {
-  ErrLine(MessageFor(error, operation));
-  if (error.Code() == ErrorCode::FolderChanged) return kFolderChanged;
-  return error.Code() == ErrorCode::Cancelled ? StoppedExitStatus() : kFailed;
-}
+// The flows' answers on a console: progress on stderr while a step runs,
+// texts on stdout (reports, figures, success) or stderr (everything else).
+class ConsoleView final : public OperationView {
+ public:
+  explicit ConsoleView(bool quiet) : quiet_(quiet) {}
 
-// The window's notice of an interrupted run settled before this one.
-void TellSettled(Settlement settled) {
-  if (settled != Settlement::None) ErrLine(SettledMessage(settled));
-}
-
-// Success, but a replaced file is still there: the window's warning.
-int Done(const std::vector<std::filesystem::path>& notRemoved) {
-  if (!notRemoved.empty()) {
-    ErrLine(NotRemovedWarning(notRemoved.front()));
-    return kOk;
+  std::exception_ptr Run(Operation, const Work& work, bool&) override {
+    ProgressLine line(!quiet_ && StderrIsTerminal());
+    line_ = &line;
+    std::exception_ptr failure;
+    try {
+      // Stops on a signal.
+      work(Progress{[&line](std::uint64_t done, std::uint64_t total) { line.Update(done, total); },
+                    &StopRequested()});
+    } catch (...) {
+      failure = std::current_exception();
+    }
+    line.Clear();
+    line_ = nullptr;
+    return failure;
   }
-  Line(MessageText(MessageId::Done));
-  return kOk;
-}
+  void Refuse(const std::string& text, Focus) override { ErrLine(text); }
+  void Notice(const std::string& text) override { ErrLine(text); }
+  // Without --force a file under an output's name refuses the run: the
+  // window's question, the file it is about, and how to say yes here.
+  bool AskToReplace(const std::string& question, const std::filesystem::path& first) override {
+    ErrLine(question);
+    ErrLine(ToUtf8(first));
+    ErrLine("置き換えるには --force を指定してください。");
+    return false;
+  }
+  void Pending(const std::string& text) override {
+    if (line_) line_->Clear();
+    ErrLine(text);
+  }
+  void Report(const PieceReport& piece) override {
+    if (line_) line_->Clear();  // the report line goes where the progress stood
+#ifdef _WIN32
+    Out(ReportLine(piece));
+#else
+    Out(ReportLine(piece, "\n"));  // the shell's line break
+#endif
+  }
+  void Summary(const std::string& text) override { Line(text); }
+  void End(Ending ending, const std::string& text) override {
+    if (ending == Ending::Done) {
+      Line(text);
+    } else {
+      ErrLine(text);
+    }
+  }
 
-// Stops on a signal; draws its progress line unless told to be quiet.
-Progress Stoppable(ProgressLine& line) {
-  return Progress{[&line](std::uint64_t done, std::uint64_t total) { line.Update(done, total); }, &StopRequested()};
+ private:
+  bool quiet_;
+  ProgressLine* line_ = nullptr;
+};
+
+int ExitStatus(Ending ending) {
+  switch (ending) {
+    case Ending::Done:
+    case Ending::DoneWithWarning: return kOk;
+    case Ending::FolderChanged: return kFolderChanged;
+    case Ending::Stopped: return StoppedExitStatus();
+    default: return kFailed;
+  }
 }
 
 constexpr NativeView kEndOfOptions = VOKRAM_NATIVE("--");
@@ -145,15 +182,6 @@ std::optional<std::uint32_t> ParseSeed(const std::string& text) {
 bool TakeQuiet(std::vector<NativeString>& args) { return TakeFlag(args, {VOKRAM_NATIVE("--quiet")}); }
 bool TakeForce(std::vector<NativeString>& args) {
   return TakeFlag(args, {VOKRAM_NATIVE("--force"), VOKRAM_NATIVE("-f")});
-}
-
-// Without --force a file under an output's name refuses the run: the
-// window's question, the file it is about, and how to say yes here.
-int RefuseToReplace(const std::string& question, const std::filesystem::path& first) {
-  ErrLine(question);
-  ErrLine(ToUtf8(first));
-  ErrLine("置き換えるには --force を指定してください。");
-  return kFailed;
 }
 
 int Split(std::vector<NativeString> args) {
@@ -200,95 +228,26 @@ int Split(std::vector<NativeString> args) {
   RandomSource random;
   if (seed) random = [&] { return UnitInterval(seeded()); };
 
-  const SplitValidation checked = ValidateSplit(fields, options, RealFileSystem(), random);
-  if (const auto* refused = std::get_if<Rejection>(&checked.outcome)) {
-    ErrLine(MessageFor(refused->reason, Operation::Split));
-    return kFailed;
-  }
-  const auto& request = std::get<SplitRequest>(checked.outcome);
-  try {
-    SplitPlan plan = PlanSplitFile(request.sourcePath, request.draw, options);
-    TellSettled(plan.settled);
-    if (const std::size_t existing = plan.ExistingCount(); existing > 0 && !options.replaceExisting) {
-      return RefuseToReplace(ReplaceQuestion(existing), plan.FirstExisting());
-    }
-    ProgressLine line(!quiet && StderrIsTerminal());
-    const SplitResult result = SplitFile(plan, options, Stoppable(line));
-    line.Clear();
-    Line(std::to_string(result.pieceCount) + " pieces, CRC " + CRCText(result.sourceCrc));
-    return Done(result.notRemoved);
-  } catch (const VokError& error) {
-    return Fail(error, Operation::Split);
-  }
+  ConsoleView view(quiet);
+  return ExitStatus(RunSplit(fields, options, view, random));
 }
 
 int Check(std::vector<NativeString> args) {
   const bool quiet = TakeQuiet(args);
   DropEndOfOptions(args);
   if (args.size() != 1) return Usage("check needs VOKFILE");
-  if (auto refused = ValidateCheck(args[0], RealFileSystem())) {
-    ErrLine(MessageFor(refused->reason, Operation::Check));
-    return kFailed;
-  }
-  bool allSound = true;
-  ProgressLine progress(!quiet && StderrIsTerminal());
-  const NativeString vokPath = TrimSpaces(args[0]);
-  // The check changes nothing: an interrupted run beside the pieces is only told of.
-  if (const std::string pending = PendingMessage(PendingSettlement(FolderPart(vokPath))); !pending.empty()) {
-    ErrLine(pending);
-  }
-  try {
-    CheckPieces(std::filesystem::path(vokPath), [&](const PieceReport& report) {
-      allSound = allSound && report.status == PieceStatus::Sound;
-#ifdef _WIN32
-      const std::string line = ReportLine(report);
-#else
-      const std::string line = ReportLine(report, "\n");  // the shell's line break
-#endif
-      progress.Clear();  // the report line goes where the progress stood
-      Out(line);
-    }, Stoppable(progress));
-    progress.Clear();
-  } catch (const VokError& error) {
-    return Fail(error, Operation::Check);
-  }
-  return allSound ? kOk : kFailed;
+  ConsoleView view(quiet);
+  return ExitStatus(RunCheck(args[0], view));
 }
 
 int Join(std::vector<NativeString> args) {
   const bool quiet = TakeQuiet(args);
-  const bool force = TakeForce(args);
+  const JoinOptions options{TakeForce(args)};
   DropEndOfOptions(args);
   if (args.empty() || args.size() > 2) return Usage("join needs VOKFILE and at most one OUTDIR");
-  JoinFields fields{args[0], args.size() == 2 ? args[1] : NativeString(), args.size() == 2};
-  const auto checked = ValidateJoin(fields, RealFileSystem());
-  if (const auto* refused = std::get_if<Rejection>(&checked)) {
-    ErrLine(MessageFor(refused->reason, Operation::Join));
-    return kFailed;
-  }
-  const auto& request = std::get<JoinRequest>(checked);
-  try {
-    const JoinPlan plan = PlanJoin(std::filesystem::path(request.vokPath), request.outputFolder);
-    TellSettled(plan.settled);
-    if (plan.output.exists && !force) {
-      return RefuseToReplace(ReplaceQuestion(plan.output.path.filename()), plan.output.path);
-    }
-    ProgressLine line(!quiet && StderrIsTerminal());
-    const JoinResult result = JoinFile(plan, force, Stoppable(line));
-    line.Clear();
-    if (result.keptOlderFile) {
-      ErrLine(JoinNotReplacedMessage(result.outputPath.filename()));
-      return kFailed;
-    }
-    Line(ToUtf8(result.outputPath) + ": " + std::to_string(result.size) + " bytes, CRC " + CRCText(result.crc));
-    if (!result.matchesRecord) {
-      ErrLine(MessageText(MessageId::JoinMismatch));
-      return kFailed;
-    }
-    return Done(result.notRemoved);
-  } catch (const VokError& error) {
-    return Fail(error, Operation::Join);
-  }
+  const JoinFields fields{args[0], args.size() == 2 ? args[1] : NativeString(), args.size() == 2};
+  ConsoleView view(quiet);
+  return ExitStatus(RunJoin(fields, options, view));
 }
 
 int Crc(std::vector<NativeString> args) {
@@ -303,7 +262,8 @@ int Crc(std::vector<NativeString> args) {
     }
     Line(CRCText(*crc));
   } catch (const VokError& error) {
-    return Fail(error, Operation::Check);
+    ErrLine(MessageFor(error, Operation::Check));
+    return kFailed;
   }
   return kOk;
 }

@@ -146,8 +146,8 @@ JoinResult WriteJoined(const JoinPlan& plan, const Progress& progress, OutputSet
 
 }  // namespace
 
-JoinResult JoinFile(const JoinPlan& plan, bool replaceExisting, const Progress& progress) {
-  if (plan.output.exists && !replaceExisting) throw VokError(ErrorCode::OutputExists, plan.output.path);
+JoinResult JoinFile(const JoinPlan& plan, const JoinOptions& options, const Progress& progress) {
+  if (plan.output.exists && !options.replaceExisting) throw VokError(ErrorCode::OutputExists, plan.output.path);
   OutputSet outputs(plan.folder, {plan.output});
   try {
     return WriteJoined(plan, progress, outputs);
@@ -155,11 +155,6 @@ JoinResult JoinFile(const JoinPlan& plan, bool replaceExisting, const Progress& 
     outputs.Abandon();
     throw;
   }
-}
-
-JoinResult JoinFile(const std::filesystem::path& vokPath, NativeView outputFolder, const Progress& progress,
-                    bool replaceExisting) {
-  return JoinFile(PlanJoin(vokPath, outputFolder), replaceExisting, progress);
 }
 
 }  // namespace vokram

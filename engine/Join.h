@@ -28,6 +28,12 @@ struct JoinResult {
   std::vector<std::filesystem::path> notRemoved;
 };
 
+struct JoinOptions {
+  // A file under the output's name is replaced (the user said yes); without
+  // it a join that meets one refuses with VokError(OutputExists).
+  bool replaceExisting = false;
+};
+
 // A join ready to run: the descriptor read and its output looked up. A front
 // end asks before replacing output when output.exists.
 struct JoinPlan {
@@ -48,14 +54,10 @@ struct JoinPlan {
 JoinPlan PlanJoin(const std::filesystem::path& vokPath, NativeView outputFolder);
 
 // Runs a plan. Throws VokError: OutputExists when a file stands under the
-// output's name and replaceExisting is not set; PieceUnreadable naming the
+// output's name and options.replaceExisting is not set; PieceUnreadable naming the
 // piece, IoFailed, Cancelled. The final name is then untouched and no
 // temporary file remains. A joined file is on stable storage before this
 // returns.
-JoinResult JoinFile(const JoinPlan& plan, bool replaceExisting, const Progress& progress = {});
-
-// Plans and runs.
-JoinResult JoinFile(const std::filesystem::path& vokPath, NativeView outputFolder, const Progress& progress = {},
-                    bool replaceExisting = false);
+JoinResult JoinFile(const JoinPlan& plan, const JoinOptions& options, const Progress& progress = {});
 
 }  // namespace vokram

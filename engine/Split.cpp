@@ -163,16 +163,6 @@ NativeString PieceName(NativeView baseName, std::int32_t number) {
   return name;
 }
 
-SplitNames DeriveSplitNames(NativeView sourcePath, NativeView folder, NativeView baseName) {
-  NativeString sourceName = NamePart(sourcePath);
-  NativeString stem = StemOf(sourceName);
-  return {WithTrailingSeparator(folder), NativeString(baseName), std::move(sourceName), std::move(stem)};
-}
-
-SplitNames DeriveSplitNames(NativeView sourcePath, NativeView outputBase) {
-  return DeriveSplitNames(sourcePath, FolderPart(outputBase), NamePart(outputBase));
-}
-
 std::optional<std::vector<std::uint32_t>> DrawPieceLengths(std::uint64_t length, std::int32_t minimum,
                                                            std::int32_t maximum, const RandomSource& random) {
   std::vector<std::uint32_t> lengths;
@@ -186,7 +176,7 @@ std::optional<std::vector<std::uint32_t>> DrawPieceLengths(std::uint64_t length,
   return lengths;
 }
 
-std::variant<VokError, SplitDraw> PlanSplit(NativeView sourcePath, std::uint64_t sourceLength, NativeView folder,
+std::variant<VokError, SplitDraw> DrawSplit(NativeView sourcePath, std::uint64_t sourceLength, NativeView folder,
                                             NativeView baseName, std::int32_t minimum, std::int32_t maximum,
                                             const SplitOptions& options, const RandomSource& random) {
   const std::filesystem::path source(sourcePath);
@@ -197,7 +187,10 @@ std::variant<VokError, SplitDraw> PlanSplit(NativeView sourcePath, std::uint64_t
   auto lengths = DrawPieceLengths(sourceLength, minimum, maximum, random);
   if (!lengths) return VokError(ErrorCode::TooManyPieces, source);
   // The base name as typed, so that a separator in it is refused.
-  SplitDraw draw{DeriveSplitNames(sourcePath, folder, baseName), std::move(*lengths)};
+  NativeString sourceName = NamePart(sourcePath);
+  NativeString stem = StemOf(sourceName);
+  SplitDraw draw{{WithTrailingSeparator(folder), NativeString(baseName), std::move(sourceName), std::move(stem)},
+                 std::move(*lengths)};
   if (auto refused = CheckNames(draw.names, draw.lengths.size(), options, sourcePath)) return *refused;
   return draw;
 }
@@ -246,7 +239,7 @@ std::vector<PlannedOutput> EarlierPieces(const SplitPlan& plan, const std::vecto
 
 }  // namespace
 
-SplitPlan PlanSplitFile(NativeView sourcePath, SplitDraw draw, const SplitOptions& options) {
+SplitPlan PlanSplit(NativeView sourcePath, SplitDraw draw, const SplitOptions& options) {
   SplitPlan plan;
   plan.settled = SettleInterruptedRun(draw.names.folder);
   plan.source = File::OpenRead(std::filesystem::path(sourcePath));
@@ -266,17 +259,6 @@ SplitPlan PlanSplitFile(NativeView sourcePath, SplitDraw draw, const SplitOption
   RefuseWhatCannotFit(plan.names.folder, BytesToWrite(plan.names, plan.lengths, options), 0);
   plan.mark = ReadZoneMark(std::filesystem::path(sourcePath));
   return plan;
-}
-
-SplitResult SplitFile(NativeView sourcePath, NativeView outputBase, std::int32_t minimum,
-                      std::int32_t maximum, const SplitOptions& options, const Progress& progress,
-                      const RandomSource& random) {
-  const std::uint64_t length = File::OpenRead(std::filesystem::path(sourcePath)).Size();
-  auto draw = PlanSplit(sourcePath, length, FolderPart(outputBase), NamePart(outputBase), minimum, maximum, options,
-                        random);
-  if (auto* refused = std::get_if<VokError>(&draw)) throw *refused;
-  SplitPlan plan = PlanSplitFile(sourcePath, std::move(std::get<SplitDraw>(draw)), options);
-  return SplitFile(plan, options, progress);
 }
 
 }  // namespace vokram

@@ -55,9 +55,6 @@ struct SplitNames {
   NativeString sourceName;
   NativeString stem;
 };
-SplitNames DeriveSplitNames(NativeView sourcePath, NativeView folder, NativeView baseName);
-// From an output base (folder and base name in one path).
-SplitNames DeriveSplitNames(NativeView sourcePath, NativeView outputBase);
 
 // Draws the length of every piece of a source of `length` bytes, one draw per
 // piece in cutting order: the sequence the split then uses. Nothing when the
@@ -65,7 +62,7 @@ SplitNames DeriveSplitNames(NativeView sourcePath, NativeView outputBase);
 std::optional<std::vector<std::uint32_t>> DrawPieceLengths(std::uint64_t length, std::int32_t minimum,
                                                            std::int32_t maximum, const RandomSource& random);
 
-// A split's names and piece lengths, checked and drawn by PlanSplit.
+// A split's names and piece lengths, checked and drawn by DrawSplit.
 struct SplitDraw {
   SplitNames names;
   std::vector<std::uint32_t> lengths;
@@ -77,7 +74,7 @@ struct SplitDraw {
 // name (as typed: no separator either) and source name (also no name Windows
 // takes for a device), names that fit the descriptor and batch file. The
 // names and drawn piece lengths on success.
-std::variant<VokError, SplitDraw> PlanSplit(NativeView sourcePath, std::uint64_t sourceLength, NativeView folder,
+std::variant<VokError, SplitDraw> DrawSplit(NativeView sourcePath, std::uint64_t sourceLength, NativeView folder,
                                             NativeView baseName, std::int32_t minimum, std::int32_t maximum,
                                             const SplitOptions& options, const RandomSource& random = {});
 
@@ -112,10 +109,11 @@ struct SplitPlan {
 };
 
 // Settles an interrupted run in the output folder, opens the source and
-// looks up every output, on what PlanSplit drew and checked; the lengths must add up to the source's length (or it changed
-// since). Throws VokError: OutputIsSource when an output's name leads to the
-// source, OutputIsFolder, NoSpace. Nothing is written.
-SplitPlan PlanSplitFile(NativeView sourcePath, SplitDraw draw, const SplitOptions& options);
+// looks up every output, on what DrawSplit drew and checked; the lengths must
+// add up to the source's length (or it changed since). Throws VokError:
+// OutputIsSource when an output's name leads to the source, OutputIsFolder,
+// NoSpace. Nothing is written.
+SplitPlan PlanSplit(NativeView sourcePath, SplitDraw draw, const SplitOptions& options);
 
 // Runs a plan. Throws VokError: OutputExists when files stand under outputs'
 // names and options.replaceExisting is not set; SourceModified when the
@@ -125,10 +123,5 @@ SplitPlan PlanSplitFile(NativeView sourcePath, SplitDraw draw, const SplitOption
 // one that finishes has every output on stable storage. Progress is told at the start of every
 // piece and after every buffer that leaves more of it to copy.
 SplitResult SplitFile(SplitPlan& plan, const SplitOptions& options, const Progress& progress = {});
-
-// Draws, plans and runs.
-SplitResult SplitFile(NativeView sourcePath, NativeView outputBase, std::int32_t minimum,
-                      std::int32_t maximum, const SplitOptions& options,
-                      const Progress& progress = {}, const RandomSource& random = {});
 
 }  // namespace vokram

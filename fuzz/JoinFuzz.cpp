@@ -81,7 +81,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   std::optional<vokram::JoinResult> result;
   try {
-    result = vokram::JoinFile(vok, out.native(), {}, consent);
+    result = vokram::JoinFile(vokram::PlanJoin(vok, out.native()), {consent});
     if (result->outputPath.parent_path() != out) std::abort();
   } catch (const vokram::VokError& e) {
     // Without consent an older file of the output's name stops the join.

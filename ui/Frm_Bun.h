@@ -15,12 +15,12 @@
 #include "Controls.h"
 #include "Handles.h"
 #include "OperationRunner.h"
-#include "Requests.h"
+#include "Operations.h"
 #include "Window.h"
 
 namespace vokram::ui {
 
-class Frm_Bun : public Window {
+class Frm_Bun : public Window, private OperationView {
  public:
   // Creates the window in its design state and shows it.
   bool Create(int showCommand);
@@ -63,10 +63,16 @@ class Frm_Bun : public Window {
   void txtPath_OLEDragDrop(HWND box, const std::vector<std::wstring>& paths);
   void Form_Close();
 
-  // The Run command (Frm_Bun_Run.cpp).
-  void RunSplit();
-  void RunJoin();
-  void Reject(const Rejection& rejection, Operation operation);
+  // The flows' answers (Frm_Bun_Run.cpp): steps through the runner, texts in
+  // message boxes and the check's report.
+  std::exception_ptr Run(Operation operation, const Work& work, bool& gone) override;
+  void Refuse(const std::string& text, Focus focus) override;
+  void ShowBaseName(const NativeString& base) override;
+  void Notice(const std::string& text) override;
+  bool AskToReplace(const std::string& question, const std::filesystem::path& first) override;
+  void Pending(const std::string& text) override;
+  void Report(const PieceReport& piece) override;
+  void End(Ending ending, const std::string& text) override;
 
   // No operation runs and no window of ours (a message, a picker, the
   // version window) is open over this one, so a command may start.
@@ -86,6 +92,8 @@ class Frm_Bun : public Window {
       [this](const std::wstring& lines) { AppendText(Control(IDC_txtChkCRC), lines); },
       [this] { SetWindowTextW(Handle(), ModeCaption().c_str()); },
   }};
+  // The step running, for the check's lines from its thread.
+  BackgroundOperation* background_ = nullptr;
   bool tidying_ = false;
 };
 

@@ -1,18 +1,13 @@
-// The Run command: the checks of the mode's fields in their fixed order, then
-// the engine's plan, the question before replacing files, and the engine's
-// run, both under the wait pointer and off the window's thread, then
-// "終了しました。".
+// The Run and Check commands: the flows of split, join and check, answered
+// with the window's fields, message boxes and report, their steps under the
+// runner.
 #include <filesystem>
-#include <optional>
-#include <variant>
 
 #include "Frm_BunLayout.h"
 #include "ControlIds.h"
 #include "Controls.h"
 #include "Frm_Bun.h"
-#include "Join.h"
 #include "MessageBoxes.h"
-#include "Split.h"
 
 namespace vokram::ui {
 namespace {
@@ -37,86 +32,74 @@ int FocusTarget(Focus focus) {
 
 void Frm_Bun::cmdRun_Click() {
   if (IsJoinMode()) {
-    RunJoin();
-  } else {
-    RunSplit();
+    RunJoin({FieldText(IDC_txtVokFile), FieldText(IDC_txtSaveDir), IsChecked(Control(IDC_optSavePath0))}, {},
+            *this);
+    return;
   }
-}
-
-void Frm_Bun::RunSplit() {
   // The split writes what the check boxes say at the moment Run is pressed.
-  SplitOptions options{IsChecked(Control(IDC_chkVokFile)), IsChecked(Control(IDC_chkBatFile))};
-  const SplitFields fields{FieldText(IDC_txtSrcFile), FieldText(IDC_txtDstdir),
-                           FieldText(IDC_txtDstFileName), FieldText(IDC_txtMinSize),
-                           FieldText(IDC_txtMaxSize)};
-  const SplitValidation validation = ValidateSplit(fields, options, RealFileSystem());
-  // The user sees the derived name even when a later check refuses.
-  if (validation.derivedBaseName) SetText(Control(IDC_txtDstFileName), *validation.derivedBaseName);
-  if (const auto* rejection = std::get_if<Rejection>(&validation.outcome)) {
-    Reject(*rejection, Operation::Split);
-    return;
-  }
-  const auto& request = std::get<SplitRequest>(validation.outcome);
-  // The plan looks at every output's name, thousands of them in a folder of
-  // an earlier set: off the window's thread too.
-  std::optional<SplitPlan> plan;
-  if (!runner_.Run(Operation::Split, request.sourcePath, true, [&](BackgroundOperation&, const Progress& progress) {
-        plan.emplace(PlanSplitFile(request.sourcePath, request.draw, options));
-        progress.Step(0, 0);  // a stop asked for meanwhile
-      })) {
-    return;
-  }
-  if (plan->settled != Settlement::None) ShowNotice(Handle(), SettledMessage(plan->settled));
-  if (const std::size_t existing = plan->ExistingCount(); existing > 0) {
-    if (!AskToReplace(Handle(), ReplaceQuestion(existing))) return;
-    options.replaceExisting = true;
-  }
-  SplitResult result;
-  const bool done = runner_.Run(Operation::Split, request.sourcePath, true,
-                                 [&](BackgroundOperation&, const Progress& progress) {
-                                   result = SplitFile(*plan, options, progress);
-                                 });
-  if (!done) return;
-  if (result.notRemoved.empty()) {
-    ShowDone(Handle());
-  } else {
-    ShowWarning(Handle(), NotRemovedWarning(result.notRemoved.front()));
-  }
+  RunSplit({FieldText(IDC_txtSrcFile), FieldText(IDC_txtDstdir), FieldText(IDC_txtDstFileName),
+            FieldText(IDC_txtMinSize), FieldText(IDC_txtMaxSize)},
+           {IsChecked(Control(IDC_chkVokFile)), IsChecked(Control(IDC_chkBatFile))}, *this);
 }
 
-void Frm_Bun::RunJoin() {
-  const JoinFields fields{FieldText(IDC_txtVokFile), FieldText(IDC_txtSaveDir),
-                          IsChecked(Control(IDC_optSavePath0))};
-  const auto outcome = ValidateJoin(fields, RealFileSystem());
-  if (const auto* rejection = std::get_if<Rejection>(&outcome)) {
-    Reject(*rejection, Operation::Join);
-    return;
+void Frm_Bun::cmdChk_Click() { RunCheck(FieldText(IDC_txtVokFile), *this); }
+
+std::exception_ptr Frm_Bun::Run(Operation operation, const Work& work, bool& gone) {
+  const bool check = operation == Operation::Check;
+  HWND report = Control(IDC_txtChkCRC);
+  if (check) {
+    // A new check replaces the last report; its lines come in batches, as the
+    // window takes them (appending to a long text costs time in proportion
+    // to it). The report is the check's while it runs: a key, a paste or
+    // Enter typed into it would land between its lines.
+    SetText(report, L"");
+    SendMessageW(report, EM_SETREADONLY, TRUE, 0);
   }
-  const auto& request = std::get<JoinRequest>(outcome);
-  std::optional<JoinPlan> plan;
-  if (!runner_.Run(Operation::Join, request.vokPath, true, [&](BackgroundOperation&, const Progress& progress) {
-        plan.emplace(PlanJoin(std::filesystem::path(request.vokPath), request.outputFolder));
-        progress.Step(0, 0);  // a stop asked for meanwhile
-      })) {
-    return;
+  // A check shows its progress in its report, without the wait pointer.
+  const std::exception_ptr failure =
+      runner_.Run(operation, !check, [&](BackgroundOperation& background, const Progress& progress) {
+        background_ = &background;
+        work(progress);
+      }, gone);
+  background_ = nullptr;
+  if (check && !gone) {
+    SendMessageW(report, EM_SETREADONLY, FALSE, 0);
+    // The report is read from its first piece: lines were appended at its end.
+    SendMessageW(report, EM_SETSEL, 0, 0);
+    SendMessageW(report, EM_SCROLLCARET, 0, 0);
   }
-  if (plan->settled != Settlement::None) ShowNotice(Handle(), SettledMessage(plan->settled));
-  const bool replace = plan->output.exists;
-  if (replace && !AskToReplace(Handle(), ReplaceQuestion(plan->output.path.filename()))) return;
-  JoinResult result;
-  const bool done = runner_.Run(Operation::Join, request.vokPath, true,
-                                 [&](BackgroundOperation&, const Progress& progress) {
-                                   result = JoinFile(*plan, replace, progress);
-                                 });
-  if (!done) return;
-  if (result.matchesRecord && !result.notRemoved.empty()) {
-    ShowWarning(Handle(), NotRemovedWarning(result.notRemoved.front()));
-  } else if (result.matchesRecord) {
-    ShowDone(Handle());
-  } else if (result.keptOlderFile) {
-    ShowWarning(Handle(), JoinNotReplacedMessage(result.outputPath.filename()));
-  } else {
-    ShowWarning(Handle(), MessageId::JoinMismatch);
+  return failure;
+}
+
+void Frm_Bun::Refuse(const std::string& text, Focus focus) {
+  ShowWarning(Handle(), text);
+  if (const int target = FocusTarget(focus)) SetFocus(Control(target));
+}
+
+void Frm_Bun::ShowBaseName(const NativeString& base) { SetText(Control(IDC_txtDstFileName), base); }
+
+void Frm_Bun::Notice(const std::string& text) { ShowNotice(Handle(), text); }
+
+bool Frm_Bun::AskToReplace(const std::string& question, const std::filesystem::path&) {
+  return ui::AskToReplace(Handle(), question);
+}
+
+void Frm_Bun::Pending(const std::string& text) { background_->AddLine(NativeFromUtf8(text + "\r\n")); }
+
+void Frm_Bun::Report(const PieceReport& piece) { background_->AddLine(NativeFromUtf8(ReportLine(piece))); }
+
+void Frm_Bun::End(Ending ending, const std::string& text) {
+  switch (ending) {
+    case Ending::Done:
+      ShowDone(Handle());
+      break;
+    case Ending::Failed:
+    case Ending::FolderChanged:
+    case Ending::Stopped:
+      runner_.ShowFailure(text, ending == Ending::Stopped);
+      break;
+    default:
+      ShowWarning(Handle(), text);
   }
 }
 
@@ -125,10 +108,5 @@ void Frm_Bun::OnProgress(int percent) {
 }
 
 std::wstring Frm_Bun::ModeCaption() const { return IsJoinMode() ? kCaptionJoin : kCaptionSplit; }
-
-void Frm_Bun::Reject(const Rejection& rejection, Operation operation) {
-  ShowWarning(Handle(), MessageFor(rejection.reason, operation));
-  if (const int target = FocusTarget(rejection.focus)) SetFocus(Control(target));
-}
 
 }  // namespace vokram::ui

@@ -41,7 +41,7 @@ void OperationRunner::Attach(HWND window) {
   if (taskbarButtonCreated_) ChangeWindowMessageFilterEx(window_, taskbarButtonCreated_, MSGFLT_ALLOW, nullptr);
 }
 
-bool OperationRunner::Run(Operation operation, const std::wstring& file, bool waitPointer, const Work& work) {
+std::exception_ptr OperationRunner::Run(Operation operation, bool waitPointer, const Work& work, bool& gone) {
   BackgroundOperation background(window_);
   std::exception_ptr failure;
   {
@@ -62,33 +62,26 @@ bool OperationRunner::Run(Operation operation, const std::wstring& file, bool wa
     view_.ended();
   }
   // A stop to quit, the end of the session or of the program: no message.
-  if (quitAfterStop_ || background.QuitSeen()) {
+  gone = quitAfterStop_ || background.QuitSeen();
+  if (gone) {
     taskbar_.Clear();
     DestroyWindow(window_);
-    return false;
+    return nullptr;
   }
-  if (!failure) {
+  // A failure's button stays as it is until its message.
+  if (!failure) taskbar_.Clear();
+  return failure;
+}
+
+void OperationRunner::ShowFailure(const std::string& text, bool stopped) {
+  if (stopped) {
     taskbar_.Clear();
-    return true;
+    ShowStopped(window_, text);
+    return;
   }
-  try {
-    std::rethrow_exception(failure);
-  } catch (const VokError& error) {
-    if (error.Code() == ErrorCode::Cancelled) {
-      taskbar_.Clear();
-      ShowStopped(window_, MessageFor(error, operation));
-      return false;
-    }
-    taskbar_.Failed();
-    ShowWarning(window_, MessageFor(error, operation));
-  } catch (const std::exception& error) {
-    // Anything else (out of memory, a library error) is still a failed
-    // operation on that file, and the user must learn of it, in Japanese.
-    taskbar_.Failed();
-    ShowWarning(window_, MessageFor(VokError(ErrorCode::IoFailed, file, UnexpectedFailureText(error)), operation));
-  }
+  taskbar_.Failed();
+  ShowWarning(window_, text);
   taskbar_.Clear();
-  return false;
 }
 
 void OperationRunner::AskToStop(bool quit) {

@@ -1,12 +1,13 @@
-// Runs the window's operations, one at a time: the busy state and the wait
-// pointer, the worker thread, the stop question (one at a time), a stop to
-// quit, the taskbar button and the shutdown block reason. The window asks it
-// to run work and hears the outcome; a failure's or a stop's message the
-// runner shows itself, with the taskbar button in its error state meanwhile.
+// Runs the window's operations, one step at a time: the busy state and the
+// wait pointer, the worker thread, the stop question (one at a time), a stop
+// to quit, the taskbar button and the shutdown block reason. The window asks
+// it to run a step and hears what it threw; a failure's or a stop's message
+// goes through it, for the taskbar button's error state meanwhile.
 #pragma once
 
 #include <windows.h>
 
+#include <exception>
 #include <functional>
 #include <string>
 
@@ -33,12 +34,14 @@ class OperationRunner {
   void Attach(HWND window);
 
   using Work = std::function<void(BackgroundOperation&, const Progress&)>;
-  // Runs work off the window's thread and returns once it has ended; true
-  // when it completed. After a failure or a stop it has shown the message,
-  // or destroyed the window without one: after a stop asked for to quit, or
-  // when the session or the program ends. `file` names the file of a failure
-  // that is no VokError.
-  bool Run(Operation operation, const std::wstring& file, bool waitPointer, const Work& work);
+  // Runs work off the window's thread and returns once it has ended: nothing
+  // when it completed, else what it threw, to be shown by ShowFailure. `gone`:
+  // the window was destroyed instead (after a stop asked for to quit, or when
+  // the session or the program ends), and nothing more is shown.
+  std::exception_ptr Run(Operation operation, bool waitPointer, const Work& work, bool& gone);
+  // The message of a failed or stopped step, the taskbar button in its error
+  // state meanwhile (a failure's).
+  void ShowFailure(const std::string& text, bool stopped);
 
   bool Busy() const noexcept { return busy_; }
   bool WaitPointer() const noexcept { return waitPointer_; }

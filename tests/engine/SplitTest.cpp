@@ -205,7 +205,7 @@ TEST_F(SplitFixture, ASecondSplitReplacesOnlyWithConsentAndTakesTheEarlierSetsOt
     EXPECT_EQ(e.Code(), ErrorCode::OutputExists);
     EXPECT_EQ(e.File(), Out("s.000"));
   }
-  const SplitPlan plan = PlanSplitFile(source, {DeriveSplitNames(source, OutBase("s")), {1025, 975}}, {true, true});
+  const SplitPlan plan = PlanSplit(source, {DeriveSplitNames(source, OutBase("s")), {1025, 975}}, {true, true});
   // Two pieces, batch and descriptor, and the earlier pieces s.002 to s.004.
   EXPECT_EQ(plan.ExistingCount(), 7u);
   EXPECT_EQ(test::Listing(dir / "out"), earlier);
@@ -380,7 +380,7 @@ TEST_F(SplitFixture, ASplitThatCannotFitIsRefusedBeforeItWrites) {
 // it, leaves that file alone and removes only its own.
 TEST_F(SplitFixture, ANameTakenMeanwhileStopsTheSplitWhichRemovesOnlyItsOwn) {
   const NativeString source = Source("taken.bin", test::RandomBytes(3000));
-  SplitPlan plan = PlanSplitFile(source, {DeriveSplitNames(source, OutBase("t")), {1025, 1025, 950}}, {true, true});
+  SplitPlan plan = PlanSplit(source, {DeriveSplitNames(source, OutBase("t")), {1025, 1025, 950}}, {true, true});
   ASSERT_EQ(plan.ExistingCount(), 0u);
   test::WriteFile(Out("t.002"), test::AsBytes("another run's"));
   try {
@@ -405,7 +405,7 @@ TEST_F(SplitFixture, TheSourceCannotChangeUnderTheSplit) {
   for (const bool grow : {true, false}) {
     SCOPED_TRACE(grow ? "appended to" : "written in place");
     test::WriteFile(dir / "grow.bin", data);
-    SplitPlan plan = PlanSplitFile(source, {DeriveSplitNames(source, OutBase("g")), lengths}, {true, true});
+    SplitPlan plan = PlanSplit(source, {DeriveSplitNames(source, OutBase("g")), lengths}, {true, true});
     std::ofstream writer(dir / "grow.bin", std::ios::binary | (grow ? std::ios::app : std::ios::in));
 #ifdef _WIN32
     EXPECT_FALSE(writer.is_open()) << "another program could write the source";

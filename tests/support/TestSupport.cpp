@@ -124,3 +124,27 @@ std::vector<IoCall> RecordCalls(const std::function<void()>& operation) {
 }
 
 }  // namespace vokram::test
+
+namespace vokram {
+
+SplitNames DeriveSplitNames(NativeView sourcePath, NativeView outputBase) {
+  const NativeString sourceName = NamePart(sourcePath);
+  return {WithTrailingSeparator(FolderPart(outputBase)), NamePart(outputBase), sourceName, StemOf(sourceName)};
+}
+
+SplitResult SplitFile(NativeView sourcePath, NativeView outputBase, std::int32_t minimum, std::int32_t maximum,
+                      const SplitOptions& options, const Progress& progress, const RandomSource& random) {
+  const std::uint64_t length = File::OpenRead(std::filesystem::path(sourcePath)).Size();
+  auto draw = DrawSplit(sourcePath, length, FolderPart(outputBase), NamePart(outputBase), minimum, maximum, options,
+                        random);
+  if (auto* refused = std::get_if<VokError>(&draw)) throw *refused;
+  SplitPlan plan = PlanSplit(sourcePath, std::move(std::get<SplitDraw>(draw)), options);
+  return SplitFile(plan, options, progress);
+}
+
+JoinResult JoinFile(const std::filesystem::path& vokPath, NativeView outputFolder, const Progress& progress,
+                    bool replaceExisting) {
+  return JoinFile(PlanJoin(vokPath, outputFolder), JoinOptions{replaceExisting}, progress);
+}
+
+}  // namespace vokram

@@ -10,6 +10,8 @@
 #include <vector>
 
 #include "File.h"
+#include "Join.h"
+#include "Split.h"
 #include "Text.h"
 
 namespace vokram::test {
@@ -85,3 +87,17 @@ class HookGuard {
 std::vector<IoCall> RecordCalls(const std::function<void()>& operation);
 
 }  // namespace vokram::test
+
+namespace vokram {
+
+// The tests' shorthand for a whole run. outputBase is the output folder and
+// the base name in one path.
+SplitNames DeriveSplitNames(NativeView sourcePath, NativeView outputBase);
+// Draws, plans and runs a split.
+SplitResult SplitFile(NativeView sourcePath, NativeView outputBase, std::int32_t minimum, std::int32_t maximum,
+                      const SplitOptions& options, const Progress& progress = {}, const RandomSource& random = {});
+// Plans and runs a join.
+JoinResult JoinFile(const std::filesystem::path& vokPath, NativeView outputFolder, const Progress& progress = {},
+                    bool replaceExisting = false);
+
+}  // namespace vokram
