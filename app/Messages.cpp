@@ -8,27 +8,6 @@ namespace vokram {
 
 std::string_view MessageText(MessageId id) {
   switch (id) {
-    case MessageId::SourceBlank: return "対象ファイルを入力してください。";
-    case MessageId::SourceMissing: return "対象ファイルが存在しません。";
-    case MessageId::DstDirBlank: return "保存フォルダを入力してください。";
-    case MessageId::SaveDirBlank: return "保存先のフォルダを入力してください。";
-    case MessageId::FolderMissing: return "保存先のフォルダが存在しません。";
-    case MessageId::MinSizeBlank: return "最小サイズが入力されていません。";
-    case MessageId::MaxSizeBlank: return "最大サイズが入力されていません。";
-    case MessageId::NotNumeric: return "数字を入力してください。";
-    case MessageId::SizeOutOfRange: return "0～2097151 の数字を入力してください。";
-    case MessageId::SourceEmpty: return "対象ファイルが空です。";
-    case MessageId::TooManyPieces: return "分割数が多すぎます。分割サイズを大きくしてください。";
-    case MessageId::BadBaseName: return "分割ファイル名に使えない文字が含まれています。";
-    case MessageId::ReservedBaseName: return "分割ファイル名に使えない名前です。";
-    case MessageId::NameNotEncodable: return "ファイル名にvokファイルで扱えない文字が含まれています。";
-    case MessageId::OutputIsSource: return "保存先のファイルが対象ファイルと同じです。";
-    case MessageId::OutputIsInput: return "保存先のファイルが結合元のファイルと同じです。";
-    case MessageId::SourceModified: return "対象ファイルが分割中に変更されました。";
-    case MessageId::NoSpace: return "保存先の空き容量が足りません。";
-    case MessageId::TooLargeForVolume: return "保存先のドライブには 4GB 以上のファイルを保存できません。";
-    case MessageId::NotVok: return "vokファイルではありません。";
-    case MessageId::BrokenVok: return "vokファイルが壊れています。";
     case MessageId::JoinMismatch: return "結合しましたが、vokファイルの記録と一致しません。";
     case MessageId::Done: return "終了しました。";
     case MessageId::AskStop: return "処理を中止しますか？";
@@ -69,23 +48,41 @@ std::string_view Stopped(Operation operation) {
                                         : "チェックを中止しました。";
 }
 
-std::string ErrorMessage(const VokError& error, Operation operation) {
+// The text of a failure that is the same wherever it happens.
+std::string_view FixedText(ErrorCode code) {
+  switch (code) {
+    case ErrorCode::SourceBlank: return "対象ファイルを入力してください。";
+    case ErrorCode::SourceMissing: return "対象ファイルが存在しません。";
+    case ErrorCode::DstDirBlank: return "保存フォルダを入力してください。";
+    case ErrorCode::SaveDirBlank: return "保存先のフォルダを入力してください。";
+    case ErrorCode::FolderMissing: return "保存先のフォルダが存在しません。";
+    case ErrorCode::MinSizeBlank: return "最小サイズが入力されていません。";
+    case ErrorCode::MaxSizeBlank: return "最大サイズが入力されていません。";
+    case ErrorCode::NotNumeric: return "数字を入力してください。";
+    case ErrorCode::SizeOutOfRange: return "0～2097151 の数字を入力してください。";
+    case ErrorCode::SourceEmpty: return "対象ファイルが空です。";
+    case ErrorCode::TooManyPieces: return "分割数が多すぎます。分割サイズを大きくしてください。";
+    case ErrorCode::BadBaseName: return "分割ファイル名に使えない文字が含まれています。";
+    case ErrorCode::ReservedBaseName: return "分割ファイル名に使えない名前です。";
+    case ErrorCode::NameNotEncodable: return "ファイル名にvokファイルで扱えない文字が含まれています。";
+    case ErrorCode::OutputIsSource: return "保存先のファイルが対象ファイルと同じです。";
+    case ErrorCode::OutputIsInput: return "保存先のファイルが結合元のファイルと同じです。";
+    case ErrorCode::SourceModified: return "対象ファイルが分割中に変更されました。";
+    case ErrorCode::TooLargeForVolume: return "保存先のドライブには 4GB 以上のファイルを保存できません。";
+    case ErrorCode::NotVok: return "vokファイルではありません。";
+    case ErrorCode::BrokenVok: return "vokファイルが壊れています。";
+    default: return {};
+  }
+}
+
+}  // namespace
+
+std::string MessageFor(const VokError& error, Operation operation) {
+  if (const std::string_view text = FixedText(error.Code()); !text.empty()) return std::string(text);
   switch (error.Code()) {
-    case ErrorCode::NotVok: return std::string(MessageText(MessageId::NotVok));
-    case ErrorCode::BrokenVok: return std::string(MessageText(MessageId::BrokenVok));
-    case ErrorCode::SourceEmpty: return std::string(MessageText(MessageId::SourceEmpty));
-    case ErrorCode::SizeOutOfRange: return std::string(MessageText(MessageId::SizeOutOfRange));
-    case ErrorCode::TooManyPieces: return std::string(MessageText(MessageId::TooManyPieces));
-    case ErrorCode::BadBaseName: return std::string(MessageText(MessageId::BadBaseName));
-    case ErrorCode::ReservedBaseName: return std::string(MessageText(MessageId::ReservedBaseName));
-    case ErrorCode::NameNotEncodable: return std::string(MessageText(MessageId::NameNotEncodable));
-    case ErrorCode::OutputIsSource: return std::string(MessageText(MessageId::OutputIsSource));
-    case ErrorCode::OutputIsInput: return std::string(MessageText(MessageId::OutputIsInput));
-    case ErrorCode::SourceModified: return std::string(MessageText(MessageId::SourceModified));
     case ErrorCode::NoSpace:
-      return std::string(MessageText(MessageId::NoSpace)) + "\n必要な空き容量: " + GroupedDigits(error.BytesNeeded()) +
+      return "保存先の空き容量が足りません。\n必要な空き容量: " + GroupedDigits(error.BytesNeeded()) +
              " バイト";
-    case ErrorCode::TooLargeForVolume: return std::string(MessageText(MessageId::TooLargeForVolume));
     case ErrorCode::OutputExists: return ReplaceQuestion(error.File().filename());
     case ErrorCode::OutputIsFolder:
       return "保存先に「" + ToUtf8(error.File().filename()) + "」という名前のフォルダがあります。";
@@ -108,15 +105,9 @@ std::string ErrorMessage(const VokError& error, Operation operation) {
       }
       return text;
     }
+    default: break;
   }
   return {};
-}
-
-}  // namespace
-
-std::string MessageFor(const Failure& failure, Operation operation) {
-  if (const auto* id = std::get_if<MessageId>(&failure)) return std::string(MessageText(*id));
-  return ErrorMessage(std::get<VokError>(failure), operation);
 }
 
 std::string ReplaceQuestion(const std::filesystem::path& name) {

@@ -5,7 +5,6 @@
 
 #include <string>
 #include <string_view>
-#include <variant>
 
 #include "Check.h"
 #include "Error.h"
@@ -13,30 +12,10 @@
 
 namespace vokram {
 
+// The texts that are no failure's.
 enum class MessageId {
-  SourceBlank,       // 対象ファイルを入力してください。
-  SourceMissing,     // 対象ファイルが存在しません。
-  DstDirBlank,       // 保存フォルダを入力してください。 (split)
-  SaveDirBlank,      // 保存先のフォルダを入力してください。 (join)
-  FolderMissing,     // 保存先のフォルダが存在しません。
-  MinSizeBlank,
-  MaxSizeBlank,
-  NotNumeric,
-  SizeOutOfRange,
-  SourceEmpty,
-  TooManyPieces,
-  BadBaseName,
-  ReservedBaseName,  // 分割ファイル名に使えない名前です。
-  NameNotEncodable,
-  OutputIsSource,
-  OutputIsInput,
-  SourceModified,  // 対象ファイルが分割中に変更されました。
-  NoSpace,            // 保存先の空き容量が足りません。
-  TooLargeForVolume,  // 保存先のドライブには 4GB 以上のファイルを保存できません。
-  NotVok,
-  BrokenVok,
-  JoinMismatch,
-  Done,
+  JoinMismatch,    // 結合しましたが、vokファイルの記録と一致しません。
+  Done,            // 終了しました。
   AskStop,         // 処理を中止しますか？
   AskStopAndQuit,  // 処理を中止して終了しますか？
 };
@@ -50,13 +29,10 @@ inline constexpr std::string_view kTitleStopped = "中止";
 
 enum class Operation { Split, Join, Check };
 
-// A failure as a front end shows it: a check of the fields that refused, or
-// the engine's error.
-using Failure = std::variant<MessageId, VokError>;
-
-// The whole message for a failure of an operation, UTF-8: the one way from a
-// failure to its text, for the window and the command line alike.
-std::string MessageFor(const Failure& failure, Operation operation);
+// The whole message for a failure of an operation, UTF-8, with the system's
+// reason where there is one: the one way from a failure to its text, for the
+// window and the command line alike.
+std::string MessageFor(const VokError& failure, Operation operation);
 
 // Before a run that would replace files: one named file (join), or a count
 // of them (split).

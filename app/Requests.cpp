@@ -69,7 +69,7 @@ bool IsDecimalNotation(std::string_view s) {
   return i == s.size();
 }
 
-Rejection Refuse(MessageId message, Focus focus = Focus::Unchanged) { return {message, focus}; }
+Rejection Refuse(ErrorCode code, Focus focus = Focus::Unchanged) { return {VokError(code, {}), focus}; }
 
 // The engine's refusal, with the field where the user can mend it.
 Rejection RefuseFor(const VokError& error) {
@@ -115,7 +115,7 @@ std::optional<std::int32_t> SizeInRange(double value) {
 
 SplitValidation ValidateSplit(const SplitFields& fields, const SplitOptions& options,
                               const FileSystemView& fs, const RandomSource& random) {
-  SplitValidation v{std::nullopt, Refuse(MessageId::SourceBlank)};
+  SplitValidation v{std::nullopt, Refuse(ErrorCode::SourceBlank)};
   const NativeString source = TrimSpaces(fields.srcFile);
   const NativeString dstDir = TrimSpaces(fields.dstDir);
   NativeString base = TrimSpaces(fields.dstFileName);
@@ -123,26 +123,26 @@ SplitValidation ValidateSplit(const SplitFields& fields, const SplitOptions& opt
   const NativeString maxText = TrimSpaces(fields.maxSize);
 
   if (source.empty()) return v;
-  if (!fs.IsExistingFile(source)) return v.outcome = Refuse(MessageId::SourceMissing), v;
-  if (dstDir.empty()) return v.outcome = Refuse(MessageId::DstDirBlank), v;
-  if (!fs.IsExistingFolder(dstDir)) return v.outcome = Refuse(MessageId::FolderMissing), v;
+  if (!fs.IsExistingFile(source)) return v.outcome = Refuse(ErrorCode::SourceMissing), v;
+  if (dstDir.empty()) return v.outcome = Refuse(ErrorCode::DstDirBlank), v;
+  if (!fs.IsExistingFolder(dstDir)) return v.outcome = Refuse(ErrorCode::FolderMissing), v;
   if (base.empty()) {
     base = StemOf(NamePart(source));
     v.derivedBaseName = base;
   }
-  if (minText.empty()) return v.outcome = Refuse(MessageId::MinSizeBlank, Focus::MinSize), v;
-  if (maxText.empty()) return v.outcome = Refuse(MessageId::MaxSizeBlank, Focus::MaxSize), v;
+  if (minText.empty()) return v.outcome = Refuse(ErrorCode::MinSizeBlank, Focus::MinSize), v;
+  if (maxText.empty()) return v.outcome = Refuse(ErrorCode::MaxSizeBlank, Focus::MaxSize), v;
   const auto minValue = ParseNumberField(minText);
-  if (!minValue) return v.outcome = Refuse(MessageId::NotNumeric, Focus::MinSize), v;
+  if (!minValue) return v.outcome = Refuse(ErrorCode::NotNumeric, Focus::MinSize), v;
   const auto maxValue = ParseNumberField(maxText);
-  if (!maxValue) return v.outcome = Refuse(MessageId::NotNumeric, Focus::MaxSize), v;
+  if (!maxValue) return v.outcome = Refuse(ErrorCode::NotNumeric, Focus::MaxSize), v;
   const auto minimum = SizeInRange(*minValue);
-  if (!minimum) return v.outcome = Refuse(MessageId::SizeOutOfRange, Focus::MinSize), v;
+  if (!minimum) return v.outcome = Refuse(ErrorCode::SizeOutOfRange, Focus::MinSize), v;
   const auto maximum = SizeInRange(*maxValue);
-  if (!maximum) return v.outcome = Refuse(MessageId::SizeOutOfRange, Focus::MaxSize), v;
+  if (!maximum) return v.outcome = Refuse(ErrorCode::SizeOutOfRange, Focus::MaxSize), v;
 
   const auto length = fs.FileLength(source);
-  if (!length) return v.outcome = Refuse(MessageId::SourceMissing), v;
+  if (!length) return v.outcome = Refuse(ErrorCode::SourceMissing), v;
   auto draw = DrawSplit(source, *length, dstDir, base, *minimum, *maximum, options, random);
   if (auto* refused = std::get_if<VokError>(&draw)) return v.outcome = RefuseFor(*refused), v;
   v.outcome = SplitRequest{source, *minimum, *maximum, std::move(std::get<SplitDraw>(draw))};
@@ -151,19 +151,19 @@ SplitValidation ValidateSplit(const SplitFields& fields, const SplitOptions& opt
 
 std::variant<Rejection, JoinRequest> ValidateJoin(const JoinFields& fields, const FileSystemView& fs) {
   const NativeString vok = TrimSpaces(fields.vokFile);
-  if (vok.empty()) return Refuse(MessageId::SourceBlank);
-  if (!fs.IsExistingFile(vok)) return Refuse(MessageId::SourceMissing);
+  if (vok.empty()) return Refuse(ErrorCode::SourceBlank);
+  if (!fs.IsExistingFile(vok)) return Refuse(ErrorCode::SourceMissing);
   if (!fields.saveToChosenFolder) return JoinRequest{vok, FolderPart(vok)};
   const NativeString saveDir = TrimSpaces(fields.saveDir);
-  if (saveDir.empty()) return Refuse(MessageId::SaveDirBlank);
-  if (!fs.IsExistingFolder(saveDir)) return Refuse(MessageId::FolderMissing);
+  if (saveDir.empty()) return Refuse(ErrorCode::SaveDirBlank);
+  if (!fs.IsExistingFolder(saveDir)) return Refuse(ErrorCode::FolderMissing);
   return JoinRequest{vok, saveDir};
 }
 
 std::optional<Rejection> ValidateCheck(NativeView vokFile, const FileSystemView& fs) {
   const NativeString vok = TrimSpaces(vokFile);
-  if (vok.empty()) return Refuse(MessageId::SourceBlank);
-  if (!fs.IsExistingFile(vok)) return Refuse(MessageId::SourceMissing);
+  if (vok.empty()) return Refuse(ErrorCode::SourceBlank);
+  if (!fs.IsExistingFile(vok)) return Refuse(ErrorCode::SourceMissing);
   return std::nullopt;
 }
 

@@ -18,7 +18,7 @@ namespace vokram {
 enum class Focus { Unchanged, MinSize, MaxSize, DstFileName };
 
 struct Rejection {
-  Failure reason;  // shown through MessageFor
+  VokError reason;  // shown through MessageFor
   Focus focus = Focus::Unchanged;
 };
 

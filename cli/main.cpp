@@ -257,7 +257,7 @@ int Crc(std::vector<NativeString> args) {
     const auto crc = GetFileCRC(std::filesystem::path(args[0]));
     if (!crc) {
       const bool empty = FileLength(std::filesystem::path(args[0])) == std::uint64_t{0};
-      ErrLine(MessageText(empty ? MessageId::SourceEmpty : MessageId::SourceMissing));
+      ErrLine(MessageFor(VokError(empty ? ErrorCode::SourceEmpty : ErrorCode::SourceMissing, args[0]), Operation::Check));
       return kFailed;
     }
     Line(CRCText(*crc));

@@ -8,6 +8,14 @@ namespace {
 
 const char* CodeName(ErrorCode code) {
   switch (code) {
+    case ErrorCode::SourceBlank: return "no file given";
+    case ErrorCode::SourceMissing: return "file not found";
+    case ErrorCode::DstDirBlank:
+    case ErrorCode::SaveDirBlank: return "no folder given";
+    case ErrorCode::FolderMissing: return "folder not found";
+    case ErrorCode::MinSizeBlank: return "no minimum size given";
+    case ErrorCode::MaxSizeBlank: return "no maximum size given";
+    case ErrorCode::NotNumeric: return "not a number";
     case ErrorCode::IoFailed: return "I/O failed";
     case ErrorCode::NotVok: return "not a descriptor";
     case ErrorCode::BrokenVok: return "broken descriptor";

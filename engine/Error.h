@@ -1,5 +1,6 @@
-// The engine's one failure mechanism: a VokError names what went wrong and the
-// file it concerns. Front ends turn it into their message (app/Messages.h).
+// The one failure type: a VokError names what went wrong and the file it
+// concerns, from a check of the fields to a failed write. Front ends turn it
+// into their message (app/Messages.h).
 #pragma once
 
 #include <cstdint>
@@ -10,6 +11,16 @@
 namespace vokram {
 
 enum class ErrorCode {
+  // The checks of the fields before a run, in the front ends' order.
+  SourceBlank,       // no source, descriptor (or other file to read) was given
+  SourceMissing,     // it does not exist
+  DstDirBlank,       // no split output folder was given
+  SaveDirBlank,      // no join output folder was given
+  FolderMissing,     // the output folder does not exist
+  MinSizeBlank,
+  MaxSizeBlank,
+  NotNumeric,
+  // What the engine finds.
   IoFailed,          // open, read, write, seek, rename or close failed
   NotVok,            // the magic is not "VOK"
   BrokenVok,         // truncated, inconsistent, or names an unsafe file

@@ -33,7 +33,6 @@ void ShowWarning(HWND owner, std::string_view utf8Text) {
   Show(owner, utf8Text, kTitleWarning, MB_OK | MB_ICONEXCLAMATION);
 }
 
-void ShowWarning(HWND owner, MessageId id) { ShowWarning(owner, MessageText(id)); }
 
 void ShowDone(HWND owner) { Show(owner, MessageText(MessageId::Done), kTitleDone, MB_OK | MB_ICONINFORMATION); }
 
