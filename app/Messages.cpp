@@ -12,6 +12,7 @@ std::string_view MessageText(MessageId id) {
     case MessageId::Done: return "終了しました。";
     case MessageId::AskStop: return "処理を中止しますか？";
     case MessageId::AskStopAndQuit: return "処理を中止して終了しますか？";
+    case MessageId::UseForce: return "置き換えるには --force を指定してください。";
   }
   return {};
 }

@@ -1,6 +1,7 @@
-// Every text the program shows the user, character for character, in one
-// table (UTF-8). The window converts them to UTF-16; the command line prints
-// them as they are.
+// Every message the program shows the user, character for character (UTF-8):
+// what failed, what was asked, what was done. The window converts them to
+// UTF-16; the command line prints them as they are. Captions and labels are
+// the window's own (ui/Frm_BunLayout.h).
 #pragma once
 
 #include <string>
@@ -18,6 +19,7 @@ enum class MessageId {
   Done,            // 終了しました。
   AskStop,         // 処理を中止しますか？
   AskStopAndQuit,  // 処理を中止して終了しますか？
+  UseForce,        // 置き換えるには --force を指定してください。 (the command line's answer to a question)
 };
 
 std::string_view MessageText(MessageId id);

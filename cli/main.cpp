@@ -111,7 +111,7 @@ class ConsoleView final : public OperationView {
   bool AskToReplace(const std::string& question, const std::filesystem::path& first) override {
     ErrLine(question);
     ErrLine(ToUtf8(first));
-    ErrLine("置き換えるには --force を指定してください。");
+    ErrLine(MessageText(MessageId::UseForce));
     return false;
   }
   void Pending(const std::string& text) override {

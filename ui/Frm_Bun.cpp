@@ -36,8 +36,6 @@ bool Frm_Bun::Create(int showCommand) {
                                                  GetSystemMetrics(SM_CXSMICON),
                                                  GetSystemMetrics(SM_CYSMICON), LR_SHARED));
   RegisterClassOnce(kClassName, icon, smallIcon);
-  // Known before the window shows, which is when the shell first sends it.
-
   UniqueMenu menu(BuildMenuBar());
   const SIZE size = WindowSizeForClient(kFrmBunWidthTwips, kFrmBunHeightTwips, kStyle, kExStyle,
                                         true, GetDpiForSystem());
@@ -46,7 +44,8 @@ bool Frm_Bun::Create(int showCommand) {
     return false;
   }
   menu.release();  // the window owns its menu bar now
-  // The shell sends it from its own level, which may be below ours.
+  // Before the window shows, which is when the shell first tells of its
+  // taskbar button.
   runner_.Attach(Handle());
   if (!CreateControls(Handle(), FrmBunControls())) return false;
   AcceptDropsOnPathBoxes();

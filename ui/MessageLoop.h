@@ -1,5 +1,6 @@
 // The message loops of the program: the main one, the modal one of the
-// version window, and the pump a long operation calls between its steps.
+// version window, and the pump the window's thread runs while an operation's
+// worker thread works.
 // All give keyboard messages to the navigation of the window they are for.
 #pragma once
 

@@ -38,6 +38,7 @@ void OperationRunner::Attach(HWND window) {
   window_ = window;
   // Sent by the shell when it made the taskbar anew (Explorer restarted).
   taskbarButtonCreated_ = RegisterWindowMessageW(L"TaskbarButtonCreated");
+  // The shell sends it from its own level, which may be below ours.
   if (taskbarButtonCreated_) ChangeWindowMessageFilterEx(window_, taskbarButtonCreated_, MSGFLT_ALLOW, nullptr);
 }
 

@@ -1,5 +1,5 @@
-// Design geometry is in twips (1/1440 inch). Kept free of <windows.h> so the
-// conversion is tested natively.
+// Design geometry is in twips (1/1440 inch). Plain arithmetic, free of
+// <windows.h>, and tested on its own (ui_layout_test).
 #pragma once
 
 namespace vokram::ui {
