@@ -45,7 +45,8 @@ Pieces MakePieces(const test::TempDir& dir, const std::vector<Piece>& pieces, st
   return made;
 }
 
-// Each piece hashed as a split would feed it, in chunks of odd sizes.
+// Each piece hashed as a split would feed it, in chunks of odd sizes, small
+// and large (those hash the file on a second thread).
 std::vector<RecoveryInput> Hash(const test::TempDir& dir, const Pieces& pieces, std::uint64_t sliceSize) {
   std::vector<RecoveryInput> inputs;
   std::mt19937 generator(1);
@@ -53,7 +54,7 @@ std::vector<RecoveryInput> Hash(const test::TempDir& dir, const Pieces& pieces, 
     FileHasher hasher(sliceSize);
     const Bytes& bytes = pieces.contents[i];
     for (std::size_t at = 0; at < bytes.size();) {
-      const std::size_t n = std::min<std::size_t>(generator() % 40000 + 1, bytes.size() - at);
+      const std::size_t n = std::min<std::size_t>(generator() % 150000 + 1, bytes.size() - at);
       hasher.Update(bytes.data() + at, n);
       at += n;
     }
