@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(g++ cmake ninja-build googletest clang clang-tidy libclang-rt-14-dev
   g++-mingw-w64-x86-64-posix wine wine64 fonts-wine
-  xvfb xauth xdotool fonts-ipafont-gothic imagemagick locales zip unzip strace ntfs-3g)
+  xvfb xauth xdotool fonts-ipafont-gothic imagemagick locales zip unzip strace ntfs-3g par2)
 
 # shellcheck source=packages.sh
 source "$(dirname "$0")/packages.sh"

@@ -1,0 +1,47 @@
+#!/usr/bin/env bash
+# Writing recovery data for a split's pieces against par2 create with the
+# same slice size and count, in the same run: a source of MIB mebibytes cut
+# into 1-10 MiB pieces by vokram-cli, a set for any one lost piece.
+#   bench/recovery.sh [MiB, default 512] [rounds, default 3]
+# Then the kernels and checksums by themselves (recovery_bench). Not part of
+# the test command: timings on shared machines are noisy.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+mib=${1:-512}
+rounds=${2:-3}
+# shellcheck source=../scripts/packages.sh
+source "$root/scripts/packages.sh"
+install_missing g++ cmake ninja-build googletest libbenchmark-dev time par2
+cmake --preset native >/dev/null &&
+  cmake --build --preset native -j 1 --target vokram-cli recovery_write recovery_bench >/dev/null
+work=${BENCH_DIR:-$root/build/bench}
+# shellcheck source=source.sh
+source "$root/bench/source.sh"
+src=$(bench_source "$work/$mib" "$mib")
+pieces=$work/recovery-$$
+mkdir -p "$pieces"
+trap 'rm -rf "$pieces"' EXIT
+"$root/build/native/cli/vokram-cli" split "$src" "$pieces" --min 1024 --max 10240 >/dev/null
+cd "$pieces"
+names=(source.[0-9]*)
+cat "${names[@]}" >/dev/null
+
+measure() { /usr/bin/time -f '%e %M' -o "$pieces/.time" "$@" >"$pieces/.out" 2>&1; cat "$pieces/.time"; }
+echo "Source: $mib MiB in ${#names[@]} pieces of 1-10 MiB, $(nproc) cores, kernel $(uname -r)"
+echo "| round | vokram hash (s) | vokram write (s) | vokram total (s) | RSS (KiB) | par2 create (s) | RSS (KiB) | write / par2 | total / par2 |"
+echo "|---|---|---|---|---|---|---|---|---|"
+for r in $(seq 1 "$rounds"); do
+  rm -f set*.par2 ref*.par2
+  sync
+  read -r _ ours_rss < <(measure "$root/build/native/bench/recovery_write" . set 1 $((10 * 1048576)) "${names[@]}")
+  read -r _ slice _ _ _ count _ _ _ _ _ hash _ write < "$pieces/.out"
+  sync
+  read -r theirs theirs_rss < <(measure par2 create -q -s"$slice" -c"$count" -n1 ref.par2 -- "${names[@]}")
+  awk -v h="$hash" -v w="$write" -v t="$theirs" -v r="$r" -v a="$ours_rss" -v b="$theirs_rss" \
+    'BEGIN {printf "| %d | %.2f | %.2f | %.2f | %d | %.2f | %d | %.3f | %.3f |\n", r, h, w, h + w, a, t, b, w / t, (h + w) / t}'
+done
+echo "(slice $slice bytes, $count recovery slices)"
+par2 verify -q set.par2 >/dev/null && echo "par2 verify: ok"
+
+echo
+"$root/build/native/bench/recovery_bench" 2>/dev/null | grep -E '^(MultiplyAdd|Md5|Crc32|FileHashing)'

@@ -1,0 +1,43 @@
+// Writes a recovery set beside a split's pieces: base.par2 (every packet but
+// the recovery slices) and the volumes of the plan, each into a file the
+// caller hands over (a temporary of its OutputSet, so the set appears all or
+// nothing with the pieces). Readers such as par2 and MultiPar verify and
+// repair the pieces with it; Vokram's own packet in every file carries the
+// descriptor.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "File.h"
+#include "Progress.h"
+#include "recovery/RecoveryEncoder.h"
+#include "recovery/RecoveryHash.h"
+#include "recovery/RecoveryPlan.h"
+
+namespace vokram::recovery {
+
+struct RecoveryInput {
+  std::string name;  // UTF-8, as in the plan's request
+  std::filesystem::path path;
+  // From a FileHasher with the plan's slice size, fed the piece's bytes.
+  FileChecksums sums;
+};
+
+// Writes plan.outputs[i] into open(i), called once for each output in order
+// when its first byte is due; the file stays the caller's (open, until this
+// returns, and the caller closes it). `descriptor` must be as long as the
+// plan's request said. The pieces are read again through File (in passes
+// when the recovery data is larger than the encoder's memory). Throws
+// VokError(IoFailed) naming a piece or an output, VokError(Cancelled) on a
+// stop; progress counts the pieces' bytes (padded to whole slices) read.
+void WriteRecoverySet(const RecoveryPlan& plan, const std::vector<RecoveryInput>& inputs,
+                      std::span<const std::uint8_t> descriptor, const std::function<File&(std::size_t output)>& open,
+                      const Progress& progress = {}, const EncoderOptions& options = {});
+
+}  // namespace vokram::recovery

@@ -1,0 +1,180 @@
+#include "RecoveryEncoder.h"
+
+#include <algorithm>
+#include <cstring>
+#include <optional>
+#include <thread>
+
+#include "File.h"
+
+namespace vokram::recovery {
+
+namespace {
+
+// Prepared factors for one batch (batch x recovery slices of them) stay
+// within this much.
+constexpr std::size_t kPreparedBudget = std::size_t{8} << 20;
+constexpr std::size_t kMaxBatch = 64;
+// The inner loop's span: a recovery slice's tile stays in the first-level
+// cache while every input of the batch is added to it, and the batch's tiles
+// stay in the second level while every recovery slice takes them.
+constexpr std::size_t kTile = 4096;
+// Below this many multiply-add bytes a batch runs on one thread.
+constexpr std::uint64_t kThreadedWork = std::uint64_t{4} << 20;
+
+using Buffer = std::unique_ptr<std::uint8_t[], detail::PageAlignedDelete>;
+Buffer Allocate(std::size_t n) {
+  return Buffer(static_cast<std::uint8_t*>(::operator new[](std::max<std::size_t>(n, 1), detail::kPageAlignment)));
+}
+
+std::size_t RoundUpToBlock(std::uint64_t n) {
+  return static_cast<std::size_t>((n + kGfBlock - 1) / kGfBlock * kGfBlock);
+}
+
+// Reads the same part of consecutive input slices, opening each file in turn.
+class SliceReader {
+ public:
+  SliceReader(const std::vector<EncoderInput>& inputs, std::uint64_t sliceSize)
+      : inputs_(inputs), sliceSize_(sliceSize) {}
+
+  // Bytes [offset, offset + n) of the next slice, zero past its file's end,
+  // into buffer (n bytes).
+  void ReadNext(std::uint64_t offset, std::uint8_t* buffer, std::size_t n) {
+    while (!file_ || sliceStart_ >= inputs_[index_].length) {
+      if (file_) ++index_;
+      file_ = File::OpenRead(inputs_[index_].path);
+      sliceStart_ = 0;
+      position_ = 0;
+    }
+    const std::uint64_t length = inputs_[index_].length;
+    const std::uint64_t at = sliceStart_ + offset;
+    std::size_t got = 0;
+    if (at < length) {
+      got = static_cast<std::size_t>(std::min<std::uint64_t>(n, length - at));
+      if (position_ != at) file_->Seek(at);
+      if (!file_->ReadExact(buffer, got)) throw VokError(ErrorCode::IoFailed, file_->Path(), Cause::SourceEndedEarly);
+      position_ = at + got;
+    }
+    std::memset(buffer + got, 0, n - got);
+    sliceStart_ += sliceSize_;
+  }
+
+ private:
+  const std::vector<EncoderInput>& inputs_;
+  std::uint64_t sliceSize_;
+  std::size_t index_ = 0;
+  std::optional<File> file_;
+  std::uint64_t sliceStart_ = 0;
+  std::uint64_t position_ = 0;
+};
+
+struct Batch {
+  GfKernel kernel;
+  std::size_t width;     // stride of a slice's part in the buffers
+  std::size_t span;      // bytes of this pass's part, rounded up to whole blocks
+  std::size_t capacity;  // slices a batch holds
+  std::size_t count;     // slices it holds now
+  const std::uint32_t* slices;
+  const std::uint8_t* inputs;
+  std::uint8_t* prepared;
+  std::uint8_t* recovery;
+
+  // Recovery slices [first, last): their factors for this batch, then the
+  // sums, tile by tile.
+  void Run(std::uint32_t first, std::uint32_t last) const noexcept {
+    const std::size_t stride = GfPreparedBytes(kernel);
+    for (std::uint32_t e = first; e < last; ++e) {
+      for (std::size_t i = 0; i < count; ++i) {
+        GfPrepare(kernel, InputFactor(slices[i], e), prepared + (e * capacity + i) * stride);
+      }
+    }
+    for (std::size_t tile = 0; tile < span; tile += kTile) {
+      const std::size_t n = std::min(kTile, span - tile);
+      for (std::uint32_t e = first; e < last; ++e) {
+        std::uint8_t* dst = recovery + e * width + tile;
+        const std::uint8_t* factors = prepared + e * capacity * stride;
+        for (std::size_t i = 0; i < count; ++i) {
+          GfMultiplyAdd(kernel, dst, inputs + i * width + tile, n, factors + i * stride);
+        }
+      }
+    }
+  }
+};
+
+}  // namespace
+
+EncoderShape ShapeEncoder(std::uint64_t sliceSize, std::uint32_t recoverySlices, std::uint32_t inputSlices,
+                          const EncoderOptions& options) {
+  EncoderShape shape;
+  if (recoverySlices == 0 || inputSlices == 0) return shape;
+  const std::size_t stride = GfPreparedBytes(options.kernel);
+  const std::size_t r = recoverySlices;
+  std::size_t batch = std::clamp<std::size_t>(kPreparedBudget / (r * stride), 1, std::min<std::size_t>(kMaxBatch, inputSlices));
+  std::size_t width = 0;
+  for (;;) {
+    // The recovery slices' parts, the batch's inputs, one raw buffer and the
+    // prepared factors.
+    const std::size_t prepared = batch * r * stride;
+    const std::size_t left = options.memoryLimit > prepared ? options.memoryLimit - prepared : 0;
+    width = left / (r + batch + 1) / kGfBlock * kGfBlock;
+    if (width >= kGfBlock || batch == 1) break;
+    batch = std::max<std::size_t>(1, batch / 2);
+  }
+  shape.width = std::clamp(width, kGfBlock, RoundUpToBlock(sliceSize));
+  shape.batch = batch;
+  shape.passes = (sliceSize + shape.width - 1) / shape.width;
+  return shape;
+}
+
+void EncodeRecovery(const std::vector<EncoderInput>& inputs, std::uint64_t sliceSize, std::uint32_t recoverySlices,
+                    const RecoverySink& sink, const Progress& progress, const EncoderOptions& options) {
+  std::uint64_t total = 0;
+  for (const auto& input : inputs) total += (input.length + sliceSize - 1) / sliceSize;
+  const auto inputSlices = static_cast<std::uint32_t>(total);
+  total *= sliceSize;
+  const EncoderShape shape = ShapeEncoder(sliceSize, recoverySlices, inputSlices, options);
+  if (shape.passes == 0) return;
+
+  const std::size_t width = shape.width, r = recoverySlices;
+  const Buffer recovery = Allocate(r * width), batchInputs = Allocate(shape.batch * width), raw = Allocate(width);
+  const Buffer prepared = Allocate(shape.batch * r * GfPreparedBytes(options.kernel));
+  std::vector<std::uint32_t> slices(shape.batch);
+  const unsigned threads = std::clamp<unsigned>(options.threads, 1, recoverySlices);
+  std::uint64_t done = 0;
+
+  for (std::uint64_t pass = 0; pass < shape.passes; ++pass) {
+    const std::uint64_t offset = pass * width;
+    const auto part = static_cast<std::size_t>(std::min<std::uint64_t>(width, sliceSize - offset));
+    const std::size_t span = RoundUpToBlock(part);
+    std::memset(recovery.get(), 0, r * width);
+    SliceReader reader(inputs, sliceSize);
+    for (std::uint32_t next = 0; next < inputSlices;) {
+      progress.Step(done, total);
+      Batch batch{options.kernel, width, span, shape.batch, 0, slices.data(), batchInputs.get(), prepared.get(),
+                  recovery.get()};
+      for (; batch.count < shape.batch && next < inputSlices; ++batch.count, ++next) {
+        reader.ReadNext(offset, raw.get(), part);
+        std::memset(raw.get() + part, 0, span - part);
+        ToWorkingLayout(batchInputs.get() + batch.count * width, raw.get(), span);
+        slices[batch.count] = next;
+      }
+      const unsigned used = std::uint64_t{batch.count} * span * r >= kThreadedWork ? threads : 1;
+      std::vector<std::thread> helpers;
+      for (unsigned t = 1; t < used; ++t) {
+        helpers.emplace_back([&batch, t, used, recoverySlices] {
+          batch.Run(recoverySlices * t / used, recoverySlices * (t + 1) / used);
+        });
+      }
+      batch.Run(0, recoverySlices / used);
+      for (auto& helper : helpers) helper.join();
+      done += std::uint64_t{batch.count} * part;
+    }
+    for (std::uint32_t e = 0; e < recoverySlices; ++e) {
+      FromWorkingLayout(raw.get(), recovery.get() + e * width, span);
+      sink(e, offset, raw.get(), part);
+    }
+  }
+  progress.Step(total, total);
+}
+
+}  // namespace vokram::recovery
