@@ -61,8 +61,11 @@ std::string_view FixedText(ErrorCode code) {
     case ErrorCode::MaxSizeBlank: return "最大サイズが入力されていません。";
     case ErrorCode::NotNumeric: return "数字を入力してください。";
     case ErrorCode::SizeOutOfRange: return "0～2097151 の数字を入力してください。";
+    case ErrorCode::RecoveryOutOfRange: return "1～999 の数字を入力してください。";
     case ErrorCode::SourceEmpty: return "対象ファイルが空です。";
     case ErrorCode::TooManyPieces: return "分割数が多すぎます。分割サイズを大きくしてください。";
+    case ErrorCode::RecoveryTooLarge:
+      return "リカバリファイルを分割サイズ以下にできません。分割サイズを大きくするか、復元できる数を減らしてください。";
     case ErrorCode::BadBaseName: return "分割ファイル名に使えない文字が含まれています。";
     case ErrorCode::ReservedBaseName: return "分割ファイル名に使えない名前です。";
     case ErrorCode::NameNotEncodable: return "ファイル名にvokファイルで扱えない文字が含まれています。";

@@ -76,6 +76,7 @@ Rejection RefuseFor(const VokError& error) {
   switch (error.Code()) {
     case ErrorCode::SizeOutOfRange:
     case ErrorCode::TooManyPieces: return {error, Focus::MinSize};
+    case ErrorCode::RecoveryTooLarge: return {error, Focus::MaxSize};
     // A base name is fixed in its field; a source name is not the user's to edit there.
     case ErrorCode::BadBaseName:
     case ErrorCode::ReservedBaseName:
@@ -141,11 +142,22 @@ SplitValidation ValidateSplit(const SplitFields& fields, const SplitOptions& opt
   const auto maximum = SizeInRange(*maxValue);
   if (!maximum) return v.outcome = Refuse(ErrorCode::SizeOutOfRange, Focus::MaxSize), v;
 
+  SplitOptions withRecovery = options;
+  if (fields.recovery) {
+    const auto count = ParseNumberField(*fields.recovery);
+    if (!count) return v.outcome = Refuse(ErrorCode::NotNumeric, Focus::Recovery), v;
+    const double rounded = std::nearbyint(*count);
+    if (!(rounded >= 1 && rounded <= kMaxRecovery)) {
+      return v.outcome = Refuse(ErrorCode::RecoveryOutOfRange, Focus::Recovery), v;
+    }
+    withRecovery.recovery = static_cast<std::uint32_t>(rounded);
+  }
+
   const auto length = fs.FileLength(source);
   if (!length) return v.outcome = Refuse(ErrorCode::SourceMissing), v;
-  auto draw = DrawSplit(source, *length, dstDir, base, *minimum, *maximum, options, random);
+  auto draw = DrawSplit(source, *length, dstDir, base, *minimum, *maximum, withRecovery, random);
   if (auto* refused = std::get_if<VokError>(&draw)) return v.outcome = RefuseFor(*refused), v;
-  v.outcome = SplitRequest{source, *minimum, *maximum, std::move(std::get<SplitDraw>(draw))};
+  v.outcome = SplitRequest{source, *minimum, *maximum, withRecovery.recovery, std::move(std::get<SplitDraw>(draw))};
   return v;
 }
 

@@ -15,7 +15,7 @@
 namespace vokram {
 
 // Where a check wants the keyboard focus after its message.
-enum class Focus { Unchanged, MinSize, MaxSize, DstFileName };
+enum class Focus { Unchanged, MinSize, MaxSize, DstFileName, Recovery };
 
 struct Rejection {
   VokError reason;  // shown through MessageFor
@@ -40,14 +40,20 @@ std::optional<double> ParseNumberField(NativeView text);
 // Rounded to the nearest integer, halves to even; nothing outside 0..kMaxSizeKb.
 std::optional<std::int32_t> SizeInRange(double value);
 
+// The most pieces recovery files may stand in for.
+inline constexpr std::int32_t kMaxRecovery = 999;
+
 struct SplitFields {
   NativeString srcFile, dstDir, dstFileName, minSize, maxSize;
+  // How many pieces may be lost, as typed; nothing: no recovery files.
+  std::optional<NativeString> recovery = {};
 };
 
 struct SplitRequest {
   NativeString sourcePath;
   std::int32_t minimum = 0;
   std::int32_t maximum = 0;
+  std::uint32_t recovery = 0;  // SplitOptions::recovery
   // Checked and drawn once, here; PlanSplit takes it as it is, and the
   // split cuts exactly these lengths.
   SplitDraw draw;

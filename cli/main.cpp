@@ -31,7 +31,8 @@ constexpr int kOk = 0, kFailed = 1, kUsage = 2, kFolderChanged = 3;
 
 constexpr std::string_view kHelp =
     "Usage:\n"
-    "  vokram-cli split SOURCE OUTDIR --min KB --max KB [--base NAME] [--bat] [--no-vok] [--seed N] [--force] [--quiet]\n"
+    "  vokram-cli split SOURCE OUTDIR --min KB --max KB [--base NAME] [--bat] [--no-vok]\n"
+    "                   [--recovery N] [--seed N] [--force] [--quiet]\n"
     "  vokram-cli check VOKFILE [--quiet]\n"
     "  vokram-cli join VOKFILE [OUTDIR] [--force] [--quiet]\n"
     "  vokram-cli crc FILE\n"
@@ -42,6 +43,10 @@ constexpr std::string_view kHelp =
     "       its extension), with a .vok descriptor (unless --no-vok) and a batch\n"
     "       file that rebuilds SOURCE by COPY (--bat). --seed N draws the sizes\n"
     "       from a seeded generator instead of the fixed default sequence.\n"
+    "       --recovery N also writes PAR2 recovery files (NAME.par2 and\n"
+    "       NAME.volX+Y.par2, none larger than the largest piece) with which any\n"
+    "       N pieces (1 to 999) may be lost or damaged and SOURCE still comes\n"
+    "       back, by par2, MultiPar or another PAR2 tool.\n"
     "check  reports every piece listed in VOKFILE as missing (×), damaged (△)\n"
     "       or sound (○); exit status 0 only when all are sound.\n"
     "join   writes the source again from the pieces beside VOKFILE into OUTDIR\n"
@@ -201,12 +206,13 @@ int Split(std::vector<NativeString> args) {
       if (i + 1 >= args.size() || args[i + 1] == kEndOfOptions) return std::nullopt;
       return args[++i];
     };
-    if (a == "--min" || a == "--max" || a == "--base" || a == "--seed") {
+    if (a == "--min" || a == "--max" || a == "--base" || a == "--seed" || a == "--recovery") {
       const auto v = value();
       if (!v) return Usage(a + " needs a value");
       if (a == "--min") fields.minSize = *v;
       if (a == "--max") fields.maxSize = *v;
       if (a == "--base") fields.dstFileName = *v;
+      if (a == "--recovery") fields.recovery = *v;
       if (a == "--seed") {
         seed = ParseSeed(Utf8(*v));
         if (!seed) return Usage("--seed needs a number from 0 to 4294967295");

@@ -16,6 +16,7 @@ const char* CodeName(ErrorCode code) {
     case ErrorCode::MinSizeBlank: return "no minimum size given";
     case ErrorCode::MaxSizeBlank: return "no maximum size given";
     case ErrorCode::NotNumeric: return "not a number";
+    case ErrorCode::RecoveryOutOfRange: return "recovery count out of range";
     case ErrorCode::IoFailed: return "I/O failed";
     case ErrorCode::NotVok: return "not a descriptor";
     case ErrorCode::BrokenVok: return "broken descriptor";
@@ -23,6 +24,7 @@ const char* CodeName(ErrorCode code) {
     case ErrorCode::SourceEmpty: return "source empty";
     case ErrorCode::SizeOutOfRange: return "size out of range";
     case ErrorCode::TooManyPieces: return "too many pieces";
+    case ErrorCode::RecoveryTooLarge: return "recovery files larger than the pieces";
     case ErrorCode::BadBaseName: return "bad base name";
     case ErrorCode::ReservedBaseName: return "reserved base name";
     case ErrorCode::NameNotEncodable: return "name not encodable";

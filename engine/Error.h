@@ -20,6 +20,7 @@ enum class ErrorCode {
   MinSizeBlank,
   MaxSizeBlank,
   NotNumeric,
+  RecoveryOutOfRange,  // the count of pieces recovery files stand in for is not 1..999
   // What the engine finds.
   IoFailed,          // open, read, write, seek, rename or close failed
   NotVok,            // the magic is not "VOK"
@@ -28,6 +29,7 @@ enum class ErrorCode {
   SourceEmpty,       // a split source of 0 bytes
   SizeOutOfRange,    // a piece size outside 0..kMaxSizeKb
   TooManyPieces,     // more pieces than the descriptor can count
+  RecoveryTooLarge,  // recovery files would not fit within the largest piece's size
   BadBaseName,       // a base name with a character forbidden in file names
   ReservedBaseName,  // a base name Windows takes for a device or cuts short (CON, "a.")
   NameNotEncodable,  // a name not representable in 255 bytes of code page 932

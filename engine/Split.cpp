@@ -13,6 +13,7 @@
 #include "File.h"
 #include "GetCRC.h"
 #include "ZoneMark.h"
+#include "recovery/Recovery.h"
 
 namespace vokram {
 
@@ -61,10 +62,39 @@ std::uint64_t BytesToWrite(const SplitNames& names, const std::vector<std::uint3
   return bytes;
 }
 
-std::vector<NativeString> OutputNames(const SplitNames& names, std::size_t pieceCount, const SplitOptions& options) {
+// The descriptor's exact length, which the recovery files carry.
+std::uint64_t DescriptorLength(const SplitNames& names, std::size_t pieceCount) {
+  const std::string base = *EncodeCp932(std::filesystem::path(names.baseName));
+  std::uint64_t length = kHeaderSize + EncodeSourceRecord(*EncodeCp932(std::filesystem::path(names.sourceName)), 0, 0).size();
+  for (std::size_t i = 0; i < pieceCount; ++i) {
+    length += EncodePieceRecord({base + "." + Digits(static_cast<std::int32_t>(i)), 0, 0}).size();
+  }
+  return length;
+}
+
+// The recovery files' layout over the drawn pieces, each no larger than the
+// largest piece; nothing when that cannot be.
+std::optional<recovery::RecoveryPlan> PlanRecoveryFiles(const SplitDraw& draw, const SplitOptions& options) {
+  recovery::RecoveryRequest request;
+  for (std::size_t i = 0; i < draw.lengths.size(); ++i) {
+    request.names.push_back(ToUtf8(std::filesystem::path(PieceName(draw.names.baseName, static_cast<std::int32_t>(i)))));
+    request.lengths.push_back(draw.lengths[i]);
+  }
+  request.losses = options.recovery;
+  request.largestFile = *std::max_element(draw.lengths.begin(), draw.lengths.end());
+  request.descriptorLength = options.writeVok ? DescriptorLength(draw.names, draw.lengths.size()) : 0;
+  return recovery::PlanRecovery(request, draw.names.baseName);
+}
+
+std::vector<NativeString> OutputNames(const SplitNames& names, std::size_t pieceCount,
+                                      const std::optional<recovery::RecoveryPlan>& recovery,
+                                      const SplitOptions& options) {
   std::vector<NativeString> outputs;
   outputs.reserve(pieceCount + 2);
   for (std::size_t i = 0; i < pieceCount; ++i) outputs.push_back(PieceName(names.baseName, static_cast<std::int32_t>(i)));
+  if (recovery) {
+    for (const recovery::RecoveryOutput& file : recovery->outputs) outputs.push_back(file.name);
+  }
   if (options.writeBat) outputs.push_back(names.stem + VOKRAM_NATIVE(".bat"));
   if (options.writeVok) outputs.push_back(names.stem + VOKRAM_NATIVE(".vok"));
   return outputs;
@@ -73,6 +103,31 @@ std::vector<NativeString> OutputNames(const SplitNames& names, std::size_t piece
 }  // namespace
 
 namespace {
+
+// The recovery files over the pieces just written (their temporaries), with
+// the descriptor's bytes when there is one, into the set's temporaries from
+// `first` on.
+void WriteRecoveryFiles(const recovery::RecoveryPlan& plan, const std::vector<recovery::RecoveryInput>& inputs,
+                        const std::filesystem::path& vokPath, std::size_t first,
+                        const std::optional<std::string>& mark, OutputSet& outputs, const Progress& progress) {
+  std::vector<std::uint8_t> descriptor;
+  if (!vokPath.empty()) {
+    File vok = File::OpenRead(vokPath);
+    descriptor.resize(static_cast<std::size_t>(vok.Size()));
+    if (!vok.ReadExact(descriptor.data(), descriptor.size())) throw VokError(ErrorCode::IoFailed, vokPath);
+    vok.Close();
+  }
+  std::vector<File> files;
+  files.reserve(plan.outputs.size());  // handed out by reference
+  recovery::WriteRecoverySet(plan, inputs, descriptor, [&](std::size_t index) -> File& {
+    files.push_back(outputs.Create(first + index));
+    return files.back();
+  }, progress);
+  for (File& file : files) {
+    file.Close();
+    if (mark) WriteZoneMark(file.Path(), *mark);
+  }
+}
 
 // Writes every output to its temporary and commits the set; its files are
 // closed when it returns or throws.
@@ -86,34 +141,51 @@ SplitResult WriteSet(SplitPlan& plan, const SplitOptions& options, const Progres
     sourceBytes = *EncodeCp932(std::filesystem::path(names.sourceName));
     baseBytes = *EncodeCp932(std::filesystem::path(names.baseName));
   }
-  std::size_t next = lengths.size();
+  const std::size_t firstRecoveryFile = lengths.size();
+  std::size_t next = firstRecoveryFile + (plan.recovery ? plan.recovery->outputs.size() : 0);
   std::optional<BatchWriter> bat;
   if (options.writeBat) bat.emplace(outputs.Create(next++), names.sourceName);
   std::optional<DescriptorWriter> vok;
-  if (options.writeVok) vok.emplace(outputs.Create(next++), sourceBytes, sourceLength);
+  std::filesystem::path vokPath;
+  if (options.writeVok) {
+    File file = outputs.Create(next++);
+    vokPath = file.Path();
+    vok.emplace(std::move(file), sourceBytes, sourceLength);
+  }
+  // With recovery files, reading the pieces again for them is half the work.
+  const std::uint64_t total = plan.recovery ? 2 * sourceLength : sourceLength;
+  std::vector<recovery::RecoveryInput> recoveryInputs;
 
   const CopyBuffer buffer = MakeCopyBuffer();
   std::uint16_t sourceCrc = kCrcInitial;
   std::uint64_t done = 0;
   for (std::size_t i = 0; i < lengths.size(); ++i) {
     const auto number = static_cast<std::int32_t>(i);
-    progress.Step(done, sourceLength);
+    progress.Step(done, total);
     File piece = outputs.Create(i);
     const std::uint64_t pieceLength = lengths[i];
+    // The recovery files' checksums are taken as the bytes pass.
+    std::optional<recovery::FileHasher> hasher;
+    if (plan.recovery) hasher.emplace(plan.recovery->sliceSize);
 
     std::uint16_t pieceCrc = kCrcInitial;
     for (std::uint64_t left = pieceLength; left > 0;) {
       const std::size_t chunk = static_cast<std::size_t>(std::min<std::uint64_t>(left, kCopyBufferSize));
       if (!source.ReadExact(buffer.get(), chunk)) throw VokError(ErrorCode::SourceModified, source.Path());
       pieceCrc = UpdateCRC(pieceCrc, buffer.get(), chunk);
+      if (hasher) hasher->Update(buffer.get(), chunk);
       piece.Write(buffer.get(), chunk);
       left -= chunk;
       done += chunk;
-      if (left > 0) progress.Step(done, sourceLength);
+      if (left > 0) progress.Step(done, total);
     }
     piece.Close();
     if (plan.mark) WriteZoneMark(piece.Path(), *plan.mark);
     sourceCrc = CombineCRC(sourceCrc, pieceCrc, pieceLength);
+    if (hasher) {
+      recoveryInputs.push_back({ToUtf8(std::filesystem::path(PieceName(names.baseName, number))), piece.Path(),
+                                hasher->Finish()});
+    }
 
     if (vok) vok->AddPiece({baseBytes + "." + Digits(number), static_cast<std::int32_t>(pieceLength), pieceCrc});
     if (bat) bat->AddPiece(PieceName(names.baseName, number));
@@ -125,6 +197,15 @@ SplitResult WriteSet(SplitPlan& plan, const SplitOptions& options, const Progres
   // meanwhile (appended to, rewritten in place) gives pieces of no file.
   if (source.Stamp() != plan.stamp) throw VokError(ErrorCode::SourceModified, source.Path());
   source.Close();
+  if (plan.recovery) {
+    WriteRecoveryFiles(*plan.recovery, recoveryInputs, vokPath, firstRecoveryFile, plan.mark, outputs,
+                       Progress{[&](std::uint64_t part, std::uint64_t whole) {
+                                  if (progress.onProgress && whole > 0) {
+                                    progress.onProgress(sourceLength + part * sourceLength / whole, total);
+                                  }
+                                },
+                                progress.stop});
+  }
   outputs.Commit();
   return {static_cast<int>(lengths.size()), sourceCrc, outputs.NotRemoved()};
 }
@@ -190,8 +271,12 @@ std::variant<VokError, SplitDraw> DrawSplit(NativeView sourcePath, std::uint64_t
   NativeString sourceName = NamePart(sourcePath);
   NativeString stem = StemOf(sourceName);
   SplitDraw draw{{WithTrailingSeparator(folder), NativeString(baseName), std::move(sourceName), std::move(stem)},
-                 std::move(*lengths)};
+                 std::move(*lengths), std::nullopt};
   if (auto refused = CheckNames(draw.names, draw.lengths.size(), options, sourcePath)) return *refused;
+  if (options.recovery > 0) {
+    draw.recovery = PlanRecoveryFiles(draw, options);
+    if (!draw.recovery) return VokError(ErrorCode::RecoveryTooLarge, {});
+  }
   return draw;
 }
 
@@ -249,14 +334,17 @@ SplitPlan PlanSplit(NativeView sourcePath, SplitDraw draw, const SplitOptions& o
   if (planned != plan.stamp.size) throw VokError(ErrorCode::IoFailed, plan.source.Path(), Cause::SourceChanged);
   plan.names = std::move(draw.names);
   plan.lengths = std::move(draw.lengths);
+  plan.recovery = std::move(draw.recovery);
   // Names are no guide to what a file is: the source's identity is compared
   // with what every output's name leads to, before anything is written.
-  const std::vector<NativeString> outputNames = OutputNames(plan.names, plan.lengths.size(), options);
+  const std::vector<NativeString> outputNames = OutputNames(plan.names, plan.lengths.size(), plan.recovery, options);
   const FileIdentity source = plan.source.Identity();
   plan.outputs = PlanOutputs(plan.names.folder, outputNames, {source}, ErrorCode::OutputIsSource);
   if (options.writeVok) plan.removed = EarlierPieces(plan, outputNames, source);
   // Pieces of at most 2 GiB fit any volume; the question is only room.
-  RefuseWhatCannotFit(plan.names.folder, BytesToWrite(plan.names, plan.lengths, options), 0);
+  RefuseWhatCannotFit(plan.names.folder,
+                      BytesToWrite(plan.names, plan.lengths, options) + (plan.recovery ? plan.recovery->TotalSize() : 0),
+                      0);
   plan.mark = ReadZoneMark(std::filesystem::path(sourcePath));
   return plan;
 }

@@ -17,6 +17,7 @@
 #include "Outputs.h"
 #include "Progress.h"
 #include "Text.h"
+#include "recovery/RecoveryPlan.h"
 
 namespace vokram {
 
@@ -29,6 +30,9 @@ struct SplitOptions {
   // Files under the outputs' names are replaced (the user said yes); without
   // it a split that meets one refuses with VokError(OutputExists).
   bool replaceExisting = false;
+  // Recovery files beside the pieces with which any this many pieces may be
+  // lost or damaged and the source still comes back; 0: none.
+  std::uint32_t recovery = 0;
 };
 
 // A value in [0, 1). The default is the process's own generator, never seeded:
@@ -66,14 +70,16 @@ std::optional<std::vector<std::uint32_t>> DrawPieceLengths(std::uint64_t length,
 struct SplitDraw {
   SplitNames names;
   std::vector<std::uint32_t> lengths;
+  std::optional<recovery::RecoveryPlan> recovery = {};  // as options.recovery asks
 };
 
 // Every precondition of a split that needs no disk, in the order the front
 // ends report them: sizes in range, source not empty, at most kMaxPieces
 // pieces as really drawn (the only limit of a source's size), a valid base
 // name (as typed: no separator either) and source name (also no name Windows
-// takes for a device), names that fit the descriptor and batch file. The
-// names and drawn piece lengths on success.
+// takes for a device), names that fit the descriptor and batch file, and
+// recovery files no larger than the largest piece (RecoveryTooLarge). The
+// names, drawn piece lengths and recovery layout on success.
 std::variant<VokError, SplitDraw> DrawSplit(NativeView sourcePath, std::uint64_t sourceLength, NativeView folder,
                                             NativeView baseName, std::int32_t minimum, std::int32_t maximum,
                                             const SplitOptions& options, const RandomSource& random = {});
@@ -94,7 +100,9 @@ struct SplitPlan {
   FileStamp stamp;
   SplitNames names;
   std::vector<std::uint32_t> lengths;
-  std::vector<PlannedOutput> outputs;  // the pieces, then the batch file and descriptor as asked
+  std::optional<recovery::RecoveryPlan> recovery;
+  // The pieces, then the recovery files, the batch file and the descriptor as asked.
+  std::vector<PlannedOutput> outputs;
   // Pieces of the earlier set that the descriptor being replaced lists and the
   // new set does not reuse: they go with it.
   std::vector<PlannedOutput> removed;

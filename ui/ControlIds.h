@@ -28,6 +28,8 @@ inline constexpr int IDC_Label5 = 1111;
 inline constexpr int IDC_txtDstFileName = 1112;
 inline constexpr int IDC_chkVokFile = 1113;
 inline constexpr int IDC_chkBatFile = 1114;
+inline constexpr int IDC_chkRecovery = 1115;
+inline constexpr int IDC_txtRecovery = 1116;
 
 // Frm_Bun: join panel.
 inline constexpr int IDC_Label7 = 1200;

@@ -26,7 +26,7 @@ constexpr int kJoin = IDC_picKetsugou;
 
 // Rows of the split panel: fields 315 twips high, labels set 45 lower so
 // their text lines up with the text in the boxes.
-constexpr int kRow1 = 240, kRow2 = 720, kRow3 = 1200, kRow4 = 1680, kRow5 = 2280;
+constexpr int kRow1 = 240, kRow2 = 720, kRow3 = 1200, kRow4 = 1680, kRow5 = 2280, kRow6 = 2760;
 constexpr int kLabelDrop = 45;
 
 // Both panels cover the same place; the buttons stand below them.
@@ -47,6 +47,9 @@ constexpr ControlDef kControls[] = {
     {IDC_txtDstFileName, kSplit, L"EDIT", kTextBox, kEdge, L"", 1560, kRow4, 3615, 315},
     {IDC_chkVokFile, kSplit, L"BUTTON", kCheckBox, 0, L"vok ファイルを作成", 1560, kRow5, 2655, 315},
     {IDC_chkBatFile, kSplit, L"BUTTON", kCheckBox, 0, L"バッチファイルを作成", 4320, kRow5, 2895, 315},
+    // How many pieces the recovery files stand in for.
+    {IDC_chkRecovery, kSplit, L"BUTTON", kCheckBox, 0, L"リカバリファイルを作成", 1560, kRow6, 2655, 315},
+    {IDC_txtRecovery, kSplit, L"EDIT", kTextBox, kEdge, L"1", 4320, kRow6, 615, 315},
 
     {IDC_picKetsugou, 0, kPanelClass, 0, kContainer, L"", 0, 60, 8535, 3375},
     {IDC_Label7, kJoin, L"STATIC", kLabel, 0, L"vokファイル", 240, 180, 1500, 255},
@@ -76,6 +79,7 @@ constexpr ControlDef kControls[] = {
 constexpr int kTabOrder[] = {
     IDC_picBunkatsu, IDC_txtSrcFile,  IDC_cmdSrcRef0, IDC_txtDstdir,   IDC_cmdRef0,
     IDC_txtMinSize,  IDC_txtMaxSize,  IDC_txtDstFileName, IDC_chkVokFile, IDC_chkBatFile,
+    IDC_chkRecovery, IDC_txtRecovery,
     IDC_txtVokFile,  IDC_cmdSrcRef1,  IDC_optSavePath0, IDC_txtSaveDir, IDC_cmdRef1,
     IDC_optSavePath1, IDC_cmdChk,     IDC_cmdRun,     IDC_cmdEnd,      IDC_picKetsugou,
     IDC_txtChkCRC,

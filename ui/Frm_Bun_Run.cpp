@@ -2,6 +2,7 @@
 // with the window's fields, message boxes and report, their steps under the
 // runner.
 #include <filesystem>
+#include <optional>
 
 #include "Frm_BunLayout.h"
 #include "ControlIds.h"
@@ -22,6 +23,8 @@ int FocusTarget(Focus focus) {
       return IDC_txtMaxSize;
     case Focus::DstFileName:
       return IDC_txtDstFileName;
+    case Focus::Recovery:
+      return IDC_txtRecovery;
     case Focus::Unchanged:
       break;
   }
@@ -37,8 +40,10 @@ void Frm_Bun::cmdRun_Click() {
     return;
   }
   // The split writes what the check boxes say at the moment Run is pressed.
+  std::optional<NativeString> recovery;
+  if (IsChecked(Control(IDC_chkRecovery))) recovery = FieldText(IDC_txtRecovery);
   RunSplit({FieldText(IDC_txtSrcFile), FieldText(IDC_txtDstdir), FieldText(IDC_txtDstFileName),
-            FieldText(IDC_txtMinSize), FieldText(IDC_txtMaxSize)},
+            FieldText(IDC_txtMinSize), FieldText(IDC_txtMaxSize), recovery},
            {IsChecked(Control(IDC_chkVokFile)), IsChecked(Control(IDC_chkBatFile))}, *this);
 }
 

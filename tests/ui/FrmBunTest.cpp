@@ -181,6 +181,7 @@ TEST_F(FrmBunTest, TabOrderInSplitModeAndBackwards) {
   EXPECT_EQ(Focused(), IDC_txtSrcFile);
   const int forward[] = {IDC_cmdSrcRef0, IDC_txtDstdir,  IDC_cmdRef0,    IDC_txtMinSize,
                          IDC_txtMaxSize, IDC_txtDstFileName, IDC_chkVokFile, IDC_chkBatFile,
+                         IDC_chkRecovery, IDC_txtRecovery,
                          IDC_cmdRun,     IDC_cmdEnd,     IDC_txtSrcFile};
   for (int id : forward) {
     Key(VK_TAB);

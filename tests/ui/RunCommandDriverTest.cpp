@@ -96,6 +96,13 @@ TEST_F(WindowDriverTest, SplitAndJoinThroughTheFieldsWithJapaneseNames) {
   // Surrounding spaces are not part of any value; the base name is derived.
   SplitFields(L"  " + W(source) + L" ", W(parts) + L"\\", L"", L" 10 ", L"５０");
   app.ClickAndWait(IDC_chkBatFile);
+  // Recovery files for any two pieces; a count that is no number is refused there.
+  EXPECT_EQ(app.Text(IDC_txtRecovery), L"1");
+  app.ClickAndWait(IDC_chkRecovery);
+  app.SetText(IDC_txtRecovery, L"二");
+  ExpectRunWarns(L"数字を入力してください。");
+  EXPECT_EQ(app.FocusedId(), IDC_txtRecovery);
+  app.SetText(IDC_txtRecovery, L"2");
   ExpectRunFinishes();
   EXPECT_EQ(app.Text(IDC_txtDstFileName), L"日本語の資料");
 
@@ -107,6 +114,19 @@ TEST_F(WindowDriverTest, SplitAndJoinThroughTheFieldsWithJapaneseNames) {
   EXPECT_EQ(test::Concatenate(pieces), content);
   EXPECT_TRUE(fs::exists(parts / L"日本語の資料.vok"));
   EXPECT_TRUE(fs::exists(parts / L"日本語の資料.bat"));
+  // The index and the volumes, none larger than the largest piece.
+  std::uintmax_t largest = 0;
+  for (const fs::path& piece : pieces) largest = std::max(largest, fs::file_size(piece));
+  EXPECT_TRUE(fs::exists(parts / L"日本語の資料.par2"));
+  int volumes = 0;
+  for (const auto& entry : fs::directory_iterator(parts)) {
+    const std::wstring name = entry.path().filename().wstring();
+    if (name.starts_with(L"日本語の資料.vol") && name.ends_with(L".par2")) {
+      ++volumes;
+      EXPECT_LE(entry.file_size(), largest) << Utf8(name);
+    }
+  }
+  EXPECT_GE(volumes, 1);
 
   const fs::path restored = dir / "復元";
   fs::create_directories(restored);

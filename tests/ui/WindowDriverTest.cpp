@@ -16,6 +16,7 @@ TEST_F(WindowDriverTest, StartsInSplitModeInItsDesignState) {
   }
   EXPECT_TRUE(app.IsChecked(IDC_chkVokFile));
   EXPECT_FALSE(app.IsChecked(IDC_chkBatFile));
+  EXPECT_FALSE(app.IsChecked(IDC_chkRecovery));
   EXPECT_TRUE(app.IsChecked(IDC_optSavePath0));
   EXPECT_FALSE(app.IsChecked(IDC_optSavePath1));
   for (int id : {IDC_cmdSrcRef0, IDC_cmdRef0, IDC_cmdSrcRef1, IDC_cmdRef1}) {
@@ -24,6 +25,7 @@ TEST_F(WindowDriverTest, StartsInSplitModeInItsDesignState) {
   EXPECT_EQ(app.Text(IDC_cmdRun), L"実行");
   EXPECT_EQ(app.Text(IDC_cmdEnd), L"終了");
   EXPECT_EQ(app.Text(IDC_chkVokFile), L"vok ファイルを作成");
+  EXPECT_EQ(app.Text(IDC_chkRecovery), L"リカバリファイルを作成");
   EXPECT_EQ(app.Text(IDC_optSavePath1), L"vok ファイルと同じ場所に保存");
   EXPECT_EQ(app.Text(IDC_Label8_1), L"△：破損ファイル");
   EXPECT_EQ(app.FocusedId(), IDC_txtSrcFile);
@@ -72,6 +74,7 @@ TEST_F(WindowDriverTest, TabWalksTheSplitPanelAndSkipsTheHiddenOne) {
   ASSERT_EQ(app.FocusedId(), IDC_txtSrcFile);
   const int expected[] = {IDC_cmdSrcRef0, IDC_txtDstdir,  IDC_cmdRef0,    IDC_txtMinSize,
                           IDC_txtMaxSize, IDC_txtDstFileName, IDC_chkVokFile, IDC_chkBatFile,
+                          IDC_chkRecovery, IDC_txtRecovery,
                           IDC_cmdRun,     IDC_cmdEnd,     IDC_txtSrcFile};
   int from = IDC_txtSrcFile;
   for (int id : expected) {
