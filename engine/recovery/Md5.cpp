@@ -63,7 +63,7 @@ void Blocks(std::array<std::uint32_t, 4>& state, const std::uint8_t* p, std::siz
   std::uint32_t a = state[0], b = state[1], c = state[2], d = state[3];
   for (; blocks > 0; --blocks, p += 64) {
     std::uint32_t m[16];
-    for (int i = 0; i < 16; ++i) m[i] = LoadLe32(p + 4 * i);
+    for (std::size_t i = 0; i < 16; ++i) m[i] = LoadLe32(p + 4 * i);
     const std::uint32_t a0 = a, b0 = b, c0 = c, d0 = d;
     Steps<0>(a, b, c, d, m);
     a += a0;
