@@ -79,6 +79,7 @@ void Blocks(std::array<std::uint32_t, 4>& state, const std::uint8_t* p, std::siz
 Md5::Md5() noexcept : state_{0x67452301, 0xefcdab89, 0x98badcfe, 0x10325476} {}
 
 void Md5::Update(const std::uint8_t* data, std::size_t n) noexcept {
+  if (n == 0) return;  // data may then be null, which memcpy must not see
   std::size_t used = static_cast<std::size_t>(length_ % 64);
   length_ += n;
   if (used > 0) {
