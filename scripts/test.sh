@@ -56,7 +56,7 @@ if build native; then
   # The engine under clang-tidy's bug-finding checks (.clang-tidy).
   echo "== clang-tidy engine"
   # One file per process, as many processes as cores.
-  if printf '%s\n' engine/*.cpp engine/fold/*.cpp app/*.cpp engine/platform/PlatformPosix.cpp \
+  if printf '%s\n' engine/*.cpp engine/fold/*.cpp engine/recovery/*.cpp app/*.cpp engine/platform/PlatformPosix.cpp \
        engine/platform/CodePage932Posix.cpp |
        xargs -P "$jobs" -n 1 clang-tidy -p build/native --quiet >"$logs/clang-tidy.log" 2>&1; then
     passed=$((passed + 1))

@@ -24,7 +24,7 @@ struct Tables {
   std::vector<std::uint16_t> exp;  // two periods, so a sum of two logarithms needs no reduction
   std::vector<std::uint16_t> log;
   std::vector<std::uint16_t> inputLog;
-  Tables() : exp(2 * kOrder), log(kOrder + 1), inputLog(kMaxSlices) {
+  Tables() : exp(std::size_t{2} * kOrder), log(kOrder + 1), inputLog(kMaxSlices) {
     std::uint32_t v = 1;
     for (std::uint32_t i = 0; i < kOrder; ++i) {
       exp[i] = exp[i + kOrder] = static_cast<std::uint16_t>(v);

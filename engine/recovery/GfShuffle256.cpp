@@ -10,7 +10,7 @@ namespace vokram::recovery::kernel {
 void MultiplyAddShuffle256(std::uint8_t* dst, const std::uint8_t* src, std::size_t n,
                            const std::uint8_t* prepared) noexcept {
   __m256i lo[4], hi[4];
-  for (int q = 0; q < 4; ++q) {
+  for (std::size_t q = 0; q < 4; ++q) {
     lo[q] = _mm256_broadcastsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(prepared + 32 * q)));
     hi[q] = _mm256_broadcastsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(prepared + 32 * q + 16)));
   }

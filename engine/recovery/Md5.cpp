@@ -63,7 +63,7 @@ void Blocks(std::array<std::uint32_t, 4>& state, const std::uint8_t* p, std::siz
   std::uint32_t a = state[0], b = state[1], c = state[2], d = state[3];
   for (; blocks > 0; --blocks, p += 64) {
     std::uint32_t m[16];
-    for (int i = 0; i < 16; ++i) m[i] = LoadLe32(p + 4 * i);
+    for (std::size_t i = 0; i < 16; ++i) m[i] = LoadLe32(p + 4 * i);
     const std::uint32_t a0 = a, b0 = b, c0 = c, d0 = d;
     Steps<0>(a, b, c, d, m);
     a += a0;
@@ -79,6 +79,7 @@ void Blocks(std::array<std::uint32_t, 4>& state, const std::uint8_t* p, std::siz
 Md5::Md5() noexcept : state_{0x67452301, 0xefcdab89, 0x98badcfe, 0x10325476} {}
 
 void Md5::Update(const std::uint8_t* data, std::size_t n) noexcept {
+  if (n == 0) return;  // data may then be null, which memcpy must not see
   std::size_t used = static_cast<std::size_t>(length_ % 64);
   length_ += n;
   if (used > 0) {

@@ -1,6 +1,7 @@
 #include "Recovery.h"
 
 #include <algorithm>
+#include <bit>
 #include <numeric>
 #include <stdexcept>
 
@@ -94,8 +95,8 @@ class SetWriter {
 
  private:
   Volume& VolumeOf(std::uint32_t exponent) {
-    return *std::find_if(volumes_.begin(), volumes_.end(), [exponent](const Volume& v) {
-      return exponent < v.output->firstExponent + v.output->count;
+    return *std::partition_point(volumes_.begin(), volumes_.end(), [exponent](const Volume& v) {
+      return v.output->firstExponent + v.output->count <= exponent;
     });
   }
 

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <deque>
 #include <random>
 #include <string>
 
@@ -7,6 +9,7 @@
 #include "recovery/Crc32.h"
 #include "recovery/Gf16.h"
 #include "recovery/Md5.h"
+#include "recovery/Recovery.h"
 #include "recovery/RecoveryPlan.h"
 
 namespace vokram::recovery {
@@ -198,6 +201,54 @@ TEST(PlanRecovery, NamesVolumesByFirstExponentAndCountInCommonWidths) {
   EXPECT_EQ(names[1], VOKRAM_NATIVE("b.vol000+") + test::N(std::to_string(plan->outputs[1].count)) +
                           VOKRAM_NATIVE(".par2"));
   EXPECT_EQ(plan->outputs.back().name.find(VOKRAM_NATIVE("b.vol1")), 0u);
+}
+
+// Stops between batches when asked, with progress that only grows; names a
+// piece that ended before its length.
+TEST(WriteRecoverySet, StopsWhenAskedAndNamesAPieceThatEndedEarly) {
+  test::TempDir dir;
+  const RecoveryRequest request{{"p.000", "p.001"}, {300000, 200001}, 1, 1 << 20, 0};
+  const auto plan = PlanRecovery(request, VOKRAM_NATIVE("p"));
+  ASSERT_TRUE(plan);
+  std::vector<RecoveryInput> inputs;
+  for (std::size_t i = 0; i < 2; ++i) {
+    const Bytes bytes = test::RandomBytes(request.lengths[i], static_cast<std::uint32_t>(i));
+    test::WriteFile(dir / request.names[i], bytes);
+    FileHasher hasher(plan->sliceSize);
+    hasher.Update(bytes.data(), bytes.size());
+    inputs.push_back({request.names[i], dir / request.names[i], hasher.Finish()});
+  }
+  std::deque<File> files;
+  const auto open = [&](std::size_t) -> File& {
+    files.push_back(*File::CreateNew(dir / ("out" + std::to_string(files.size()))));
+    return files.back();
+  };
+  std::atomic<bool> stop{false};
+  std::vector<std::uint64_t> seen;
+  const Progress progress{[&](std::uint64_t done, std::uint64_t total) {
+                            seen.push_back(done);
+                            EXPECT_EQ(total, std::uint64_t{plan->inputSlices} * plan->sliceSize);
+                            if (seen.size() == 3) stop = true;
+                          },
+                          &stop};
+  const EncoderOptions small{16 << 10, 2, ChosenGfKernel()};
+  try {
+    WriteRecoverySet(*plan, inputs, {}, open, progress, small);
+    ADD_FAILURE() << "not stopped";
+  } catch (const VokError& e) {
+    EXPECT_EQ(e.Code(), ErrorCode::Cancelled);
+  }
+  EXPECT_EQ(seen.size(), 3u);
+  EXPECT_TRUE(std::is_sorted(seen.begin(), seen.end()));
+
+  std::filesystem::resize_file(dir / "p.001", 150000);
+  try {
+    WriteRecoverySet(*plan, inputs, {}, open, {}, small);
+    ADD_FAILURE() << "a short piece went unnoticed";
+  } catch (const VokError& e) {
+    EXPECT_EQ(e.Code(), ErrorCode::IoFailed);
+    EXPECT_EQ(e.File(), dir / "p.001");
+  }
 }
 
 }  // namespace
