@@ -287,6 +287,8 @@ bool RemoveFile(const std::filesystem::path& path) {
   return platform::Remove(path) == 0 || !platform::Exists(path);
 }
 
+std::vector<NativeString> FileNamesIn(const NativeString& folder) { return platform::FileNamesIn(folder); }
+
 std::vector<NameInFolder> LookUpNames(const NativeString& folder, const std::vector<NativeString>& names) {
   return platform::LookUpNames(folder, names);
 }

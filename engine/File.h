@@ -129,6 +129,8 @@ bool NameExists(const std::filesystem::path& path);
 // one look at the folder or one cheap call per name; no file is opened.
 // Windows matches names as it does: without regard to case, short names too.
 std::vector<NameInFolder> LookUpNames(const NativeString& folder, const std::vector<NativeString>& names);
+// The names of what is no folder in a folder; empty when it cannot be listed.
+std::vector<NativeString> FileNamesIn(const NativeString& folder);
 // Puts `from` in the place of `to` in one step, with the old file's look
 // (owner and permission bits without setuid and setgid on POSIX; attributes
 // and access list on Windows). A link under `to` is replaced itself, never

@@ -282,36 +282,81 @@ std::variant<VokError, SplitDraw> DrawSplit(NativeView sourcePath, std::uint64_t
 
 namespace {
 
+// Thousands of names on either side are compared by a key that is the same
+// for names that Windows takes as one (ASCII letters in any case).
+NativeString NameKey(NativeString name) {
+#ifdef _WIN32
+  for (NativeChar& c : name) {
+    if (c >= L'a' && c <= L'z') c = static_cast<NativeChar>(c - L'a' + L'A');
+  }
+#endif
+  return name;
+}
+
+bool AllDigits(NativeView text) {
+  return !text.empty() && std::all_of(text.begin(), text.end(), [](NativeChar c) { return c >= '0' && c <= '9'; });
+}
+
+// "base.par2" or "base.volF+C.par2" for the base of a piece "base.NNN" (keys).
+bool IsRecoveryFileOf(const NativeString& name, const NativeString& piece) {
+  const std::size_t dot = piece.rfind(VOKRAM_NATIVE('.'));
+  if (dot == NativeString::npos || !AllDigits(NativeView(piece).substr(dot + 1))) return false;
+  const NativeView base = NativeView(piece).substr(0, dot + 1);
+  const NativeString suffix = NameKey(VOKRAM_NATIVE(".par2"));
+  if (!name.starts_with(base) || !name.ends_with(suffix)) return false;
+  NativeView middle = NativeView(name).substr(base.size(), name.size() - base.size() - suffix.size());
+  if (middle.empty()) return true;  // the index
+  const NativeString vol = NameKey(VOKRAM_NATIVE("vol"));
+  const std::size_t plus = middle.find(VOKRAM_NATIVE('+'));
+  return middle.starts_with(vol) && plus != NativeView::npos && AllDigits(middle.substr(vol.size(), plus - vol.size())) &&
+         AllDigits(middle.substr(plus + 1));
+}
+
+bool IsRecoveryFile(const std::filesystem::path& path) {
+  constexpr char kMagic[8] = {'P', 'A', 'R', '2', '\0', 'P', 'K', 'T'};
+  try {
+    File file = File::OpenRead(path);
+    char start[8];
+    return file.ReadExact(start, sizeof start) && std::equal(start, start + 8, kMagic);
+  } catch (const VokError&) {
+    return false;  // not this split's to judge
+  }
+}
+
 // The pieces of the earlier set under the descriptor's name that the new set
-// does not reuse. A file there that is no descriptor names none (one that
-// cannot be read at all fails the split); a name that leads to the source, a
-// folder or nothing is left alone.
+// does not reuse, and the recovery files beside them (PAR2 files named after
+// those pieces as recovery tools name them), which would only undo the new
+// pieces. A file there that is no descriptor names none (one that cannot be
+// read at all fails the split); a name that leads to the source, a folder or
+// nothing is left alone.
 std::vector<PlannedOutput> EarlierPieces(const SplitPlan& plan, const std::vector<NativeString>& outputNames,
                                          const FileIdentity& source) {
   const PlannedOutput& vok = plan.outputs.back();
   if (!vok.exists) return {};
   std::vector<NativeString> names;
-  // Thousands of names on either side: looked up by a key that is the same
-  // for names that Windows takes as one (ASCII letters in any case).
-  auto key = [](NativeString name) {
-#ifdef _WIN32
-    for (NativeChar& c : name) {
-      if (c >= L'a' && c <= L'z') c = static_cast<NativeChar>(c - L'a' + L'A');
-    }
-#endif
-    return name;
-  };
   std::set<NativeString> seen;
-  for (const NativeString& name : outputNames) seen.insert(key(name));
+  for (const NativeString& name : outputNames) seen.insert(NameKey(name));
+  std::vector<NativeString> earlier;  // keys
   try {
     for (const DescriptorPiece& piece : ReadDescriptor(vok.path).pieces) {
       const NativeString& name = piece.name.native();
+      earlier.push_back(NameKey(name));
       // Not one the new set reuses, nor one listed twice.
-      if (seen.insert(key(name)).second && !IsTemporaryName(name)) names.push_back(name);
+      if (seen.insert(NameKey(name)).second && !IsTemporaryName(name)) names.push_back(name);
     }
   } catch (const VokError& error) {
     if (error.Code() == ErrorCode::IoFailed) throw;
     return {};
+  }
+  if (!earlier.empty()) {
+    for (const NativeString& name : FileNamesIn(plan.names.folder)) {
+      const NativeString key = NameKey(name);
+      if (!IsRecoveryFileOf(key, earlier.front()) || seen.count(key) > 0) continue;
+      if (IsRecoveryFile(std::filesystem::path(plan.names.folder + name))) {
+        seen.insert(key);
+        names.push_back(name);
+      }
+    }
   }
   const auto found = LookUpNames(plan.names.folder, names);
   std::vector<PlannedOutput> removed;

@@ -75,6 +75,9 @@ std::optional<FileIdentity> IdentityOf(const std::filesystem::path& path);
 bool Exists(const std::filesystem::path& path);
 bool SameName(const NativeString& a, const NativeString& b);
 std::vector<NameInFolder> LookUpNames(const NativeString& folder, const std::vector<NativeString>& names);
+// The names in a folder (with its trailing separator, or empty for the
+// current one) that are not folders; empty when it cannot be listed.
+std::vector<NativeString> FileNamesIn(const NativeString& folder);
 std::optional<VolumeSpace> SpaceOf(const std::filesystem::path& folder);
 
 #ifdef _WIN32

@@ -1,3 +1,4 @@
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/statfs.h>
@@ -7,6 +8,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <string_view>
 
 #include "Platform.h"
 
@@ -258,6 +260,19 @@ std::optional<VolumeSpace> SpaceOf(const std::filesystem::path& folder) {
 }
 
 bool SameName(const NativeString& a, const NativeString& b) { return a == b; }
+
+std::vector<NativeString> FileNamesIn(const NativeString& folder) {
+  std::vector<NativeString> names;
+  DIR* dir = ::opendir(folder.empty() ? "." : folder.c_str());
+  if (!dir) return names;
+  while (const dirent* entry = ::readdir(dir)) {
+    const std::string_view name = entry->d_name;
+    if (name == "." || name == ".." || entry->d_type == DT_DIR) continue;
+    names.emplace_back(name);
+  }
+  ::closedir(dir);
+  return names;
+}
 
 std::vector<NameInFolder> LookUpNames(const NativeString& folder, const std::vector<NativeString>& names) {
   std::vector<NameInFolder> found(names.size());

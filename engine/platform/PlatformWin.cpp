@@ -354,6 +354,22 @@ std::optional<VolumeSpace> SpaceOf(const std::filesystem::path& folder) {
 
 bool SameName(const NativeString& a, const NativeString& b) { return a.size() == b.size() && Upper(a) == Upper(b); }
 
+std::vector<NativeString> FileNamesIn(const NativeString& folder) {
+  std::vector<NativeString> names;
+  std::wstring pattern = LongPath(folder.empty() ? std::filesystem::path(L".") : std::filesystem::path(folder));
+  if (!pattern.ends_with(L'\\')) pattern += L'\\';
+  pattern += L'*';
+  WIN32_FIND_DATAW found;
+  HANDLE search = FindFirstFileExW(pattern.c_str(), FindExInfoBasic, &found, FindExSearchNameMatch, nullptr,
+                                   FIND_FIRST_EX_LARGE_FETCH);
+  if (search == INVALID_HANDLE_VALUE) return names;
+  do {
+    if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) names.emplace_back(found.cFileName);
+  } while (FindNextFileW(search, &found));
+  FindClose(search);
+  return names;
+}
+
 std::vector<NameInFolder> LookUpNames(const NativeString& folder, const std::vector<NativeString>& names) {
   std::vector<NameInFolder> found(names.size());
   if (names.empty()) return found;

@@ -45,6 +45,15 @@ for f in plain/*; do
   expect "without the option $f is as before" cmp -s "$f" "rec/${f#plain/}"
 done
 
+# A re-split takes the earlier set's recovery files with it, and nothing else.
+mkdir rec1
+"$cli" split 'source 表.bin' rec --min 100 --max 300 --seed 7 --recovery 3 --base -r --force >/dev/null 2>&1
+echo stranger >rec/-r.vol9+1.par2
+"$cli" split 'source 表.bin' rec --min 100 --max 300 --seed 7 --recovery 1 --base -r --force >/dev/null 2>&1
+"$cli" split 'source 表.bin' rec1 --min 100 --max 300 --seed 7 --recovery 1 --base -r >/dev/null 2>&1
+expect "no volume of the earlier set is left" test "$(cd rec && ls -- *.par2 | grep -v vol9)" = "$(cd rec1 && ls -- *.par2)"
+expect "a file that only has such a name stays" grep -q stranger rec/-r.vol9+1.par2
+
 # Progress: drawn on a terminal (a pseudo-terminal by script), never into a
 # file or a pipe, nor with --quiet.
 mkdir pty1 pty2
