@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # vokram-cli.exe in Wine's cmd.exe on code page 932: redirected output is
 # Shift-JIS, as `type` and Notepad on a Japanese system read it, and
-# --version prints the version.
+# --version prints the version. Recovery files written there, Japanese names
+# and all, are a set that Linux's par2 verifies and repairs from.
 cli=$(realpath "$1")
 # shellcheck source=../support/script.sh
 source "$(dirname "$0")/../support/script.sh"
@@ -20,4 +21,15 @@ expect "--version prints the version" grep -q '^vokram-cli 0\.1\.0' version.txt
 wine cmd /c "$(winepath -w "$cli") check nowhere.vok 2> missing.txt" >/dev/null 2>&1
 expect "a message in Shift-JIS too" test "$(iconv -f CP932 -t UTF-8 missing.txt 2>/dev/null | tr -d '\r')" = \
   '対象ファイルが存在しません。'
+
+head -c 700000 /dev/urandom >'旅行の写真.bin'
+mkdir rec
+wine "$cli" split '旅行の写真.bin' rec --min 50 --max 200 --recovery 2 >/dev/null 2>&1
+expect "the split with recovery files succeeds under Wine" test $? -eq 0
+(cd rec && par2 verify -q -- '旅行の写真.par2' >/dev/null 2>&1)
+expect "par2 on Linux verifies the set" test $? -eq 0
+cp 'rec/旅行の写真.002' lost
+rm 'rec/旅行の写真.002'
+(cd rec && par2 repair -q -p -- '旅行の写真.par2' >/dev/null 2>&1)
+expect "and repairs a lost piece under its Japanese name" cmp -s lost 'rec/旅行の写真.002'
 exit $((fails > 0))
