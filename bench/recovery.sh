@@ -18,30 +18,32 @@ work=${BENCH_DIR:-$root/build/bench}
 # shellcheck source=source.sh
 source "$root/bench/source.sh"
 src=$(bench_source "$work/$mib" "$mib")
-pieces=$work/recovery-$$
-mkdir -p "$pieces"
-trap 'rm -rf "$pieces"' EXIT
-"$root/build/native/cli/vokram-cli" split "$src" "$pieces" --min 1024 --max 10240 >/dev/null
-cd "$pieces"
-names=(source.[0-9]*)
-cat "${names[@]}" >/dev/null
+out=$work/recovery-$$
+mkdir -p "$out/plain" "$out/rec"
+trap 'rm -rf "$out"' EXIT
+cli=$root/build/native/cli/vokram-cli
+cat "$src" >/dev/null
 
-measure() { /usr/bin/time -f '%e %M' -o "$pieces/.time" "$@" >"$pieces/.out" 2>&1; cat "$pieces/.time"; }
-echo "Source: $mib MiB in ${#names[@]} pieces of 1-10 MiB, $(nproc) cores, kernel $(uname -r)"
-echo "| round | vokram hash (s) | vokram write (s) | vokram total (s) | RSS (KiB) | par2 create (s) | RSS (KiB) | write / par2 | total / par2 |"
-echo "|---|---|---|---|---|---|---|---|---|"
+measure() { /usr/bin/time -f '%e %M' -o "$out/.time" "$@" >"$out/.out" 2>&1; cat "$out/.time"; }
+echo "Source: $mib MiB cut into 1-10 MiB pieces, $(nproc) cores, kernel $(uname -r)"
+echo "| round | split (s) | split --recovery 1 (s) | RSS (KiB) | par2 create (s) | RSS (KiB) | with / without | with / par2 |"
+echo "|---|---|---|---|---|---|---|---|"
 for r in $(seq 1 "$rounds"); do
-  rm -f set*.par2 ref*.par2
   sync
-  read -r _ ours_rss < <(measure "$root/build/native/bench/recovery_write" . set 1 $((10 * 1048576)) "${names[@]}")
-  read -r _ slice _ _ _ count _ _ _ _ _ hash _ write < "$pieces/.out"
+  read -r plain _ < <(measure "$cli" split "$src" "$out/plain" --min 1024 --max 10240 --force)
   sync
-  read -r theirs theirs_rss < <(measure par2 create -q -s"$slice" -c"$count" -n1 ref.par2 -- "${names[@]}")
-  awk -v h="$hash" -v w="$write" -v t="$theirs" -v r="$r" -v a="$ours_rss" -v b="$theirs_rss" \
-    'BEGIN {printf "| %d | %.2f | %.2f | %.2f | %d | %.2f | %d | %.3f | %.3f |\n", r, h, w, h + w, a, t, b, w / t, (h + w) / t}'
+  read -r with with_rss < <(measure "$cli" split "$src" "$out/rec" --min 1024 --max 10240 --recovery 1 --force)
+  # The same slice size and count as the set just written.
+  (cd "$out/rec" && "$root/build/native/bench/recovery_write" . probe 1 $((10 * 1048576)) source.[0-9]* >"$out/.plan")
+  read -r _ slice _ _ _ count _ <"$out/.plan"
+  rm -f "$out/rec"/probe*.par2 "$out/rec"/ref*.par2
+  sync
+  read -r theirs theirs_rss < <(cd "$out/rec" && measure par2 create -q -s"$slice" -c"$count" -n1 ref.par2 -- source.[0-9]*)
+  awk -v p="$plain" -v w="$with" -v t="$theirs" -v r="$r" -v a="$with_rss" -v b="$theirs_rss" \
+    'BEGIN {printf "| %d | %.2f | %.2f | %d | %.2f | %d | %.2f | %.3f |\n", r, p, w, a, t, b, w / p, w / t}'
 done
 echo "(slice $slice bytes, $count recovery slices)"
-par2 verify -q set.par2 >/dev/null && echo "par2 verify: ok"
+(cd "$out/rec" && par2 verify -q source.par2 >/dev/null) && echo "par2 verify: ok"
 
 echo
 "$root/build/native/bench/recovery_bench" 2>/dev/null | grep -E '^(MultiplyAdd|Md5|Crc32|FileHashing)'

@@ -156,7 +156,18 @@ SplitResult WriteSet(SplitPlan& plan, const SplitOptions& options, const Progres
   const std::uint64_t total = plan.recovery ? 2 * sourceLength : sourceLength;
   std::vector<recovery::RecoveryInput> recoveryInputs;
 
-  const CopyBuffer buffer = MakeCopyBuffer();
+  // The recovery files' checksums are taken on another thread as the bytes
+  // pass: the chunk just written is hashed while the next one is copied, so
+  // three buffers take turns.
+  std::vector<CopyBuffer> buffers;
+  buffers.push_back(MakeCopyBuffer());
+  std::optional<recovery::HashingThread> hashing;  // after the buffers it reads: it ends first
+  if (plan.recovery) {
+    buffers.push_back(MakeCopyBuffer());
+    buffers.push_back(MakeCopyBuffer());
+    hashing.emplace(plan.recovery->sliceSize);
+  }
+  std::size_t turn = 0;
   std::uint16_t sourceCrc = kCrcInitial;
   std::uint64_t done = 0;
   for (std::size_t i = 0; i < lengths.size(); ++i) {
@@ -164,17 +175,17 @@ SplitResult WriteSet(SplitPlan& plan, const SplitOptions& options, const Progres
     progress.Step(done, total);
     File piece = outputs.Create(i);
     const std::uint64_t pieceLength = lengths[i];
-    // The recovery files' checksums are taken as the bytes pass.
-    std::optional<recovery::FileHasher> hasher;
-    if (plan.recovery) hasher.emplace(plan.recovery->sliceSize);
 
     std::uint16_t pieceCrc = kCrcInitial;
     for (std::uint64_t left = pieceLength; left > 0;) {
+      std::uint8_t* const buffer = buffers[turn].get();
+      turn = (turn + 1) % buffers.size();
+      if (hashing) hashing->WaitUntilAtMost(buffers.size() - 1);  // this buffer's last chunk is hashed
       const std::size_t chunk = static_cast<std::size_t>(std::min<std::uint64_t>(left, kCopyBufferSize));
-      if (!source.ReadExact(buffer.get(), chunk)) throw VokError(ErrorCode::SourceModified, source.Path());
-      pieceCrc = UpdateCRC(pieceCrc, buffer.get(), chunk);
-      if (hasher) hasher->Update(buffer.get(), chunk);
-      piece.Write(buffer.get(), chunk);
+      if (!source.ReadExact(buffer, chunk)) throw VokError(ErrorCode::SourceModified, source.Path());
+      pieceCrc = UpdateCRC(pieceCrc, buffer, chunk);
+      piece.Write(buffer, chunk);
+      if (hashing) hashing->Add(buffer, chunk);
       left -= chunk;
       done += chunk;
       if (left > 0) progress.Step(done, total);
@@ -182,9 +193,9 @@ SplitResult WriteSet(SplitPlan& plan, const SplitOptions& options, const Progres
     piece.Close();
     if (plan.mark) WriteZoneMark(piece.Path(), *plan.mark);
     sourceCrc = CombineCRC(sourceCrc, pieceCrc, pieceLength);
-    if (hasher) {
-      recoveryInputs.push_back({ToUtf8(std::filesystem::path(PieceName(names.baseName, number))), piece.Path(),
-                                hasher->Finish()});
+    if (hashing) {
+      hashing->EndFile();
+      recoveryInputs.push_back({ToUtf8(std::filesystem::path(PieceName(names.baseName, number))), piece.Path(), {}});
     }
 
     if (vok) vok->AddPiece({baseBytes + "." + Digits(number), static_cast<std::int32_t>(pieceLength), pieceCrc});
@@ -198,6 +209,8 @@ SplitResult WriteSet(SplitPlan& plan, const SplitOptions& options, const Progres
   if (source.Stamp() != plan.stamp) throw VokError(ErrorCode::SourceModified, source.Path());
   source.Close();
   if (plan.recovery) {
+    std::vector<recovery::FileChecksums> sums = hashing->Finish();
+    for (std::size_t i = 0; i < sums.size(); ++i) recoveryInputs[i].sums = std::move(sums[i]);
     WriteRecoveryFiles(*plan.recovery, recoveryInputs, vokPath, firstRecoveryFile, plan.mark, outputs,
                        Progress{[&](std::uint64_t part, std::uint64_t whole) {
                                   if (progress.onProgress && whole > 0) {

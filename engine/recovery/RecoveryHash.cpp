@@ -122,4 +122,77 @@ FileChecksums FileHasher::Finish() {
   return std::move(sums_);
 }
 
+HashingThread::HashingThread(std::uint64_t sliceSize) : sliceSize_(sliceSize), thread_([this] { Run(); }) {}
+
+HashingThread::~HashingThread() {
+  {
+    const std::lock_guard lock(mutex_);
+    quit_ = true;
+  }
+  changed_.notify_all();
+  thread_.join();
+}
+
+void HashingThread::Add(const std::uint8_t* data, std::size_t n) {
+  {
+    const std::lock_guard lock(mutex_);
+    tasks_.push_back({data, n});
+    ++chunks_;
+  }
+  changed_.notify_all();
+}
+
+void HashingThread::EndFile() {
+  {
+    const std::lock_guard lock(mutex_);
+    tasks_.push_back({});
+  }
+  changed_.notify_all();
+}
+
+void HashingThread::WaitUntilAtMost(std::size_t chunks) {
+  std::unique_lock lock(mutex_);
+  changed_.wait(lock, [&] { return chunks_ <= chunks || failure_; });
+  if (failure_) std::rethrow_exception(failure_);
+}
+
+std::vector<FileChecksums> HashingThread::Finish() {
+  std::unique_lock lock(mutex_);
+  changed_.wait(lock, [&] { return tasks_.empty() || failure_; });
+  if (failure_) std::rethrow_exception(failure_);
+  return std::move(files_);
+}
+
+void HashingThread::Run() {
+  std::unique_ptr<FileHasher> file;
+  std::unique_lock lock(mutex_);
+  for (;;) {
+    changed_.wait(lock, [this] { return !tasks_.empty() || quit_; });
+    if (quit_) return;  // the split ended: what is left is of no use
+    const Task task = tasks_.front();
+    lock.unlock();
+    std::exception_ptr failure;
+    try {
+      if (!file) file = std::make_unique<FileHasher>(sliceSize_);
+      if (task.data) {
+        file->Update(task.data, task.n);
+      } else {
+        FileChecksums sums = file->Finish();
+        file.reset();
+        lock.lock();
+        files_.push_back(std::move(sums));
+        lock.unlock();
+      }
+    } catch (...) {
+      failure = std::current_exception();
+    }
+    lock.lock();
+    tasks_.pop_front();
+    if (task.data) --chunks_;
+    if (failure) failure_ = failure;
+    changed_.notify_all();
+    if (failure_) return;
+  }
+}
+
 }  // namespace vokram::recovery

@@ -5,8 +5,13 @@
 #pragma once
 
 #include <cstddef>
+#include <condition_variable>
 #include <cstdint>
+#include <deque>
+#include <exception>
 #include <memory>
+#include <mutex>
+#include <thread>
 #include <vector>
 
 #include "recovery/Md5.h"
@@ -53,6 +58,45 @@ class FileHasher {
   std::uint32_t sliceCrc_ = 0;
   std::uint64_t inSlice_ = 0;
   std::unique_ptr<Helper> helper_;  // started at the first large chunk
+};
+
+// Hashes files one after another on a thread of its own, so that a split
+// copies on while the chunk it just wrote is hashed. Chunks are handed over
+// by address: the caller leaves a chunk untouched until WaitUntilAtMost says
+// it is done.
+class HashingThread {
+ public:
+  explicit HashingThread(std::uint64_t sliceSize);
+  ~HashingThread();
+  HashingThread(const HashingThread&) = delete;
+  HashingThread& operator=(const HashingThread&) = delete;
+
+  // The next bytes of the current file.
+  void Add(const std::uint8_t* data, std::size_t n);
+  // The current file ends; the next Add starts another.
+  void EndFile();
+  // Waits until at most `chunks` chunks handed over are not yet hashed;
+  // throws what hashing threw.
+  void WaitUntilAtMost(std::size_t chunks);
+  // Waits for every file; their checksums in the order they were added.
+  std::vector<FileChecksums> Finish();
+
+ private:
+  struct Task {
+    const std::uint8_t* data = nullptr;  // nullptr: the file ends
+    std::size_t n = 0;
+  };
+  void Run();
+
+  std::uint64_t sliceSize_;
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  std::deque<Task> tasks_;
+  std::size_t chunks_ = 0;  // chunk tasks not yet done
+  bool quit_ = false;
+  std::exception_ptr failure_;
+  std::vector<FileChecksums> files_;
+  std::thread thread_;
 };
 
 }  // namespace vokram::recovery
