@@ -75,7 +75,6 @@ Ending RunSplit(const SplitFields& fields, SplitOptions options, OperationView& 
     return Refuse(view, *rejection, Operation::Split);
   }
   const auto& request = std::get<SplitRequest>(validation.outcome);
-  options.recovery = request.recovery;
   const std::filesystem::path source(request.sourcePath);
   Ending ending = Ending::Done;
   // The plan looks at every output's name, thousands of them in a folder of

@@ -143,6 +143,7 @@ SplitValidation ValidateSplit(const SplitFields& fields, const SplitOptions& opt
   if (!maximum) return v.outcome = Refuse(ErrorCode::SizeOutOfRange, Focus::MaxSize), v;
 
   SplitOptions withRecovery = options;
+  withRecovery.recovery = 0;  // the field says
   if (fields.recovery) {
     const auto count = ParseNumberField(*fields.recovery);
     if (!count) return v.outcome = Refuse(ErrorCode::NotNumeric, Focus::Recovery), v;
@@ -157,7 +158,7 @@ SplitValidation ValidateSplit(const SplitFields& fields, const SplitOptions& opt
   if (!length) return v.outcome = Refuse(ErrorCode::SourceMissing), v;
   auto draw = DrawSplit(source, *length, dstDir, base, *minimum, *maximum, withRecovery, random);
   if (auto* refused = std::get_if<VokError>(&draw)) return v.outcome = RefuseFor(*refused), v;
-  v.outcome = SplitRequest{source, *minimum, *maximum, withRecovery.recovery, std::move(std::get<SplitDraw>(draw))};
+  v.outcome = SplitRequest{source, *minimum, *maximum, std::move(std::get<SplitDraw>(draw))};
   return v;
 }
 

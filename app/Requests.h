@@ -53,7 +53,6 @@ struct SplitRequest {
   NativeString sourcePath;
   std::int32_t minimum = 0;
   std::int32_t maximum = 0;
-  std::uint32_t recovery = 0;  // SplitOptions::recovery
   // Checked and drawn once, here; PlanSplit takes it as it is, and the
   // split cuts exactly these lengths.
   SplitDraw draw;
@@ -67,7 +66,8 @@ struct SplitValidation {
 };
 
 // Draws the piece lengths from `random` (the program's own generator when
-// empty) once the sizes and the source's length are known. What the outputs'
+// empty) once the sizes and the source's length are known, and lays out the
+// recovery files the count field asks for (options.recovery is not read). What the outputs'
 // names lead to is looked at by the split's plan (PlanSplit), off the
 // window's thread.
 SplitValidation ValidateSplit(const SplitFields& fields, const SplitOptions& options,
