@@ -369,6 +369,31 @@ TEST(ValidateSplit, RefusalsOfTheSplitPlanCarryTheEngineError) {
   }
 }
 
+// The recovery count is checked after the sizes, where it is typed; files
+// that cannot stay within the largest piece send the user to the sizes.
+TEST(ValidateSplit, TheRecoveryCountIsANumberFrom1To999ForFilesThatFit) {
+  const std::pair<const char*, std::optional<ErrorCode>> cases[] = {
+      {"二", ErrorCode::NotNumeric}, {"", ErrorCode::NotNumeric}, {"0", ErrorCode::RecoveryOutOfRange},
+      {"1000", ErrorCode::RecoveryOutOfRange}, {"１", std::nullopt}, {" 999 ", std::nullopt}};
+  for (const auto& [count, refusal] : cases) {
+    SCOPED_TRACE(count);
+    SplitFields fields = ToSplitFields({"/data/huge.bin", "/out", "mv", "1000", "2000"});
+    fields.recovery = N(count);
+    const SplitValidation v = ValidateSplit(fields, SplitOptions{}, Disk());
+    if (refusal) {
+      ExpectRefused(v.outcome, *refusal, Focus::Recovery);
+    } else if (const SplitRequest* request = Accepted(v)) {
+      ASSERT_TRUE(request->draw.recovery.has_value());
+      EXPECT_GT(request->draw.recovery->recoverySlices, 0u);
+    }
+  }
+  SplitFields tiny = ToSplitFields({"/data/edge.bin", "/out", "mv", "0", "0"});
+  tiny.recovery = N("1");
+  ExpectRefused(ValidateSplit(tiny, SplitOptions{}, Disk()).outcome, ErrorCode::RecoveryTooLarge, Focus::MaxSize);
+  EXPECT_FALSE(Accepted(ValidateSplit(ToSplitFields({"/data/huge.bin", "/out", "mv", "1000", "2000"}), SplitOptions{},
+                                      Disk()))->draw.recovery.has_value());
+}
+
 TEST(ValidateSplit, AcceptsTheLimitsThemselves) {
   const std::pair<Fields, std::pair<std::int32_t, std::int32_t>> cases[] = {
       {{"/data/edge.bin", "/out", "mv", "0", "0"}, {0, 0}},  // exactly 32,765 pieces
