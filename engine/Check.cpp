@@ -1,5 +1,12 @@
 #include "Check.h"
 
+#include <array>
+#include <atomic>
+#include <condition_variable>
+#include <exception>
+#include <mutex>
+#include <thread>
+
 #include "Descriptor.h"
 #include "Error.h"
 #include "File.h"
@@ -10,15 +17,126 @@ namespace vokram {
 
 namespace {
 
-PieceStatus Examine(const std::filesystem::path& path, std::uint16_t expected, std::span<std::uint8_t> buffer) {
-  if (!IsVisibleFile(path)) return PieceStatus::Missing;
-  std::optional<std::uint16_t> crc;
-  try {
-    crc = GetFileCRC(path, buffer);
-  } catch (const VokError&) {
-    return PieceStatus::Damaged;  // listed but unreadable: not sound
+// Reads the pieces in order on a thread of its own, a few buffers ahead of
+// the CRC, so that reading and computing overlap instead of taking turns.
+// Every piece ends in one event that says how its reading went.
+class ReadAhead {
+ public:
+  enum class Event { Bytes, Read, Missing, Unreadable };
+  struct Chunk {
+    Event event = Event::Bytes;
+    const std::uint8_t* data = nullptr;
+    std::size_t n = 0;
+  };
+
+  explicit ReadAhead(std::vector<std::filesystem::path> paths)
+      : paths_(std::move(paths)), thread_([this] { Run(); }) {}
+  ~ReadAhead() {
+    {
+      const std::lock_guard lock(mutex_);
+      quit_ = true;
+    }
+    changed_.notify_all();
+    thread_.join();
   }
-  return crc == expected ? PieceStatus::Sound : PieceStatus::Damaged;  // an empty piece has none
+  ReadAhead(const ReadAhead&) = delete;
+  ReadAhead& operator=(const ReadAhead&) = delete;
+
+  // The next chunk; its bytes stay until Release.
+  Chunk Next() {
+    std::unique_lock lock(mutex_);
+    changed_.wait(lock, [this] { return taken_ < made_ || failure_; });
+    if (failure_ && taken_ == made_) std::rethrow_exception(failure_);
+    return slots_[taken_++ % kSlots].chunk;
+  }
+  void Release() {
+    {
+      const std::lock_guard lock(mutex_);
+      ++released_;
+    }
+    changed_.notify_all();
+  }
+
+ private:
+  static constexpr std::size_t kSlots = 4;
+  struct Slot {
+    CopyBuffer buffer = MakeCopyBuffer();
+    Chunk chunk;
+  };
+
+  // A free slot, or nothing when the check has ended.
+  Slot* Free() {
+    std::unique_lock lock(mutex_);
+    changed_.wait(lock, [this] { return made_ - released_ < kSlots || quit_; });
+    return quit_ ? nullptr : &slots_[made_ % kSlots];
+  }
+  void Publish(Slot& slot, Chunk chunk) {
+    {
+      const std::lock_guard lock(mutex_);
+      slot.chunk = chunk;
+      ++made_;
+    }
+    changed_.notify_all();
+  }
+  // False when the check has ended.
+  bool ReadPiece(const std::filesystem::path& path) {
+    Slot* slot = Free();
+    if (!slot) return false;
+    if (!IsVisibleFile(path)) return Publish(*slot, {Event::Missing}), true;
+    try {
+      File file = File::OpenRead(path);
+      for (;;) {
+        const std::size_t got = file.Read(slot->buffer.get(), kCopyBufferSize);
+        if (got == 0) break;
+        Publish(*slot, {Event::Bytes, slot->buffer.get(), got});
+        if (!(slot = Free())) return false;
+      }
+      file.Close();
+    } catch (const VokError&) {
+      return Publish(*slot, {Event::Unreadable}), true;  // listed but unreadable: not sound
+    }
+    return Publish(*slot, {Event::Read}), true;
+  }
+  void Run() {
+    try {
+      for (const auto& path : paths_) {
+        if (!ReadPiece(path)) return;
+      }
+    } catch (...) {
+      const std::lock_guard lock(mutex_);
+      failure_ = std::current_exception();
+      changed_.notify_all();
+    }
+  }
+
+  std::vector<std::filesystem::path> paths_;
+  std::array<Slot, kSlots> slots_;
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  std::size_t made_ = 0, taken_ = 0, released_ = 0;
+  bool quit_ = false;
+  std::exception_ptr failure_;
+  std::thread thread_;  // last: it starts once everything above is ready
+};
+
+// Takes one piece's chunks from the reader.
+PieceStatus Examine(ReadAhead& reader, std::uint16_t expected) {
+  std::uint16_t crc = kCrcInitial;
+  std::uint64_t length = 0;
+  for (;;) {
+    const ReadAhead::Chunk chunk = reader.Next();
+    if (chunk.event == ReadAhead::Event::Bytes) crc = UpdateCRC(crc, chunk.data, chunk.n);
+    length += chunk.n;
+    reader.Release();
+    switch (chunk.event) {
+      case ReadAhead::Event::Bytes: continue;
+      case ReadAhead::Event::Missing: return PieceStatus::Missing;
+      case ReadAhead::Event::Unreadable: return PieceStatus::Damaged;
+      case ReadAhead::Event::Read: break;
+    }
+    // An empty piece has no CRC.
+    return length > 0 && crc == expected ? PieceStatus::Sound : PieceStatus::Damaged;
+  }
 }
 
 }  // namespace
@@ -27,13 +145,16 @@ void CheckPieces(const std::filesystem::path& vokPath,
                  const std::function<void(const PieceReport&)>& onPiece, const Progress& progress) {
   const Descriptor descriptor = ReadDescriptor(vokPath);
   const NativeString folder = FolderPart(vokPath.native());
-  const CopyBuffer buffer = MakeCopyBuffer();
+  std::vector<std::filesystem::path> paths;
   std::uint64_t total = 0, done = 0;
-  for (const DescriptorPiece& piece : descriptor.pieces) total += static_cast<std::uint32_t>(piece.size);
+  for (const DescriptorPiece& piece : descriptor.pieces) {
+    total += static_cast<std::uint32_t>(piece.size);
+    paths.emplace_back(folder + piece.name.native());
+  }
+  ReadAhead reader(std::move(paths));
   for (const DescriptorPiece& piece : descriptor.pieces) {
     progress.Step(done, total);
-    const std::filesystem::path path(folder + piece.name.native());
-    onPiece({Examine(path, piece.crc, std::span(buffer.get(), kCopyBufferSize)), piece.name});
+    onPiece({Examine(reader, piece.crc), piece.name});
     done += static_cast<std::uint32_t>(piece.size);
   }
 }
