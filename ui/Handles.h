@@ -1,10 +1,8 @@
-// Move-only owners for the few system handles the window keeps, and the
-// window's COM pointer.
+// The kinds of UniqueHandle the window keeps: system handles, a raised flag,
+// COM interface pointers.
 #pragma once
 
 #include <windows.h>
-
-#include <utility>
 
 #include "platform/UniqueHandle.h"
 
@@ -22,35 +20,10 @@ using RaisedFlag = UniqueAny<bool*, Lower>;
 
 // A COM interface pointer, released when it goes.
 template <typename T>
-class ComPtr {
- public:
-  ComPtr() noexcept = default;
-  ComPtr(ComPtr&& other) noexcept : p_(std::exchange(other.p_, nullptr)) {}
-  ComPtr& operator=(ComPtr&& other) noexcept {
-    if (this != &other) {
-      reset();
-      p_ = std::exchange(other.p_, nullptr);
-    }
-    return *this;
-  }
-  ComPtr(const ComPtr&) = delete;
-  ComPtr& operator=(const ComPtr&) = delete;
-  ~ComPtr() { reset(); }
-
-  T* operator->() const noexcept { return p_; }
-  explicit operator bool() const noexcept { return p_ != nullptr; }
-  void reset() noexcept {
-    if (p_) p_->Release();
-    p_ = nullptr;
-  }
-  // For a call that hands out a new reference: the old one goes first.
-  T** put() noexcept {
-    reset();
-    return &p_;
-  }
-
- private:
-  T* p_ = nullptr;
-};
+void ReleaseInterface(T* p) noexcept {
+  p->Release();
+}
+template <typename T>
+using ComPtr = UniqueAny<T*, ReleaseInterface<T>>;
 
 }  // namespace vokram::ui

@@ -26,6 +26,8 @@ class UniqueHandle {
   ~UniqueHandle() { reset(); }
 
   const Handle& get() const noexcept { return handle_; }
+  // For a pointer, such as a COM interface.
+  Handle operator->() const noexcept { return handle_; }
   explicit operator bool() const noexcept { return Valid(handle_); }
   Handle release() noexcept { return std::exchange(handle_, Traits::Invalid()); }
   void reset(Handle handle = Traits::Invalid()) noexcept {
