@@ -4,7 +4,7 @@
 cli=$(realpath "$1")
 # shellcheck source=../support/script.sh
 source "$(dirname "$0")/../support/script.sh"
-mnt=$VOKRAM_NTFS
+mnt=${VOKRAM_NTFS:?run through on_ntfs.sh}
 
 win() { printf 'Z:%s' "${1//\//\\}"; }
 run() { wine "$cli" "$@" </dev/null >"$work/log" 2>&1 || fail "vokram-cli $* ($(tr -d '\r' <"$work/log"))"; }
