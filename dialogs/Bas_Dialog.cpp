@@ -6,39 +6,17 @@
 
 #include <vector>
 
+#include "platform/UniqueHandle.h"
+
 namespace vokram {
 
 namespace {
 
-// The shell's folder browser needs a single-threaded apartment. A caller
-// that already chose one keeps it; otherwise one lives for this call.
-class ComApartment {
- public:
-  ComApartment() noexcept
-      : initialised_(SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE))) {}
-  ~ComApartment() {
-    if (initialised_) CoUninitialize();
-  }
-  ComApartment(const ComApartment&) = delete;
-  ComApartment& operator=(const ComApartment&) = delete;
-
- private:
-  bool initialised_;
-};
-
+// Whether this call began a COM apartment, which it then ends.
+using ComApartment = UniqueAny<bool, CoUninitialize>;
 // The item list that SHBrowseForFolderW hands over, freed with the shell's
 // allocator.
-class UniqueItemList {
- public:
-  explicit UniqueItemList(PIDLIST_ABSOLUTE list) noexcept : list_(list) {}
-  ~UniqueItemList() { CoTaskMemFree(list_); }
-  UniqueItemList(const UniqueItemList&) = delete;
-  UniqueItemList& operator=(const UniqueItemList&) = delete;
-  PIDLIST_ABSOLUTE get() const noexcept { return list_; }
-
- private:
-  PIDLIST_ABSOLUTE list_;
-};
+using UniqueItemList = UniqueAny<PIDLIST_ABSOLUTE, CoTaskMemFree>;
 
 // An empty text becomes no pointer: an empty default extension or initial
 // folder would otherwise be handed to the dialog as a value.
@@ -47,7 +25,9 @@ const wchar_t* OrNull(const std::wstring& text) noexcept { return text.empty() ?
 }  // namespace
 
 std::wstring BrowseFolder(HWND owner) {
-  ComApartment com;
+  // The shell's folder browser needs a single-threaded apartment. A caller
+  // that already chose one keeps it; otherwise one lives for this call.
+  const ComApartment com(SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE)));
   const std::wstring prompt(kBrowseFolderPrompt);
   BROWSEINFOW info{};
   info.hwndOwner = owner;

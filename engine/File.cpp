@@ -102,6 +102,17 @@ std::optional<File> File::OpenToSettle(const std::filesystem::path& path, bool& 
   return File(handle, path, false);
 }
 
+std::optional<File> File::OpenStream(const std::filesystem::path& file, std::string_view name, bool write) {
+  if (!platform::kNamedStreams) return std::nullopt;
+  int error = Injected(write ? io::Op::CreateNew : io::Op::OpenRead, file);
+  platform::Handle handle{};
+  bool absent = false;
+  if (!error) error = platform::OpenStream(file, name, write, handle, absent);
+  if (absent) return std::nullopt;
+  if (error) Fail(file, error);
+  return File(handle, file, write);
+}
+
 std::size_t File::Read(void* buffer, std::size_t n) {
   auto* out = static_cast<unsigned char*>(buffer);
   std::size_t total = 0;

@@ -51,6 +51,11 @@ class File {
   // Opens a journal to settle it, holding its lock (HoldLock) meanwhile;
   // nothing when it cannot, `held` when that is because another run holds it.
   static std::optional<File> OpenToSettle(const std::filesystem::path& path, bool& held);
+  // The named stream `name` of `file` (Windows), for reading or for writing
+  // it anew; nothing where the volume holds no streams or, for reading, the
+  // file has no such stream, and then nothing is created. Errors and the
+  // fault hook name `file`; opening for writing is a CreateNew to the hook.
+  static std::optional<File> OpenStream(const std::filesystem::path& file, std::string_view name, bool write);
 
   bool IsOpen() const noexcept { return handle_ != kInvalid; }
   const std::filesystem::path& Path() const noexcept { return path_; }

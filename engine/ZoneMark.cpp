@@ -3,10 +3,13 @@
 #include <algorithm>
 #include <climits>
 
+#include "File.h"
+
 namespace vokram {
 
 namespace {
 
+constexpr std::string_view kStream = "Zone.Identifier";
 constexpr int kZoneInternet = 3;
 constexpr int kZoneRestricted = 4;
 
@@ -95,6 +98,25 @@ std::optional<std::string> MostRestrictiveMark(const std::vector<std::optional<s
 std::string MarkToWrite(std::string_view mark) {
   if (ReadableZone(mark)) return std::string(mark);
   return "[ZoneTransfer]\r\nZoneId=3\r\n";
+}
+
+std::optional<std::string> ReadZoneMark(const std::filesystem::path& file) {
+  std::optional<File> stream = File::OpenStream(file, kStream, false);
+  if (!stream) return std::nullopt;
+  // One byte past the longest mark: a longer stream is known as one by its
+  // length, never handed on cut short as if it were whole.
+  std::string mark(kMaxMarkBytes + 1, '\0');
+  mark.resize(stream->Read(mark.data(), mark.size()));
+  return mark;
+}
+
+void WriteZoneMark(const std::filesystem::path& file, std::string_view mark) {
+  const std::string text = MarkToWrite(mark);
+  std::optional<File> stream = File::OpenStream(file, kStream, true);
+  if (!stream) return;
+  stream->Write(text.data(), text.size());
+  // Synced at its close, as every written file is where a whole volume cannot be.
+  stream->Close();
 }
 
 }  // namespace vokram

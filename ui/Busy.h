@@ -6,35 +6,32 @@
 
 #include <windows.h>
 
+#include <utility>
+
+#include "platform/UniqueHandle.h"
+
 namespace vokram::ui {
 
-class BusyScope {
+// The pointer is the default again before any message box shows.
+inline void EndBusy(std::pair<bool*, bool*> flags) noexcept {
+  auto [busy, waitPointer] = flags;
+  if (!*busy) return;
+  *busy = false;
+  if (*waitPointer) {
+    *waitPointer = false;
+    SetCursor(LoadCursorW(nullptr, IDC_ARROW));
+  }
+}
+
+class BusyScope : public UniqueAny<std::pair<bool*, bool*>, EndBusy> {
  public:
-  BusyScope(bool& busy, bool& waitPointer, bool showWaitPointer) noexcept
-      : busy_(busy), waitPointer_(waitPointer) {
-    busy_ = true;
+  BusyScope(bool& busy, bool& waitPointer, bool showWaitPointer) noexcept : UniqueHandle({&busy, &waitPointer}) {
+    busy = true;
     if (showWaitPointer) {
-      waitPointer_ = true;
+      waitPointer = true;
       SetCursor(LoadCursorW(nullptr, IDC_WAIT));
     }
   }
-  BusyScope(const BusyScope&) = delete;
-  BusyScope& operator=(const BusyScope&) = delete;
-  ~BusyScope() { End(); }
-
-  // Before a message box: the pointer is the default again when it shows.
-  void End() noexcept {
-    if (!busy_) return;
-    busy_ = false;
-    if (waitPointer_) {
-      waitPointer_ = false;
-      SetCursor(LoadCursorW(nullptr, IDC_ARROW));
-    }
-  }
-
- private:
-  bool& busy_;
-  bool& waitPointer_;
 };
 
 }  // namespace vokram::ui

@@ -8,20 +8,10 @@ namespace {
 FORMATETC FileListFormat() noexcept { return {CF_HDROP, nullptr, DVASPECT_CONTENT, -1, TYMED_HGLOBAL}; }
 
 // The medium GetData hands over, released however the reading ends.
-class Medium {
- public:
-  Medium() noexcept = default;
-  ~Medium() {
-    if (medium_.tymed != TYMED_NULL) ReleaseStgMedium(&medium_);
-  }
-  Medium(const Medium&) = delete;
-  Medium& operator=(const Medium&) = delete;
-  STGMEDIUM* Out() noexcept { return &medium_; }
-  const STGMEDIUM& Get() const noexcept { return medium_; }
-
- private:
-  STGMEDIUM medium_{};
+struct MediumTraits : ReleasedBy<STGMEDIUM, ReleaseStgMedium> {
+  static bool IsValid(const STGMEDIUM& medium) noexcept { return medium.tymed != TYMED_NULL; }
 };
+using Medium = UniqueHandle<MediumTraits>;
 
 }  // namespace
 
@@ -44,10 +34,10 @@ std::optional<std::vector<std::wstring>> FileListOf(IDataObject* data) {
   if (!data) return std::nullopt;
   FORMATETC format = FileListFormat();
   Medium medium;
-  if (FAILED(data->GetData(&format, medium.Out())) || medium.Get().tymed != TYMED_HGLOBAL) {
+  if (FAILED(data->GetData(&format, medium.put())) || medium.get().tymed != TYMED_HGLOBAL) {
     return std::nullopt;
   }
-  return DroppedPaths(static_cast<HDROP>(medium.Get().hGlobal));
+  return DroppedPaths(static_cast<HDROP>(medium.get().hGlobal));
 }
 
 PathDropTarget::PathDropTarget(HWND box, DropHandler handler) : box_(box), handler_(std::move(handler)) {}

@@ -14,6 +14,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/UniqueHandle.h"
+
 namespace vokram::ui {
 
 using DropHandler = std::function<void(HWND box, const std::vector<std::wstring>& paths)>;
@@ -53,20 +55,9 @@ class PathDropTarget final : public IDropTarget {
   bool offersFiles_ = false;
 };
 
-// OLE for the calling thread, for as long as the object lives.
-class OleSession {
- public:
-  OleSession() noexcept : started_(SUCCEEDED(OleInitialize(nullptr))) {}
-  ~OleSession() {
-    if (started_) OleUninitialize();
-  }
-  OleSession(const OleSession&) = delete;
-  OleSession& operator=(const OleSession&) = delete;
-  bool Started() const noexcept { return started_; }
-
- private:
-  bool started_;
-};
+// Whether OleInitialize started OLE for the calling thread, which then ends
+// with the owner.
+using OleSession = UniqueAny<bool, OleUninitialize>;
 
 // Makes a box take dropped files both ways until destroyed, which must happen
 // while the box still exists. Needs OLE on the box's thread.

@@ -81,7 +81,7 @@ class Frm_Bun : public Window, private OperationView {
   std::wstring ModeCaption() const;
 
   // Declared before the drops: they are revoked while OLE is still up.
-  OleSession ole_;
+  OleSession ole_{SUCCEEDED(OleInitialize(nullptr))};
   std::vector<std::unique_ptr<BoxDrops>> drops_;
   UniqueFont font_;
   HWND focusBeforeDeactivate_ = nullptr;

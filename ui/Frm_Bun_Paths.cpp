@@ -41,10 +41,7 @@ void Frm_Bun::txtPath_GotFocus(int id) {
   // Writing the text back must not start another tidy-up of the same box.
   if (tidying_) return;
   tidying_ = true;
-  struct Done {
-    bool& flag;
-    ~Done() { flag = false; }
-  } done{tidying_};
+  const RaisedFlag done(&tidying_);
   HWND box = Control(id);
   SetText(box, TidyPathField(GetText(box)));
   SendMessageW(box, EM_SETSEL, 0, -1);

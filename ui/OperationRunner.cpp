@@ -8,29 +8,15 @@ namespace vokram::ui {
 namespace {
 
 // While an operation runs, a logoff or shutdown names it to the user.
-class ShutdownBlock {
- public:
-  ShutdownBlock(HWND window, Operation operation) noexcept : window_(window) {
-    ShutdownBlockReasonCreate(window_, Reason(operation));
-  }
-  ~ShutdownBlock() { ShutdownBlockReasonDestroy(window_); }
-  ShutdownBlock(const ShutdownBlock&) = delete;
-  ShutdownBlock& operator=(const ShutdownBlock&) = delete;
+using ShutdownBlock = UniqueAny<HWND, ShutdownBlockReasonDestroy>;
 
- private:
-  static const wchar_t* Reason(Operation operation) noexcept {
-    switch (operation) {
-      case Operation::Split:
-        return kShutdownReasonSplit;
-      case Operation::Join:
-        return kShutdownReasonJoin;
-      case Operation::Check:
-        break;
-    }
-    return kShutdownReasonCheck;
-  }
-  HWND window_;
-};
+ShutdownBlock BlockShutdown(HWND window, Operation operation) noexcept {
+  const wchar_t* reason = kShutdownReasonCheck;
+  if (operation == Operation::Split) reason = kShutdownReasonSplit;
+  if (operation == Operation::Join) reason = kShutdownReasonJoin;
+  ShutdownBlockReasonCreate(window, reason);
+  return ShutdownBlock(window);
+}
 
 }  // namespace
 
@@ -47,7 +33,7 @@ std::exception_ptr OperationRunner::Run(Operation operation, bool waitPointer, c
   std::exception_ptr failure;
   {
     BusyScope busy(busy_, waitPointer_, waitPointer);
-    const ShutdownBlock block(window_, operation);
+    const ShutdownBlock block = BlockShutdown(window_, operation);
     operation_ = &background;
     quitAfterStop_ = false;
     questionOpen_ = closeAsked_ = false;  // also after a question whose box failed to show

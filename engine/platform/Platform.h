@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "Types.h"
@@ -61,6 +62,15 @@ int OpenToSettle(const std::filesystem::path& path, Handle& handle, bool& held);
 // Renames only when nothing stands under `to`; `exists` is set when that refused it.
 int RenameNoReplace(const std::filesystem::path& from, const std::filesystem::path& to, bool& exists);
 int Identify(Handle handle, FileIdentity& identity);
+// Whether any volume can hold named streams (Windows); without them OpenStream
+// is never called.
+extern const bool kNamedStreams;
+// Opens the named stream `name` (ASCII) of `file` where its volume really
+// holds named streams: for reading, or for writing from its start (created
+// when missing, emptied once it is known to be the stream). `absent`, with
+// nothing opened or created, where the volume holds none, or for reading
+// where the file has no such stream.
+int OpenStream(const std::filesystem::path& file, std::string_view name, bool write, Handle& handle, bool& absent);
 int Remove(const std::filesystem::path& path);
 
 // The error code a failing hook stands for: an I/O error.

@@ -213,6 +213,15 @@ int Identify(Handle handle, FileIdentity& identity) {
   return 0;
 }
 
+// POSIX file systems have no named streams: "x:Zone.Identifier" is an
+// ordinary file here, and nobody's mark.
+const bool kNamedStreams = false;
+
+int OpenStream(const std::filesystem::path&, std::string_view, bool, Handle&, bool& absent) {
+  absent = true;
+  return 0;
+}
+
 int Remove(const std::filesystem::path& path) { return ::unlink(path.c_str()) != 0 ? errno : 0; }
 
 int InjectedErrorCode() { return EIO; }

@@ -21,6 +21,7 @@
 #include "Journal.h"
 #include "Split.h"
 #include "TestSupport.h"
+#include "ZoneMark.h"
 
 #ifdef _WIN32
 #include <windows.h>
@@ -122,6 +123,10 @@ constexpr std::size_t kSourceSize = 4700;
 constexpr int kPieces = 5;
 const char* const kSourceName = "データ.avi";
 const char* const kBaseName = "データ";
+// Sources carry a mark where their volume keeps one: the walks then fail
+// every call of reading and writing marks as well.
+const char* const kMark = "[ZoneTransfer]\r\nZoneId=3\r\n";
+const bool kMarksKept = std::getenv(test::kStreamsDirVariable) != nullptr;
 
 struct SplitScene {
   test::TempDir in, out;
@@ -133,6 +138,7 @@ struct SplitScene {
       Run();
     }
     test::WriteFile(source, test::RandomBytes(kSourceSize, 7));
+    WriteZoneMark(source, kMark);
   }
   SplitResult Run() const { return RunSplit(in.Path(), out.Path()); }
   static SplitResult RunSplit(const fs::path& in, const fs::path& out) {
@@ -185,6 +191,9 @@ TEST(SplitFaults, AHookThatNeverFailsChangesNothing) {
   const auto files = Snapshot(hooked.out.Path());
   EXPECT_EQ(files, Snapshot(plain.out.Path()));
   EXPECT_EQ(files.size(), static_cast<std::size_t>(kPieces + 2));  // pieces, batch, descriptor
+  for (int i = 0; i < kPieces; ++i) {
+    EXPECT_EQ(ReadZoneMark(hooked.out / (kBaseName + (".00" + std::to_string(i)))) == kMark, kMarksKept) << i;
+  }
 }
 
 // ---------------------------------------------------------------------------
@@ -201,6 +210,7 @@ struct JoinScene {
   JoinScene(bool joinIntoParts, bool outputExists) : intoParts(joinIntoParts) {
     const fs::path source = parts / kSourceName;
     test::WriteFile(source, sourceBytes);
+    WriteZoneMark(source, kMark);
     SplitFile(source.native(), parts.Folder() + N(kBaseName), 1, 1, SplitOptions{true, false}, {},
               test::Draws({0.5f}));
     fs::remove(source);
@@ -264,6 +274,7 @@ TEST(JoinFaults, AHookThatNeverFailsChangesNothing) {
   EXPECT_EQ(got.size, expected.size);
   EXPECT_EQ(got.crc, expected.crc);
   EXPECT_EQ(test::ReadFile(got.outputPath), hooked.sourceBytes);
+  EXPECT_EQ(ReadZoneMark(got.outputPath) == kMark, kMarksKept);
   EXPECT_EQ(Snapshot(hooked.out.Path()), Snapshot(plain.out.Path()));
 }
 

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstdlib>
 #include <fstream>
 #include <random>
 #include <stdexcept>
@@ -28,7 +29,8 @@ unsigned long ProcessId() {
 
 TempDir::TempDir() {
   static std::atomic<int> counter{0};
-  path_ = std::filesystem::temp_directory_path() /
+  const char* streams = std::getenv(kStreamsDirVariable);
+  path_ = (streams ? std::filesystem::path(streams) : std::filesystem::temp_directory_path()) /
           ("vokram-test-" + std::to_string(ProcessId()) + "-" + std::to_string(counter++));
   std::filesystem::remove_all(path_);
   std::filesystem::create_directories(path_);

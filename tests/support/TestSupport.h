@@ -18,6 +18,10 @@ namespace vokram::test {
 
 using Bytes = std::vector<std::uint8_t>;
 
+// Names a folder on a volume with named streams (tests/wine/on_ntfs.sh); the
+// tests' folders are then made there, and files there keep marks of the web.
+inline constexpr char kStreamsDirVariable[] = "VOKRAM_TEST_STREAMS_DIR";
+
 // A fresh folder, removed with everything in it at the end of the test.
 class TempDir {
  public:

@@ -1,20 +1,10 @@
 #!/usr/bin/env bash
-# Marks of the web through the Windows command line on NTFS (ntfs-3g, whose streams Wine
-# passes on): pieces get the source's, a join the most restrictive; no "x:stream" files on Unix.
+# Marks of the web through the Windows command line on NTFS (run by on_ntfs.sh): pieces
+# get the source's, a join the most restrictive; no "x:stream" files on Unix.
 cli=$(realpath "$1")
 # shellcheck source=../support/script.sh
 source "$(dirname "$0")/../support/script.sh"
-mnt=$work/ntfs
-trap 'if mountpoint -q "$mnt"; then umount "$mnt" || umount -l "$mnt"; fi; rm -rf "$work"' EXIT
-
-command -v ntfs-3g >/dev/null && command -v mkntfs >/dev/null ||
-  { echo "FAILED: ntfs-3g is not installed (scripts/deps.sh installs it)" && exit 1; }
-[ -c /dev/fuse ] && [ -r /dev/fuse ] && [ -w /dev/fuse ] ||
-  { echo "SKIPPED: no usable /dev/fuse, so no NTFS volume can be mounted here" && exit 0; }
-truncate -s 64M "$work/ntfs.img" && mkntfs -F -q -f "$work/ntfs.img" >"$work/log" 2>&1 ||
-  { echo "FAILED: mkntfs: $(tail -n1 "$work/log")" && exit 1; }
-mkdir "$mnt" && ntfs-3g -o streams_interface=windows "$work/ntfs.img" "$mnt" 2>"$work/log" ||
-  { echo "SKIPPED: cannot mount an NTFS image here: $(head -n1 "$work/log")" && exit 0; }
+mnt=${VOKRAM_NTFS:?run through on_ntfs.sh}
 
 win() { printf 'Z:%s' "${1//\//\\}"; }
 run() { wine "$cli" "$@" </dev/null >"$work/log" 2>&1 || fail "vokram-cli $* ($(tr -d '\r' <"$work/log"))"; }
