@@ -149,6 +149,15 @@ std::string PendingMessage(Settlement pending) {
   return {};
 }
 
+std::string_view BusyText(Operation operation) {
+  switch (operation) {
+    case Operation::Split: return "分割中です。";
+    case Operation::Join: return "結合中です。";
+    case Operation::Check: break;
+  }
+  return "チェック中です。";
+}
+
 std::string NotRemovedWarning(const std::filesystem::path& file) {
   return "終了しましたが、「" + ToUtf8(file.filename()) +
          "」を削除できませんでした。次にこのフォルダへ分割か結合をすると削除します。";

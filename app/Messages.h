@@ -50,6 +50,8 @@ std::string JoinNotReplacedMessage(const std::filesystem::path& name);
 // (pending, for the check). Empty for Settlement::None.
 std::string SettledMessage(Settlement settled);
 std::string PendingMessage(Settlement pending);
+// What a logoff or shutdown shows while an operation runs: 分割中です。 …
+std::string_view BusyText(Operation operation);
 // A run that succeeded but left a replaced file it could not remove.
 std::string NotRemovedWarning(const std::filesystem::path& file);
 

@@ -14,11 +14,6 @@ inline constexpr int kFrmBunHeightTwips = 4170;
 inline constexpr wchar_t kCaptionSplit[] = L"Vokram　－　分割";
 inline constexpr wchar_t kCaptionJoin[] = L"Vokram　－　結合";
 
-// What a logoff or shutdown shows while an operation runs.
-inline constexpr wchar_t kShutdownReasonSplit[] = L"分割中です。";
-inline constexpr wchar_t kShutdownReasonJoin[] = L"結合中です。";
-inline constexpr wchar_t kShutdownReasonCheck[] = L"チェック中です。";
-
 std::span<const ControlDef> FrmBunControls();
 std::span<const int> FrmBunTabOrder();
 

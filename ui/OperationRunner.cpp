@@ -1,7 +1,6 @@
 #include "OperationRunner.h"
 
 #include "Busy.h"
-#include "Frm_BunLayout.h"
 #include "MessageBoxes.h"
 
 namespace vokram::ui {
@@ -10,11 +9,8 @@ namespace {
 // While an operation runs, a logoff or shutdown names it to the user.
 using ShutdownBlock = UniqueAny<HWND, ShutdownBlockReasonDestroy>;
 
-ShutdownBlock BlockShutdown(HWND window, Operation operation) noexcept {
-  const wchar_t* reason = kShutdownReasonCheck;
-  if (operation == Operation::Split) reason = kShutdownReasonSplit;
-  if (operation == Operation::Join) reason = kShutdownReasonJoin;
-  ShutdownBlockReasonCreate(window, reason);
+ShutdownBlock BlockShutdown(HWND window, Operation operation) {
+  ShutdownBlockReasonCreate(window, NativeFromUtf8(BusyText(operation)).c_str());
   return ShutdownBlock(window);
 }
 

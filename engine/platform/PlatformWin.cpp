@@ -293,7 +293,8 @@ std::string ErrorText(int code) {
   const DWORD length = FormatMessageW(
       FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
       nullptr, static_cast<DWORD>(code), 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
-  std::wstring message = length ? std::wstring(text, length) : L"エラー " + std::to_wstring(code);
+  // Without the system's words, the number alone: no language of our own here.
+  std::wstring message = length ? std::wstring(text, length) : L"(" + std::to_wstring(code) + L")";
   if (text) LocalFree(text);
   while (!message.empty() && (message.back() == L'\n' || message.back() == L'\r' || message.back() == L' ')) {
     message.pop_back();
