@@ -665,7 +665,7 @@ TEST(MessageText, EveryCheckShowsItsExactText) {
   }
   EXPECT_EQ(MessageText(MessageId::JoinMismatch), "結合しましたが、vokファイルの記録と一致しません。");
   EXPECT_EQ(MessageText(MessageId::Done), "終了しました。");
-  EXPECT_EQ(BusyText(Operation::Split) + std::string(BusyText(Operation::Join)) + std::string(BusyText(Operation::Check)),
+  EXPECT_EQ(std::string(BusyText(Operation::Split)) + std::string(BusyText(Operation::Join)) + std::string(BusyText(Operation::Check)),
             "分割中です。結合中です。チェック中です。");
   EXPECT_EQ(kTitleWarning, "警告");
   EXPECT_EQ(kTitleDone, "終了");
