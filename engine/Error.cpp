@@ -41,18 +41,6 @@ const char* CodeName(ErrorCode code) {
   return "error";
 }
 
-const char* CauseText(Cause cause) {
-  switch (cause) {
-    case Cause::None: return "";
-    case Cause::SourceEndedEarly: return "the file ended before its recorded length";
-    case Cause::SourceChanged: return "the file changed since it was checked";
-    case Cause::NoTemporaryName: return "no free temporary name";
-    case Cause::OutputAppeared: return "another program created the file meanwhile";
-    case Cause::FolderBusy: return "another run is writing into the folder";
-  }
-  return "";
-}
-
 std::string Describe(ErrorCode code, const std::filesystem::path& file, const std::string& reason) {
   std::string text = CodeName(code);
   if (!file.empty()) text += ": " + ToUtf8(file);
@@ -75,7 +63,7 @@ VokError::VokError(ErrorCode code, std::filesystem::path file, std::uint64_t byt
       bytesNeeded_(bytesNeeded) {}
 
 VokError::VokError(ErrorCode code, std::filesystem::path file, vokram::Cause cause)
-    : std::runtime_error(Describe(code, file, CauseText(cause))),
+    : std::runtime_error(Describe(code, file, {})),  // the cause is the front ends' to word
       code_(code),
       file_(std::move(file)),
       cause_(cause) {}

@@ -15,20 +15,10 @@ namespace {
 
 bool IsChecked(HWND button) { return SendMessageW(button, BM_GETCHECK, 0, 0) == BST_CHECKED; }
 
+// Where each Focus sends the keyboard (0: nowhere new).
 int FocusTarget(Focus focus) {
-  switch (focus) {
-    case Focus::MinSize:
-      return IDC_txtMinSize;
-    case Focus::MaxSize:
-      return IDC_txtMaxSize;
-    case Focus::DstFileName:
-      return IDC_txtDstFileName;
-    case Focus::Recovery:
-      return IDC_txtRecovery;
-    case Focus::Unchanged:
-      break;
-  }
-  return 0;
+  constexpr int kTargets[] = {0, IDC_txtMinSize, IDC_txtMaxSize, IDC_txtDstFileName, IDC_txtRecovery};
+  return kTargets[static_cast<int>(focus)];
 }
 
 }  // namespace
