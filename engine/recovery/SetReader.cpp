@@ -19,6 +19,13 @@ constexpr std::array<std::uint8_t, 8> kMagic = {'P', 'A', 'R', '2', 0, 'P', 'K',
 // the largest a set of the most slices and pieces needs (a descriptor of
 // 32,765 records) fits well within it.
 constexpr std::uint64_t kLargestKeptPacket = std::uint64_t{16} << 20;
+// The fuzz build believes every packet's MD5 (and set ID), so the fuzzer
+// reaches the parsers and everything after them with bodies of its own.
+#ifdef VOKRAM_FUZZ_BELIEVE_HASHES
+constexpr bool kBelieveHashes = true;
+#else
+constexpr bool kBelieveHashes = false;
+#endif
 // Exponents repeat modulo the field's order; beyond it a slice adds nothing.
 constexpr std::uint32_t kExponents = 65535;
 
@@ -132,7 +139,7 @@ class Reader {
       done += n;
       progress_.Step(done_ + at + done, total_);
     }
-    if (hash.Digest() != header.hash) return false;
+    if (!kBelieveHashes && hash.Digest() != header.hash) return false;
 
     Collected& set = sets_[header.setId];
     const std::span<const std::uint8_t> view(body);
@@ -148,7 +155,7 @@ class Reader {
     if (header.type == kMainType) {
       // The set ID is the MD5 of Main's body: a Main of another body is no
       // Main of this set.
-      if (!set.main && Md5Of(view) == header.setId) set.main = ParseMain(view);
+      if (!set.main && (kBelieveHashes || Md5Of(view) == header.setId)) set.main = ParseMain(view);
     } else if (header.type == kFileDescType) {
       if (auto desc = ParseFileDesc(view)) set.descs.try_emplace(desc->id, std::move(*desc));
     } else if (header.type == kIfscType) {
@@ -196,6 +203,11 @@ std::optional<RecoverySet> Assemble(const Md5Digest& id, Collected& got) {
     slices += count;
     set.files.push_back(std::move(file));
   }
+  // A slice larger than every file only pads them (a verification would
+  // hash the padding): no writer makes one, and a forged Main is refused.
+  std::uint64_t largest = 0;
+  for (const auto& file : set.files) largest = std::max(largest, file.length);
+  if (set.sliceSize > Padded(largest)) return std::nullopt;
   set.inputSlices = static_cast<std::uint32_t>(slices);
   for (const auto& [exponent, at] : got.recovery) {
     if (got.recoveryBytes[exponent] == set.sliceSize) set.recovery.push_back(at);
