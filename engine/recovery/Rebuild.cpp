@@ -163,6 +163,7 @@ bool RebuildSlices(const RecoverySet& set, const SetVerdict& verdict, const std:
   for (const std::uint32_t exponent : solution.exponents) {
     const auto at = std::lower_bound(set.recovery.begin(), set.recovery.end(), exponent,
                                      [](const RecoverySliceAt& r, std::uint32_t e) { return r.exponent < e; });
+    if (at == set.recovery.end() || at->exponent != exponent) throw std::logic_error("a solution of another set");
     sources.push_back(&*at);
   }
   const std::vector<KnownSlice> known = KnownSlices(set, verdict);
