@@ -81,20 +81,23 @@ fi
 
 # Fuzzing: each libFuzzer target for a fixed time over the seed corpus in
 # fuzz/corpus; a crash, a leak or a broken invariant fails it.
-# Each target fuzzes for VOKRAM_FUZZ_SECONDS of processor time. The three run
-# at once, each for its share of the wall time: the same work as one after
-# the other, in less time than that on two cores.
+# Each target fuzzes for VOKRAM_FUZZ_SECONDS of processor time. They run at
+# once, each for its share of the wall time: the same work as one after the
+# other, in less time than that on two cores. The recovery set reader has
+# seeds of its own (fuzz/corpus/set).
 fuzz_seconds=${VOKRAM_FUZZ_SECONDS:-45}
-fuzz_targets=(descriptor check join)
+fuzz_targets=(descriptor check join set_reader)
 if cmake --preset fuzz >/dev/null && cmake --build --preset fuzz -j "$jobs"; then
   wall=$((fuzz_seconds * ${#fuzz_targets[@]} / jobs))
   echo "== fuzz ${fuzz_targets[*]} (${fuzz_seconds}s of processor time each, ${wall}s together)"
   declare -A fuzz_pid
   for target in "${fuzz_targets[@]}"; do
     corpus=$root/build/fuzz/corpus-$target
+    seeds=$root/fuzz/corpus
+    [ "$target" = set_reader ] && seeds=$root/fuzz/corpus/set
     mkdir -p "$corpus"
     "$root/build/fuzz/fuzz/fuzz_$target" -max_total_time="$wall" -print_final_stats=1 \
-      -artifact_prefix="$root/build/fuzz/" "$corpus" "$root/fuzz/corpus" >"$logs/fuzz-$target.log" 2>&1 &
+      -artifact_prefix="$root/build/fuzz/" "$corpus" "$seeds" >"$logs/fuzz-$target.log" 2>&1 &
     fuzz_pid[$target]=$!
   done
   for target in "${fuzz_targets[@]}"; do

@@ -155,4 +155,99 @@ SetPackets MakeSetPackets(std::uint64_t sliceSize, const std::vector<SetFile>& f
   return packets;
 }
 
+namespace {
+
+constexpr std::array<std::uint8_t, 8> kMagic = {'P', 'A', 'R', '2', 0, 'P', 'K', 'T'};
+
+std::uint64_t Get64(const std::uint8_t* p) {
+  std::uint64_t v = 0;
+  for (int i = 7; i >= 0; --i) v = v << 8 | p[i];
+  return v;
+}
+std::uint32_t Get32(const std::uint8_t* p) {
+  return std::uint32_t{p[0]} | std::uint32_t{p[1]} << 8 | std::uint32_t{p[2]} << 16 | std::uint32_t{p[3]} << 24;
+}
+Md5Digest Get16(const std::uint8_t* p) {
+  Md5Digest d;
+  std::memcpy(d.data(), p, d.size());
+  return d;
+}
+
+// Strings are padded with NULs to whole words; a writer may pad more.
+std::size_t Unpadded(std::span<const std::uint8_t> text) {
+  std::size_t n = text.size();
+  while (n > 0 && text[n - 1] == 0) --n;
+  return n;
+}
+
+}  // namespace
+
+std::optional<PacketHeaderFields> ParsePacketHeader(const std::uint8_t* bytes, std::uint64_t room) {
+  if (room < kHeaderBytes || std::memcmp(bytes, kMagic.data(), kMagic.size()) != 0) return std::nullopt;
+  PacketHeaderFields header;
+  header.length = Get64(bytes + 8);
+  if (header.length < kHeaderBytes || header.length % 4 != 0 || header.length > room) return std::nullopt;
+  header.hash = Get16(bytes + 16);
+  header.setId = Get16(bytes + 32);
+  std::memcpy(header.type.data(), bytes + 48, header.type.size());
+  return header;
+}
+
+std::optional<MainFields> ParseMain(std::span<const std::uint8_t> body) {
+  if (body.size() < 12 || (body.size() - 12) % 16 != 0) return std::nullopt;
+  MainFields main;
+  main.sliceSize = Get64(body.data());
+  const std::uint32_t count = Get32(body.data() + 8);
+  // File IDs outside the recovery set may follow; the count cannot claim
+  // more than the body holds.
+  if (main.sliceSize == 0 || main.sliceSize % 4 != 0 || count > (body.size() - 12) / 16) return std::nullopt;
+  main.files.reserve(count);
+  for (std::uint32_t i = 0; i < count; ++i) main.files.push_back(Get16(body.data() + 12 + 16 * std::size_t{i}));
+  return main;
+}
+
+std::optional<FileDescFields> ParseFileDesc(std::span<const std::uint8_t> body) {
+  if (body.size() < 56) return std::nullopt;
+  FileDescFields desc;
+  desc.id = Get16(body.data());
+  desc.md5 = Get16(body.data() + 16);
+  desc.md5First16k = Get16(body.data() + 32);
+  desc.length = Get64(body.data() + 48);
+  const auto name = body.subspan(56);
+  desc.name.assign(reinterpret_cast<const char*>(name.data()), Unpadded(name));
+  if (desc.name.empty()) return std::nullopt;
+  return desc;
+}
+
+std::optional<IfscFields> ParseIfsc(std::span<const std::uint8_t> body) {
+  if (body.size() < 16 || (body.size() - 16) % 20 != 0) return std::nullopt;
+  IfscFields ifsc;
+  ifsc.id = Get16(body.data());
+  ifsc.slices.resize((body.size() - 16) / 20);
+  for (std::size_t i = 0; i < ifsc.slices.size(); ++i) {
+    ifsc.slices[i].md5 = Get16(body.data() + 16 + 20 * i);
+    ifsc.slices[i].crc32 = Get32(body.data() + 32 + 20 * i);
+  }
+  return ifsc;
+}
+
+std::optional<UniFileNFields> ParseUniFileN(std::span<const std::uint8_t> body) {
+  if (body.size() < 16) return std::nullopt;
+  UniFileNFields uni;
+  uni.id = Get16(body.data());
+  for (std::size_t i = 16; i + 1 < body.size(); i += 2) {
+    uni.name.push_back(static_cast<char16_t>(body[i] | body[i + 1] << 8));
+  }
+  while (!uni.name.empty() && uni.name.back() == 0) uni.name.pop_back();
+  if (uni.name.empty()) return std::nullopt;
+  return uni;
+}
+
+std::optional<ByteVector> ParseDescriptorPacket(std::span<const std::uint8_t> body) {
+  if (body.size() < 8) return std::nullopt;
+  const std::uint64_t length = Get64(body.data());
+  if (length > body.size() - 8 || Padded(length) != body.size() - 8) return std::nullopt;
+  return ByteVector(body.begin() + 8, body.begin() + 8 + static_cast<std::ptrdiff_t>(length));
+}
+
 }  // namespace vokram::recovery

@@ -81,4 +81,49 @@ struct SetPackets {
 SetPackets MakeSetPackets(std::uint64_t sliceSize, const std::vector<SetFile>& files, const std::vector<Md5Digest>& ids,
                           std::span<const std::uint8_t> descriptor);
 
+// Reading. Each parser takes a packet's body (what follows the header, whose
+// MD5 the caller has checked) and gives nothing for a body that cannot be
+// that packet; nothing is allocated beyond what the body holds.
+
+struct PacketHeaderFields {
+  std::uint64_t length = 0;  // the whole packet's
+  Md5Digest hash{};          // of bytes 32 .. length
+  Md5Digest setId{};
+  PacketType type{};
+};
+// The header in the kHeaderBytes at `bytes`: nothing without the magic or
+// with a length below the header, not a multiple of 4, or beyond `room` (the
+// bytes from the header's start to the end of its file).
+std::optional<PacketHeaderFields> ParsePacketHeader(const std::uint8_t* bytes, std::uint64_t room);
+
+struct MainFields {
+  std::uint64_t sliceSize = 0;
+  std::vector<Md5Digest> files;  // the recovery set's, in slice order
+};
+std::optional<MainFields> ParseMain(std::span<const std::uint8_t> body);
+
+struct FileDescFields {
+  Md5Digest id{};
+  Md5Digest md5{};
+  Md5Digest md5First16k{};
+  std::uint64_t length = 0;
+  std::string name;  // as recorded, without its padding
+};
+std::optional<FileDescFields> ParseFileDesc(std::span<const std::uint8_t> body);
+
+struct IfscFields {
+  Md5Digest id{};
+  std::vector<SliceChecksum> slices;
+};
+std::optional<IfscFields> ParseIfsc(std::span<const std::uint8_t> body);
+
+struct UniFileNFields {
+  Md5Digest id{};
+  std::u16string name;
+};
+std::optional<UniFileNFields> ParseUniFileN(std::span<const std::uint8_t> body);
+
+// Vokram's descriptor packet: the descriptor's bytes.
+std::optional<ByteVector> ParseDescriptorPacket(std::span<const std::uint8_t> body);
+
 }  // namespace vokram::recovery

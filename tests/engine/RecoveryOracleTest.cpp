@@ -7,6 +7,7 @@
 
 #include <cstdlib>
 #include <deque>
+#include <functional>
 #include <map>
 #include <numeric>
 #include <random>
@@ -14,7 +15,9 @@
 
 #include "TestSupport.h"
 #include "recovery/Packets.h"
+#include "recovery/Rebuild.h"
 #include "recovery/Recovery.h"
+#include "recovery/SetReader.h"
 
 namespace vokram::recovery {
 namespace {
@@ -217,6 +220,159 @@ TEST(RecoveryOracle, AnyPieceOfARandomSetComesBack) {
     pieces.push_back({name, generator() % 300000 + 1, std::u16string(name.begin(), name.end())});
   }
   ExpectPar2AgreesAndRepairs(pieces, 3, 300000, false);
+}
+
+// par2's verdict on a set: its exit code and the recovery slices it lacks.
+std::pair<int, std::uint32_t> Par2Verify(const test::TempDir& dir, const std::string& index) {
+  const int status =
+      std::system(("cd '" + dir.Path().string() + "' && par2 verify " + index + " >verify.log 2>&1").c_str());
+  const int code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  const std::string log(reinterpret_cast<const char*>(test::ReadFile(dir / "verify.log").data()),
+                        test::ReadFile(dir / "verify.log").size());
+  fs::remove(dir / "verify.log");
+  const auto at = log.find("You need ");
+  return {code, at == std::string::npos ? 0u : static_cast<std::uint32_t>(std::stoul(log.substr(at + 9)))};
+}
+
+struct Ours {
+  SetReading reading;
+  std::optional<SetMatch> match;
+  SetVerdict verdict;
+};
+
+Ours VerifyOurselves(const test::TempDir& dir, const std::vector<std::string>& names) {
+  Ours ours;
+  std::vector<fs::path> setFiles, pieceNames, piecePaths;
+  for (const auto& entry : fs::directory_iterator(dir.Path())) {
+    if (entry.path().extension() == ".par2") setFiles.push_back(entry.path());
+  }
+  for (const auto& name : names) pieceNames.push_back(test::U8(name)), piecePaths.push_back(dir / name);
+  ours.reading = ReadRecoverySets(setFiles);
+  ours.match = MatchSet(ours.reading, pieceNames);
+  if (ours.match) {
+    const RecoverySet& set = ours.reading.sets[ours.match->set];
+    ours.verdict = VerifySet(set, PathsOfFiles(set, *ours.match, piecePaths));
+  }
+  return ours;
+}
+
+// Writes every piece that is not sound as "fixed-N" and compares it with the
+// original.
+void ExpectRepairs(const test::TempDir& dir, const Ours& ours, const Pieces& pieces) {
+  const RecoverySet& set = ours.reading.sets[ours.match->set];
+  std::deque<File> outs;
+  std::vector<FileOutput> outputs;
+  std::vector<std::size_t> written;
+  for (std::size_t i = 0; i < pieces.contents.size(); ++i) {
+    const std::uint32_t f = *ours.match->fileOfName[i];
+    if (ours.verdict.files[f].condition == FileCondition::Sound) continue;
+    outs.push_back(*File::CreateNew(dir / ("fixed-" + std::to_string(i))));
+    outputs.push_back({f, &outs.back()});
+    written.push_back(i);
+  }
+  EXPECT_TRUE(WriteFiles(set, ours.verdict, outputs));
+  for (auto& out : outs) out.Close();
+  for (const std::size_t i : written) {
+    EXPECT_EQ(test::ReadFile(dir / ("fixed-" + std::to_string(i))), pieces.contents[i]) << pieces.request.names[i];
+  }
+}
+
+// Damage of every kind to a set written by Vokram and to one par2 wrote over
+// the same pieces: the verdict (sound, repairable, not and what it lacks)
+// is par2's, and a repair gives back the originals.
+TEST(RecoveryOracle, DamageMatrixAgreesWithPar2AndRepairs) {
+  std::mt19937 generator(5);
+  std::vector<Piece> list;
+  for (int i = 0; i < 6; ++i) {
+    const std::string name = "m." + std::to_string(i);
+    list.push_back({name, generator() % 120000 + 1000, {}});
+  }
+  using Damage = std::function<void(const test::TempDir&, const Pieces&)>;
+  const auto piece = [](const test::TempDir& dir, const Pieces& p, std::size_t i) { return dir / p.request.names[i]; };
+  const auto flip = [&](const test::TempDir& dir, const Pieces& p, std::size_t i, std::size_t at) {
+    Bytes bytes = p.contents[i];
+    bytes[at % bytes.size()] ^= 0x81;
+    test::WriteFile(piece(dir, p, i), bytes);
+  };
+  const std::vector<std::pair<const char*, Damage>> damages = {
+      {"intact", [](const auto&, const auto&) {}},
+      {"two pieces lost", [&](const auto& d, const auto& p) { fs::remove(piece(d, p, 1)), fs::remove(piece(d, p, 4)); }},
+      {"three pieces lost", [&](const auto& d, const auto& p) { for (std::size_t i : {0u, 2u, 5u}) fs::remove(piece(d, p, i)); }},
+      {"bytes flipped in four", [&](const auto& d, const auto& p) { for (std::size_t i : {0u, 1u, 3u, 5u}) flip(d, p, i, 977 * i + 5); }},
+      {"one cut short, one lost, one longer", [&](const auto& d, const auto& p) {
+         fs::resize_file(piece(d, p, 2), 777), fs::remove(piece(d, p, 3));
+         fs::resize_file(piece(d, p, 0), p.contents[0].size() + 3);
+       }},
+      {"volumes gone", [&](const auto& d, const auto& p) {
+         fs::remove(piece(d, p, 0));
+         for (const auto& entry : fs::directory_iterator(d.Path())) {
+           if (entry.path().filename().string().find(".vol0") != std::string::npos) fs::remove(entry.path());
+         }
+       }},
+  };
+  for (const bool byPar2 : {false, true}) {
+    for (const auto& [what, damage] : damages) {
+      SCOPED_TRACE(std::string(byPar2 ? "par2's set: " : "Vokram's set: ") + what);
+      test::TempDir dir;
+      const Pieces pieces = MakePieces(dir, list, 2, 150000, 3);
+      const auto plan = PlanRecovery(pieces.request, VOKRAM_NATIVE("set"));
+      ASSERT_TRUE(plan);
+      if (byPar2) {
+        ASSERT_EQ(Par2(dir, "create -q -s" + std::to_string(plan->sliceSize) + " -c" + std::to_string(plan->recoverySlices) +
+                                " -n4 set.par2 --" + Quoted(pieces.request.names)),
+                  0);
+      } else {
+        WriteSet(dir, *plan, Hash(dir, pieces, plan->sliceSize), {});
+      }
+      damage(dir, pieces);
+      const auto [code, needed] = Par2Verify(dir, "set.par2");
+      const Ours ours = VerifyOurselves(dir, pieces.request.names);
+      ASSERT_TRUE(ours.match);
+      EXPECT_EQ(ours.match->matched, list.size());
+      const int verdict = ours.verdict.AllSound() ? 0 : ours.verdict.repairable ? 1 : 2;
+      EXPECT_EQ(verdict, code);
+      EXPECT_EQ(ours.verdict.blocksNeeded, needed);
+      if (verdict == 1) ExpectRepairs(dir, ours, pieces);
+    }
+  }
+}
+
+// A set par2 made, in volumes of one exponent each: with exponents 0 and 257
+// the lost slices #0 and #128 cannot be solved (par2 aborts there); with a
+// third volume they can, and the pieces come back.
+TEST(RecoveryOracle, Par2SetWithAnUnsolvablePairRepairsWithAThirdVolume) {
+  test::TempDir dir;
+  const Pieces pieces = MakePieces(dir, {{"片.000", 90000, {}}, {"片.001", 70001, {}}, {"片.002", 40000, {}}}, 1, 0, 11);
+  const std::string names = Quoted(pieces.request.names);
+  for (const auto& [base, first] : {std::pair{"a", 0}, {"b", 257}, {"c", 300}}) {
+    ASSERT_EQ(Par2(dir, "create -q -s1000 -c1 -f" + std::to_string(first) + " -n1 " + base + ".par2 --" + names), 0);
+  }
+  const fs::path third = dir / "c.vol300+1.par2";
+  ASSERT_TRUE(fs::exists(third));
+  fs::rename(third, dir / "c.hidden");
+  Ours ours = VerifyOurselves(dir, pieces.request.names);
+  ASSERT_TRUE(ours.match);
+  const RecoverySet& set = ours.reading.sets[ours.match->set];
+  ASSERT_EQ(set.recovery.size(), 2u);
+  // Damage slices #0 and #128 of the set.
+  for (const std::uint32_t slice : {0u, 128u}) {
+    std::size_t f = 0;
+    while (f + 1 < set.files.size() && set.files[f + 1].firstSlice <= slice) ++f;
+    const auto i = static_cast<std::size_t>(*ours.match->nameOfFile[f]);
+    Bytes bytes = test::ReadFile(dir / pieces.request.names[i]);
+    bytes[(slice - set.files[f].firstSlice) * 1000 + 10] ^= 1;
+    test::WriteFile(dir / pieces.request.names[i], bytes);
+  }
+  ours = VerifyOurselves(dir, pieces.request.names);
+  EXPECT_EQ(ours.verdict.missingSlices, 2u);
+  EXPECT_FALSE(ours.verdict.repairable);
+  EXPECT_EQ(ours.verdict.blocksNeeded, 1u);
+
+  fs::rename(dir / "c.hidden", third);
+  ours = VerifyOurselves(dir, pieces.request.names);
+  ASSERT_TRUE(ours.verdict.repairable);
+  EXPECT_EQ(ours.verdict.solution->exponents.size(), 2u);
+  ExpectRepairs(dir, ours, pieces);
 }
 
 }  // namespace

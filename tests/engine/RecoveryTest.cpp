@@ -2,15 +2,21 @@
 
 #include <atomic>
 #include <deque>
+#include <map>
+#include <numeric>
 #include <random>
 #include <string>
 
+#include "CodePage932.h"
 #include "TestSupport.h"
 #include "recovery/Crc32.h"
 #include "recovery/Gf16.h"
 #include "recovery/Md5.h"
 #include "recovery/Recovery.h"
+#include "recovery/Rebuild.h"
 #include "recovery/RecoveryPlan.h"
+#include "recovery/SetReader.h"
+#include "recovery/Solver.h"
 
 namespace vokram::recovery {
 namespace {
@@ -249,6 +255,284 @@ TEST(WriteRecoverySet, StopsWhenAskedAndNamesAPieceThatEndedEarly) {
     EXPECT_EQ(e.Code(), ErrorCode::IoFailed);
     EXPECT_EQ(e.File(), dir / "p.001");
   }
+}
+
+// The product of the chosen rows' matrix and the solution is the identity.
+void ExpectInverse(const Solution& solution) {
+  const std::size_t m = solution.missing.size();
+  ASSERT_EQ(solution.exponents.size(), m);
+  for (std::size_t j = 0; j < m; ++j) {
+    for (std::size_t l = 0; l < m; ++l) {
+      std::uint16_t sum = 0;
+      for (std::size_t k = 0; k < m; ++k) {
+        sum ^= SlowMultiply(solution.Coefficient(j, k), InputFactor(solution.missing[l], solution.exponents[k]));
+      }
+      ASSERT_EQ(sum, j == l ? 1 : 0) << j << ", " << l;
+    }
+  }
+}
+
+TEST(SolveMissing, PassesOverASingularChoiceAndCountsWhatIsLacking) {
+  // (1 - 256) * 257 = 0 mod 65535: exponents 0 and 257 cannot tell slices
+  // #0 and #128 apart.
+  const auto singular = SolveMissing({0, 128}, {0, 257});
+  EXPECT_FALSE(singular.solution);
+  EXPECT_EQ(singular.rank, 1u);
+  const auto third = SolveMissing({0, 128}, {0, 257, 300});
+  ASSERT_TRUE(third.solution);
+  EXPECT_NE(third.solution->exponents, (std::vector<std::uint32_t>{0, 257}));
+  ExpectInverse(*third.solution);
+
+  std::mt19937 generator(4);
+  std::vector<std::uint32_t> missing;
+  for (std::uint32_t i = 0; i < 70; ++i) missing.push_back(i * 460 + static_cast<std::uint32_t>(generator() % 400));
+  std::vector<std::uint32_t> first(70), scattered;
+  std::iota(first.begin(), first.end(), 0u);
+  const auto consecutive = SolveMissing(missing, first);
+  ASSERT_TRUE(consecutive.solution);
+  EXPECT_EQ(consecutive.solution->exponents.size(), 70u);
+  ExpectInverse(*consecutive.solution);
+  for (std::uint32_t e = 1; scattered.size() < 80; e += 1 + static_cast<std::uint32_t>(generator() % 800)) scattered.push_back(e);
+  const auto chosen = SolveMissing(missing, scattered, GfKernel::Portable);
+  ASSERT_TRUE(chosen.solution);
+  ExpectInverse(*chosen.solution);
+  EXPECT_EQ(SolveMissing(missing, std::vector<std::uint32_t>(first.begin(), first.begin() + 50)).rank, 50u);
+  EXPECT_TRUE(SolveMissing(std::vector<std::uint32_t>(kMaxSolvedSlices + 1), first).tooMany);
+}
+
+// Pieces and a recovery set for them, as a split writes them; `recorded`
+// gives other names (bytes) for the set to record.
+struct TestSet {
+  std::vector<std::string> names;
+  std::vector<Bytes> contents;
+  std::vector<std::filesystem::path> files;  // the index first
+  std::uint64_t sliceSize = 0;
+  std::uint32_t recoverySlices = 0;
+};
+
+TestSet WriteTestSet(const test::TempDir& dir, const std::vector<std::size_t>& lengths, std::uint32_t losses,
+                     const std::vector<std::string>& recorded = {}) {
+  TestSet set;
+  RecoveryRequest request{{}, {}, losses, 1 << 20, 21};
+  for (std::size_t i = 0; i < lengths.size(); ++i) {
+    set.names.push_back("piece." + std::to_string(i));
+    set.contents.push_back(test::RandomBytes(lengths[i], static_cast<std::uint32_t>(i + 40)));
+    test::WriteFile(dir / set.names[i], set.contents[i]);
+    request.names.push_back(recorded.empty() ? set.names[i] : recorded[i]);
+    request.lengths.push_back(lengths[i]);
+  }
+  const auto plan = PlanRecovery(request, VOKRAM_NATIVE("piece"));
+  set.sliceSize = plan->sliceSize;
+  set.recoverySlices = plan->recoverySlices;
+  std::vector<RecoveryInput> inputs;
+  for (std::size_t i = 0; i < lengths.size(); ++i) {
+    FileHasher hasher(plan->sliceSize);
+    hasher.Update(set.contents[i].data(), lengths[i]);
+    inputs.push_back({request.names[i], dir / set.names[i], hasher.Finish()});
+  }
+  std::deque<File> files;
+  WriteRecoverySet(*plan, inputs, test::AsBytes("descriptor bytes!!!!x"), [&](std::size_t i) -> File& {
+    set.files.push_back(dir / ToUtf8(plan->outputs[i].name));
+    files.push_back(*File::CreateNew(set.files.back()));
+    return files.back();
+  });
+  for (auto& file : files) file.Close();
+  return set;
+}
+
+// Each packet of a file, whole.
+std::vector<Bytes> PacketsOf(const std::filesystem::path& path) {
+  const Bytes bytes = test::ReadFile(path);
+  std::vector<Bytes> packets;
+  for (std::size_t at = 0; at < bytes.size();) {
+    const auto header = ParsePacketHeader(bytes.data() + at, bytes.size() - at);
+    packets.emplace_back(bytes.begin() + static_cast<std::ptrdiff_t>(at),
+                         bytes.begin() + static_cast<std::ptrdiff_t>(at + header->length));
+    at += header->length;
+  }
+  return packets;
+}
+
+Bytes Joined(const std::vector<Bytes>& parts) {
+  Bytes all;
+  for (const auto& part : parts) all.insert(all.end(), part.begin(), part.end());
+  return all;
+}
+
+TEST(ReadRecoverySets, TakesEverySoundPacketWhereverItStandsAndNothingElse) {
+  test::TempDir dir;
+  const TestSet made = WriteTestSet(dir, {70000, 50001, 30000}, 1);
+  const std::vector<std::filesystem::path> volumes(made.files.begin() + 1, made.files.end());
+  ASSERT_GE(volumes.size(), 1u);
+  std::vector<Bytes> packets;
+  for (const auto& file : made.files) {
+    for (auto& packet : PacketsOf(file)) packets.push_back(std::move(packet));
+  }
+  std::mt19937 generator(8);
+  std::vector<Bytes> shuffled = packets;
+  shuffled.insert(shuffled.end(), packets.begin(), packets.begin() + 9);
+  std::shuffle(shuffled.begin(), shuffled.end(), generator);
+  const auto recvAt = [&](std::size_t nth) {
+    std::size_t seen = 0;
+    for (std::size_t i = 0; i < packets.size(); ++i) {
+      if (std::equal(kRecvSlicType.begin(), kRecvSlicType.end(), packets[i].begin() + 48) && seen++ == nth) return i;
+    }
+    return packets.size();
+  };
+  std::vector<Bytes> flipped = packets;
+  flipped[recvAt(0)][200] ^= 1;
+  flipped.insert(flipped.begin() + 3, test::RandomBytes(13, 2));
+  // Lengths below the header, off the word, past the end, each under the magic.
+  std::vector<Bytes> lying = packets;
+  for (const std::uint64_t length : {60ull, 66ull, 1ull << 40}) {
+    Bytes fake = {'P', 'A', 'R', '2', 0, 'P', 'K', 'T'};
+    for (int i = 0; i < 8; ++i) fake.push_back(static_cast<std::uint8_t>(length >> (8 * i)));
+    fake.resize(64, 7);
+    lying.insert(lying.begin() + 2, fake);
+  }
+  // A Main of its own set claiming a billion files in a kilobyte.
+  Bytes main(1020, 0);
+  main[0] = 8;
+  main[8] = 0x00, main[9] = 0xCA, main[10] = 0x9A, main[11] = 0x3B;
+  Md5 hash = PacketHash(Md5Of(main), kMainType);
+  hash.Update(main);
+  const auto header = PacketHeader(Md5Of(main), kMainType, main.size(), hash.Digest());
+  Bytes huge(header.begin(), header.end());
+  huge.insert(huge.end(), main.begin(), main.end());
+  std::vector<Bytes> cut(packets.begin(), packets.begin() + static_cast<std::ptrdiff_t>(recvAt(1)) + 1);
+  cut.back().resize(cut.back().size() / 2);
+
+  const struct {
+    const char* what;
+    std::vector<Bytes> files;
+    std::uint32_t recovery;
+  } cases[] = {
+      {"shuffled and repeated in one file", {Joined(shuffled)}, made.recoverySlices},
+      {"a flipped byte and garbage", {Joined(flipped)}, made.recoverySlices - 1},
+      {"lying lengths", {Joined(lying)}, made.recoverySlices},
+      {"a Main claiming too many files", {huge, Joined(packets)}, made.recoverySlices},
+      {"cut in the second recovery slice", {Joined(cut)}, 1},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::vector<std::filesystem::path> paths;
+    for (const auto& bytes : c.files) {
+      paths.push_back(dir / ("case" + std::to_string(paths.size()) + ".bin"));
+      test::WriteFile(paths.back(), bytes);
+    }
+    const SetReading reading = ReadRecoverySets(paths);
+    ASSERT_EQ(reading.sets.size(), 1u);
+    EXPECT_EQ(reading.sets[0].files.size(), 3u);
+    EXPECT_EQ(reading.sets[0].recovery.size(), c.recovery);
+    EXPECT_EQ(reading.sets[0].descriptor, test::AsBytes("descriptor bytes!!!!x"));
+  }
+
+  // Volumes without the index; a name that is no file.
+  const SetReading reading = ReadRecoverySets({volumes[0], dir / "nothing.par2"});
+  ASSERT_EQ(reading.sets.size(), 1u);
+  EXPECT_EQ(reading.unreadable, std::vector<std::filesystem::path>{dir / "nothing.par2"});
+  EXPECT_EQ(reading.sets[0].recovery.front().exponent, 0u);
+}
+
+struct Damaged {
+  test::TempDir dir;
+  TestSet made;
+  SetReading reading;
+  std::vector<std::optional<std::filesystem::path>> paths;
+  std::vector<std::uint32_t> fileOfPiece;
+};
+
+// Names recorded in code page 932, as older tools wrote them. Piece 0 is
+// lost, piece 1 has a flipped byte at `flipAt`, piece 2 is cut to `cutTo`.
+void Damage(Damaged& d, std::size_t flipAt, std::size_t cutTo) {
+  std::vector<std::string> recorded;
+  std::vector<std::filesystem::path> names, paths;
+  for (int i = 0; i < 4; ++i) {
+    names.push_back(test::U8("分割." + std::to_string(i)));
+    recorded.push_back(*EncodeCp932(names.back()));
+  }
+  d.made = WriteTestSet(d.dir, {90000, 64000, 50001, 7000}, 3, recorded);
+  for (const auto& name : d.made.names) paths.push_back(d.dir / name);
+  d.reading = ReadRecoverySets(d.made.files);
+  const auto match = MatchSet(d.reading, names);
+  ASSERT_TRUE(match);
+  ASSERT_EQ(match->matched, 4u);
+  for (const auto& f : match->fileOfName) d.fileOfPiece.push_back(*f);
+  d.paths = PathsOfFiles(d.reading.sets[0], *match, paths);
+  std::filesystem::remove(paths[0]);
+  Bytes flipped = d.made.contents[1];
+  flipped[flipAt] ^= 0x20;
+  test::WriteFile(paths[1], flipped);
+  std::filesystem::resize_file(paths[2], cutTo);
+}
+
+TEST(VerifyAndRebuild, JudgesEachSliceAndRebuildsThePiecesInPassesOrAtOnce) {
+  Damaged d;
+  Damage(d, 33333, 12345);
+  const RecoverySet& set = d.reading.sets[0];
+  const SetVerdict verdict = VerifySet(set, d.paths);
+  const auto& lost = verdict.files[d.fileOfPiece[0]], &flipped = verdict.files[d.fileOfPiece[1]],
+             &cut = verdict.files[d.fileOfPiece[2]];
+  EXPECT_EQ(lost.condition, FileCondition::Missing);
+  EXPECT_EQ(flipped.condition, FileCondition::Damaged);
+  EXPECT_EQ(cut.condition, FileCondition::Damaged);
+  EXPECT_EQ(verdict.files[d.fileOfPiece[3]].condition, FileCondition::Sound);
+  for (std::size_t s = 0; s < flipped.good.size(); ++s) EXPECT_EQ(flipped.good[s], s != 33333 / set.sliceSize) << s;
+  for (std::size_t s = 0; s < cut.good.size(); ++s) EXPECT_EQ(cut.good[s], (s + 1) * set.sliceSize <= 12345) << s;
+  const auto bad = [](const FileVerdict& f) { return std::count(f.good.begin(), f.good.end(), false); };
+  EXPECT_EQ(verdict.missingSlices, bad(lost) + bad(flipped) + bad(cut));
+  ASSERT_TRUE(verdict.repairable);
+  EXPECT_EQ(verdict.blocksNeeded, 0u);
+
+  // A few slices per pass, then all at once on one thread.
+  for (const RebuildOptions& options : {RebuildOptions{64 << 10, 2, ChosenGfKernel()}, RebuildOptions{}}) {
+    std::deque<File> outs;
+    std::vector<FileOutput> outputs;
+    for (std::uint32_t i = 0; i < 3; ++i) {
+      outs.push_back(*File::CreateNew(d.dir / ("out" + std::to_string(i))));
+      outputs.push_back({d.fileOfPiece[i], &outs.back()});
+    }
+    EXPECT_TRUE(WriteFiles(set, verdict, outputs, {}, options));
+    for (auto& out : outs) out.Close();
+    for (std::uint32_t i = 0; i < 3; ++i) {
+      EXPECT_EQ(test::ReadFile(d.dir / ("out" + std::to_string(i))), d.made.contents[i]) << i;
+      std::filesystem::remove(d.dir / ("out" + std::to_string(i)));
+    }
+  }
+
+  // The sink gets the bytes of the wanted slices within their files, each
+  // once. A piece changed since the verification fails the result's check
+  // or, cut short, the rebuild.
+  const std::vector<std::uint32_t> wanted(verdict.solution->missing.end() - 3, verdict.solution->missing.end());
+  std::map<std::uint32_t, Bytes> rebuilt;
+  EXPECT_TRUE(RebuildSlices(set, verdict, wanted, [&](std::uint32_t slice, std::uint64_t offset, const std::uint8_t* data, std::size_t n) {
+    EXPECT_EQ(rebuilt[slice].size(), offset);
+    rebuilt[slice].insert(rebuilt[slice].end(), data, data + n);
+  }, {}, {20 << 10, 1, GfKernel::Portable}));
+  for (const std::uint32_t slice : wanted) {
+    const auto file = std::find_if(set.files.rbegin(), set.files.rend(), [&](const auto& f) { return f.firstSlice <= slice; });
+    const auto piece = std::find(d.fileOfPiece.begin(), d.fileOfPiece.end(), set.files.rend() - file - 1) - d.fileOfPiece.begin();
+    const auto start = static_cast<std::ptrdiff_t>((slice - file->firstSlice) * set.sliceSize);
+    const Bytes& original = d.made.contents[static_cast<std::size_t>(piece)];
+    EXPECT_EQ(rebuilt[slice], Bytes(original.begin() + start, original.begin() + std::min<std::ptrdiff_t>(start + static_cast<std::ptrdiff_t>(set.sliceSize), static_cast<std::ptrdiff_t>(original.size())))) << slice;
+  }
+  Bytes changed = d.made.contents[3];
+  changed[5] ^= 1;
+  test::WriteFile(d.dir / d.made.names[3], changed);
+  EXPECT_FALSE(RebuildSlices(set, verdict, wanted, [](std::uint32_t, std::uint64_t, const std::uint8_t*, std::size_t) {}));
+  std::filesystem::resize_file(d.dir / d.made.names[3], 6000);
+  try {
+    RebuildSlices(set, verdict, wanted, [](std::uint32_t, std::uint64_t, const std::uint8_t*, std::size_t) {});
+    ADD_FAILURE() << "a piece cut short went unnoticed";
+  } catch (const VokError& e) {
+    EXPECT_EQ(e.Code(), ErrorCode::IoFailed);
+    EXPECT_EQ(e.File(), d.dir / d.made.names[3]);
+  }
+
+  for (int i = 1; i < 4; ++i) std::filesystem::remove(d.dir / d.made.names[static_cast<std::size_t>(i)]);
+  const SetVerdict worse = VerifySet(set, d.paths);
+  EXPECT_FALSE(worse.repairable);
+  EXPECT_EQ(worse.blocksNeeded, worse.missingSlices - set.recovery.size());
 }
 
 }  // namespace
