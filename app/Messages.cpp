@@ -149,6 +149,10 @@ std::string PendingMessage(Settlement pending) {
   return {};
 }
 
+std::string RestoredMessage(int pieces) {
+  return "終了しました。\n分割ファイル " + std::to_string(pieces) + " 個をリカバリファイルで復元しました。";
+}
+
 std::string_view BusyText(Operation operation) {
   switch (operation) {
     case Operation::Split: return "分割中です。";
@@ -161,6 +165,12 @@ std::string_view BusyText(Operation operation) {
 std::string NotRemovedWarning(const std::filesystem::path& file) {
   return "終了しましたが、「" + ToUtf8(file.filename()) +
          "」を削除できませんでした。次にこのフォルダへ分割か結合をすると削除します。";
+}
+
+std::string RecoveryVerdictText(const RecoveryReport& report) {
+  if (report.repairable) return "リカバリファイルで復元できます。";
+  if (!report.blocksNeeded) return "リカバリファイルでは復元できません。";
+  return "リカバリファイルでは復元できません（あと " + std::to_string(*report.blocksNeeded) + " ブロック必要です）。";
 }
 
 std::string ReportLine(const PieceReport& report, std::string_view lineBreak) {

@@ -52,8 +52,14 @@ std::string SettledMessage(Settlement settled);
 std::string PendingMessage(Settlement pending);
 // What a logoff or shutdown shows while an operation runs: 分割中です。 …
 std::string_view BusyText(Operation operation);
+// A join that rebuilt lost or damaged pieces from recovery files.
+std::string RestoredMessage(int pieces);
 // A run that succeeded but left a replaced file it could not remove.
 std::string NotRemovedWarning(const std::filesystem::path& file);
+
+// A check's line after the pieces: whether recovery files can restore what
+// is lost or damaged, and if not how many blocks they lack.
+std::string RecoveryVerdictText(const RecoveryReport& report);
 
 // A piece check's line: " ×  ", " △  " or " ○  ", the name, the line break
 // (CR LF is the window's).

@@ -56,12 +56,12 @@ Ending Refuse(OperationView& view, const Rejection& rejection, Operation operati
   return Ending::Refused;
 }
 
-Ending Finish(OperationView& view, const std::vector<std::filesystem::path>& notRemoved) {
+Ending Finish(OperationView& view, const std::vector<std::filesystem::path>& notRemoved, int restored = 0) {
   if (!notRemoved.empty()) {
     view.End(Ending::DoneWithWarning, NotRemovedWarning(notRemoved.front()));
     return Ending::DoneWithWarning;
   }
-  view.End(Ending::Done, std::string(MessageText(MessageId::Done)));
+  view.End(Ending::Done, restored > 0 ? RestoredMessage(restored) : std::string(MessageText(MessageId::Done)));
   return Ending::Done;
 }
 
@@ -103,20 +103,20 @@ Ending RunSplit(const SplitFields& fields, SplitOptions options, OperationView& 
 Ending RunCheck(NativeView vokFile, OperationView& view) {
   if (auto rejection = ValidateCheck(vokFile, RealFileSystem())) return Refuse(view, *rejection, Operation::Check);
   const NativeString vokPath = TrimSpaces(vokFile);
-  bool allSound = true;
+  CheckSummary summary;
   Ending ending = Ending::Done;
   if (!Step(view, Operation::Check, vokPath, [&](const Progress& progress) {
         // The check changes nothing: an interrupted run beside the pieces is only told of.
         const std::string pending = PendingMessage(PendingSettlement(FolderPart(vokPath)));
         if (!pending.empty()) view.Pending(pending);
-        CheckPieces(std::filesystem::path(vokPath), [&](const PieceReport& piece) {
-          allSound = allSound && piece.status == PieceStatus::Sound;
-          view.Report(piece);
-        }, progress);
+        summary = CheckPieces(std::filesystem::path(vokPath), [&](const PieceReport& piece) { view.Report(piece); },
+                              progress);
+        if (summary.recovery) view.Conclude(RecoveryVerdictText(*summary.recovery));
       }, ending)) {
     return ending;
   }
-  return allSound ? Ending::Done : Ending::Unsound;
+  if (summary.allSound) return Ending::Done;
+  return summary.recovery && summary.recovery->repairable ? Ending::Repairable : Ending::Unsound;
 }
 
 Ending RunJoin(const JoinFields& fields, JoinOptions options, OperationView& view) {
@@ -154,7 +154,7 @@ Ending RunJoin(const JoinFields& fields, JoinOptions options, OperationView& vie
     view.End(Ending::Unsound, std::string(MessageText(MessageId::JoinMismatch)));
     return Ending::Unsound;
   }
-  return Finish(view, result.notRemoved);
+  return Finish(view, result.notRemoved, result.restored);
 }
 
 }  // namespace vokram

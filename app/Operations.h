@@ -24,6 +24,7 @@ enum class Ending {
   Done,           // as asked
   DoneWithWarning,// as asked, but a replaced file is still there
   Unsound,        // it ran, but not every piece is sound, or a join's result fails its record
+  Repairable,     // a check found pieces lost or damaged that recovery files can restore
   Refused,        // a check of the fields said no
   Declined,       // files would have been replaced, and the user did not agree
   Failed,
@@ -55,6 +56,8 @@ class OperationView {
   // in the folder, then one report per piece.
   virtual void Pending(const std::string& text) = 0;
   virtual void Report(const PieceReport& piece) = 0;
+  // A check's last line, after the pieces: what recovery files can do.
+  virtual void Conclude(const std::string& text) = 0;
   // What a split or join wrote, in figures (the command line prints it).
   virtual void Summary(const std::string& line) { (void)line; }
   // The last word: the message for every ending but Refused, Declined, Gone

@@ -28,6 +28,7 @@ namespace {
 
 // kFolderChanged: a run failed and could not put the folder back as it was.
 constexpr int kOk = 0, kFailed = 1, kUsage = 2, kFolderChanged = 3;
+constexpr int kUnrepairable = 2;  // check: pieces lost or damaged beyond what recovery files restore
 
 constexpr std::string_view kHelp =
     "Usage:\n"
@@ -48,7 +49,9 @@ constexpr std::string_view kHelp =
     "       N pieces (1 to 999) may be lost or damaged and SOURCE still comes\n"
     "       back, by par2, MultiPar or another PAR2 tool.\n"
     "check  reports every piece listed in VOKFILE as missing (×), damaged (△)\n"
-    "       or sound (○); exit status 0 only when all are sound.\n"
+    "       or sound (○), judged by PAR2 recovery files beside them too, and\n"
+    "       then whether those files can restore what is lost. Exit status 0:\n"
+    "       all sound; 1: recovery files can restore the rest; 2: nothing can.\n"
     "join   writes the source again from the pieces beside VOKFILE into OUTDIR\n"
     "       (default: VOKFILE's folder).\n"
     "crc    prints the CRC-16 of FILE as four hexadecimal digits.\n"
@@ -130,6 +133,10 @@ class ConsoleView final : public OperationView {
 #else
     Out(ReportLine(piece, "\n"));  // the shell's line break
 #endif
+  }
+  void Conclude(const std::string& text) override {
+    if (line_) line_->Clear();
+    Line(text);
   }
   void Summary(const std::string& text) override { Line(text); }
   void End(Ending ending, const std::string& text) override {
@@ -243,7 +250,12 @@ int Check(std::vector<NativeString> args) {
   DropEndOfOptions(args);
   if (args.size() != 1) return Usage("check needs VOKFILE");
   ConsoleView view(quiet);
-  return ExitStatus(RunCheck(args[0], view));
+  // As PAR2 tools verify: 1 when recovery files restore the damage, 2 when nothing does.
+  switch (const Ending ending = RunCheck(args[0], view)) {
+    case Ending::Repairable: return kFailed;
+    case Ending::Unsound: return kUnrepairable;
+    default: return ExitStatus(ending);
+  }
 }
 
 int Join(std::vector<NativeString> args) {

@@ -11,6 +11,7 @@
 #include "Error.h"
 #include "File.h"
 #include "GetCRC.h"
+#include "Recover.h"
 #include "Text.h"
 
 namespace vokram {
@@ -141,8 +142,8 @@ PieceStatus Examine(ReadAhead& reader, std::uint16_t expected) {
 
 }  // namespace
 
-void CheckPieces(const std::filesystem::path& vokPath,
-                 const std::function<void(const PieceReport&)>& onPiece, const Progress& progress) {
+CheckSummary CheckPieces(const std::filesystem::path& vokPath,
+                         const std::function<void(const PieceReport&)>& onPiece, const Progress& progress) {
   const Descriptor descriptor = ReadDescriptor(vokPath);
   const NativeString folder = FolderPart(vokPath.native());
   std::vector<std::filesystem::path> paths;
@@ -151,12 +152,40 @@ void CheckPieces(const std::filesystem::path& vokPath,
     total += static_cast<std::uint32_t>(piece.size);
     paths.emplace_back(folder + piece.name.native());
   }
+  // A recovery set judges every slice by its MD5, which a CRC-16 cannot, and
+  // knows whether what is lost can come back. Its reading is the first half.
+  const std::optional<FoundRecovery> found = FindRecovery(vokPath, descriptor, Progress{
+      [&](std::uint64_t part, std::uint64_t whole) {
+        if (progress.onProgress) progress.onProgress(part, 2 * whole);
+      },
+      progress.stop});
+  const std::uint64_t before = found ? total : 0;
+  CheckSummary summary;
+  std::vector<bool> sound;
   ReadAhead reader(std::move(paths));
-  for (const DescriptorPiece& piece : descriptor.pieces) {
-    progress.Step(done, total);
-    onPiece({Examine(reader, piece.crc), piece.name});
+  for (std::size_t i = 0; i < descriptor.pieces.size(); ++i) {
+    const DescriptorPiece& piece = descriptor.pieces[i];
+    progress.Step(before + done, before + total);
+    PieceStatus status = Examine(reader, piece.crc);
+    if (status == PieceStatus::Sound && found && found->ConditionOf(i).value_or(recovery::FileCondition::Sound) !=
+                                                     recovery::FileCondition::Sound) {
+      status = PieceStatus::Damaged;
+    }
+    sound.push_back(status == PieceStatus::Sound);
+    summary.allSound = summary.allSound && sound.back();
+    onPiece({status, piece.name});
     done += static_cast<std::uint32_t>(piece.size);
   }
+  if (found && !summary.allSound) {
+    RecoveryReport report;
+    report.repairable = found->Covers(sound);
+    // The set counts the blocks lacking where it names every piece not sound.
+    bool named = true;
+    for (std::size_t i = 0; i < sound.size(); ++i) named = named && (sound[i] || found->ConditionOf(i));
+    if (!report.repairable && named && !found->verdict.tooManyToSolve) report.blocksNeeded = found->verdict.blocksNeeded;
+    summary.recovery = report;
+  }
+  return summary;
 }
 
 }  // namespace vokram

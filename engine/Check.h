@@ -3,7 +3,9 @@
 #pragma once
 
 #include <filesystem>
+#include <cstdint>
 #include <functional>
+#include <optional>
 
 #include "Progress.h"
 
@@ -16,13 +18,27 @@ struct PieceReport {
   std::filesystem::path name;
 };
 
+// What recovery files beside the pieces can do for them.
+struct RecoveryReport {
+  bool repairable = false;
+  // Recovery blocks still lacking; nothing where that cannot be told.
+  std::optional<std::uint32_t> blocksNeeded;
+};
+
+struct CheckSummary {
+  bool allSound = true;
+  // Where a recovery set names the pieces and not all are sound.
+  std::optional<RecoveryReport> recovery;
+};
+
 // Calls onPiece once per piece, in descriptor order, after that piece was
 // checked (the window appends its line and paints there). A piece of length 0
-// or one that cannot be read counts as damaged. Throws VokError for a
-// descriptor that cannot be read or is not a sound descriptor, and
+// or one that cannot be read counts as damaged; so does one whose slices fail
+// the MD5s of a recovery set beside it, whatever its CRC-16. Throws VokError
+// for a descriptor that cannot be read or is not a sound descriptor, and
 // Cancelled, between two pieces, when a stop was asked for. Progress counts
-// the recorded sizes of the pieces checked so far.
-void CheckPieces(const std::filesystem::path& vokPath,
-                 const std::function<void(const PieceReport&)>& onPiece, const Progress& progress = {});
+// the bytes read: the set's verification first, where there is a set.
+CheckSummary CheckPieces(const std::filesystem::path& vokPath,
+                         const std::function<void(const PieceReport&)>& onPiece, const Progress& progress = {});
 
 }  // namespace vokram

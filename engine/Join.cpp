@@ -1,8 +1,12 @@
 #include "Join.h"
 
+#include <algorithm>
+
 #include "Error.h"
 #include "File.h"
 #include "GetCRC.h"
+#include "Recover.h"
+#include "recovery/Rebuild.h"
 #include "ZoneMark.h"
 
 namespace vokram {
@@ -63,6 +67,34 @@ JoinPlan PlanJoin(const std::filesystem::path& vokPath, NativeView outputFolder)
 
 namespace {
 
+// Fills the output's place of every piece that is not sound from a recovery
+// set beside the pieces, once all were copied (a lost piece's place holds
+// zeros meanwhile). False when no set can: the join then ends as it would
+// have without one.
+bool Restore(const JoinPlan& plan, const std::vector<bool>& sound, File& out, const Progress& progress) {
+  const std::optional<FoundRecovery> found = FindRecovery(plan.vokPath, plan.descriptor, {nullptr, progress.stop});
+  if (!found || !found->Covers(sound) || !found->verdict.solution) return false;
+  const recovery::RecoverySet& set = found->Set();
+  std::vector<std::uint64_t> offsets{0};  // of each piece in the output
+  for (const DescriptorPiece& piece : plan.descriptor.pieces) {
+    offsets.push_back(offsets.back() + static_cast<std::uint32_t>(piece.size));
+  }
+  std::vector<std::uint32_t> fileOf(set.inputSlices);  // the set's file of each slice
+  for (std::uint32_t f = 0; f < set.files.size(); ++f) {
+    for (std::size_t k = 0; k < set.files[f].slices.size(); ++k) fileOf[set.files[f].firstSlice + k] = f;
+  }
+  return recovery::RebuildSlices(
+      set, found->verdict, found->verdict.solution->missing,
+      [&](std::uint32_t slice, std::uint64_t offset, const std::uint8_t* data, std::size_t n) {
+        const std::uint32_t f = fileOf[slice];
+        const auto piece = found->match.nameOfFile[f];
+        if (!piece || *piece >= plan.descriptor.pieces.size()) return;  // not a piece: the descriptor, a stranger
+        out.Seek(offsets[*piece] + (slice - set.files[f].firstSlice) * set.sliceSize + offset);
+        out.Write(data, n);
+      },
+      {nullptr, progress.stop});
+}
+
 // Writes the joined bytes to the set's temporary and commits it; the files
 // are closed when it returns or throws.
 JoinResult WriteJoined(const JoinPlan& plan, const Progress& progress, OutputSet& outputs) {
@@ -70,6 +102,12 @@ JoinResult WriteJoined(const JoinPlan& plan, const Progress& progress, OutputSet
   JoinResult result;
   result.outputPath = plan.output.path;
   result.pieceCount = static_cast<int>(descriptor.pieces.size());
+  // With recovery files beside them, a piece lost or damaged on the way need
+  // not end the join: each piece fills exactly its recorded place, and what
+  // is not sound is rebuilt once every piece was read.
+  const bool recoveryAtHand = HasRecoveryFiles(plan.piecesFolder);
+  std::vector<bool> sound;
+  std::optional<VokError> firstLost;
 
   // The joined bytes go to a temporary file that takes the output's name only
   // when every piece has been copied.
@@ -82,6 +120,13 @@ JoinResult WriteJoined(const JoinPlan& plan, const Progress& progress, OutputSet
   const CopyBuffer buffer = MakeCopyBuffer();
   std::size_t filled = 0;
   std::uint16_t crc = kCrcInitial;
+  auto append = [&](std::size_t n) {
+    filled += n;
+    if (filled == kCopyBufferSize) {
+      out.Write(buffer.get(), filled);
+      filled = 0;
+    }
+  };
   // The joined file is trusted no more than the least trusted of its inputs.
   std::vector<std::optional<std::string>> marks{ReadZoneMark(plan.vokPath)};
   for (const DescriptorPiece& piece : descriptor.pieces) {
@@ -89,46 +134,77 @@ JoinResult WriteJoined(const JoinPlan& plan, const Progress& progress, OutputSet
     // A descriptor may name the temporary file itself: reading it would never
     // end (Windows would not even open it while it is written).
     if (SameFullName(piecePath, out.Path())) throw VokError(ErrorCode::OutputIsInput, piece.name);
-    // Every listed piece is read by its name, hidden or not; a folder is none.
-    if (!FileLength(piecePath)) throw VokError(ErrorCode::PieceUnreadable, piece.name);
-    std::optional<File> in;
-    try {
-      in.emplace(File::OpenRead(piecePath));
-    } catch (const VokError& e) {
-      throw VokError(ErrorCode::PieceUnreadable, piece.name, e.Reason());
-    }
-    // Or lead to it through a link.
-    if (in->Identity() == temporaryIdentity) throw VokError(ErrorCode::OutputIsInput, piece.name);
-    try {
-      marks.push_back(ReadZoneMark(piecePath));
-    } catch (const VokError& e) {
-      throw VokError(ErrorCode::PieceUnreadable, piece.name, e.Reason());
-    }
+    const std::uint64_t recorded = static_cast<std::uint32_t>(piece.size);
     std::uint64_t pieceBytes = 0;
-    for (;;) {
-      std::size_t got;
+    std::uint16_t pieceCrc = kCrcInitial;
+    bool lost = false;
+    try {
+      // Every listed piece is read by its name, hidden or not; a folder is none.
+      if (!FileLength(piecePath)) throw VokError(ErrorCode::PieceUnreadable, piece.name);
+      std::optional<File> in;
       try {
-        got = in->Read(buffer.get() + filled, kCopyBufferSize - filled);
+        in.emplace(File::OpenRead(piecePath));
       } catch (const VokError& e) {
         throw VokError(ErrorCode::PieceUnreadable, piece.name, e.Reason());
       }
-      if (got == 0) break;
-      crc = UpdateCRC(crc, buffer.get() + filled, got);
-      filled += got;
-      pieceBytes += got;
-      if (filled == kCopyBufferSize) {
-        out.Write(buffer.get(), filled);
-        filled = 0;
+      // Or lead to it through a link.
+      if (in->Identity() == temporaryIdentity) throw VokError(ErrorCode::OutputIsInput, piece.name);
+      try {
+        marks.push_back(ReadZoneMark(piecePath));
+      } catch (const VokError& e) {
+        throw VokError(ErrorCode::PieceUnreadable, piece.name, e.Reason());
       }
-      progress.Step(result.size + pieceBytes, total);
+      for (;;) {
+        std::size_t want = kCopyBufferSize - filled;
+        if (recoveryAtHand) want = static_cast<std::size_t>(std::min<std::uint64_t>(want, recorded - pieceBytes));
+        if (want == 0) break;
+        std::size_t got;
+        try {
+          got = in->Read(buffer.get() + filled, want);
+        } catch (const VokError& e) {
+          throw VokError(ErrorCode::PieceUnreadable, piece.name, e.Reason());
+        }
+        if (got == 0) break;
+        pieceCrc = UpdateCRC(pieceCrc, buffer.get() + filled, got);
+        append(got);
+        pieceBytes += got;
+        progress.Step(result.size + pieceBytes, total);
+      }
+      if (recoveryAtHand && pieceBytes == recorded && in->Size() != recorded) pieceCrc = ~piece.crc;  // too long
+      in->Close();
+      // An empty piece is a piece lost on its way, not a piece of nothing.
+      if (pieceBytes == 0) throw VokError(ErrorCode::PieceUnreadable, piece.name);
+    } catch (const VokError& error) {
+      if (!recoveryAtHand || error.Code() != ErrorCode::PieceUnreadable) throw;
+      lost = true;
+      if (!firstLost) firstLost = error;
     }
-    in->Close();
-    // An empty piece is a piece lost on its way, not a piece of nothing.
-    if (pieceBytes == 0) throw VokError(ErrorCode::PieceUnreadable, piece.name);
+    if (recoveryAtHand) {
+      // The piece's place, whole: what it lacks stays zero until rebuilt.
+      for (std::uint64_t gap = recorded - pieceBytes; gap > 0;) {
+        const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(gap, kCopyBufferSize - filled));
+        std::fill_n(buffer.get() + filled, n, std::uint8_t{0});
+        pieceCrc = UpdateCRC(pieceCrc, buffer.get() + filled, n);
+        append(n);
+        gap -= n;
+      }
+      pieceBytes = recorded;
+      sound.push_back(!lost && pieceCrc == piece.crc);
+    }
+    crc = CombineCRC(crc, pieceCrc, pieceBytes);
     result.size += pieceBytes;
   }
   if (filled > 0) out.Write(buffer.get(), filled);
-  out.Close();
+  if (recoveryAtHand && std::count(sound.begin(), sound.end(), false) > 0) {
+    if (Restore(plan, sound, out, progress)) {
+      result.restored = static_cast<int>(std::count(sound.begin(), sound.end(), false));
+      out.Close();
+      crc = GetFileCRC(out.Path()).value_or(kCrcInitial);
+    } else if (firstLost) {
+      throw *firstLost;  // as without recovery files: the piece is named
+    }
+  }
+  if (out.IsOpen()) out.Close();
   if (const auto mark = MostRestrictiveMark(marks)) WriteZoneMark(out.Path(), *mark);
 
   result.crc = crc;

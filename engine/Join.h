@@ -23,6 +23,8 @@ struct JoinResult {
   // The joined bytes failed their record and a file of the output's name was
   // already there: that file stays as it was and the joined bytes are gone.
   bool keptOlderFile = false;
+  // Pieces lost or damaged on the way whose bytes recovery files rebuilt.
+  int restored = 0;
   // The replaced file, when it could not be removed after the join (the next
   // run into the folder removes it).
   std::vector<std::filesystem::path> notRemoved;

@@ -72,6 +72,7 @@ class Frm_Bun : public Window, private OperationView {
   bool AskToReplace(const std::string& question, const std::filesystem::path& first) override;
   void Pending(const std::string& text) override;
   void Report(const PieceReport& piece) override;
+  void Conclude(const std::string& text) override;
   void End(Ending ending, const std::string& text) override;
 
   // No operation runs and no window of ours (a message, a picker, the

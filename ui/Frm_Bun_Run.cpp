@@ -83,10 +83,12 @@ void Frm_Bun::Pending(const std::string& text) { background_->AddLine(NativeFrom
 
 void Frm_Bun::Report(const PieceReport& piece) { background_->AddLine(NativeFromUtf8(ReportLine(piece))); }
 
+void Frm_Bun::Conclude(const std::string& text) { Pending(text); }
+
 void Frm_Bun::End(Ending ending, const std::string& text) {
   switch (ending) {
     case Ending::Done:
-      ShowDone(Handle());
+      ShowNotice(Handle(), text);  // 終了しました。 and what it did
       break;
     case Ending::Failed:
     case Ending::FolderChanged:

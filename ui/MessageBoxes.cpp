@@ -34,7 +34,6 @@ void ShowWarning(HWND owner, std::string_view utf8Text) {
 }
 
 
-void ShowDone(HWND owner) { Show(owner, MessageText(MessageId::Done), kTitleDone, MB_OK | MB_ICONINFORMATION); }
 
 void ShowNotice(HWND owner, std::string_view utf8Text) {
   Show(owner, utf8Text, kTitleDone, MB_OK | MB_ICONINFORMATION);

@@ -16,7 +16,6 @@ using MessageBoxFunction = int (*)(HWND owner, const wchar_t* text, const wchar_
 void SetMessageBoxFunction(MessageBoxFunction function) noexcept;
 
 void ShowWarning(HWND owner, std::string_view utf8Text);
-void ShowDone(HWND owner);
 // A notice under "終了" with the information icon.
 void ShowNotice(HWND owner, std::string_view utf8Text);
 // A stopped operation's message under "中止", information icon.

@@ -732,6 +732,7 @@ class RecordingView final : public OperationView {
   }
   void Pending(const std::string& text) override { heard.push_back("pending " + text); }
   void Report(const PieceReport& piece) override { heard.push_back(ReportLine(piece, "")); }
+  void Conclude(const std::string& text) override { heard.push_back("conclude " + text); }
   void Summary(const std::string& line) override { heard.push_back(line); }
   void End(Ending, const std::string& text) override { heard.push_back("end " + text); }
 };
