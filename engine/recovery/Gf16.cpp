@@ -114,7 +114,7 @@ void PrepareAffine(const std::array<std::uint16_t, 16>& basis, std::uint8_t* pre
   for (unsigned m = 0; m < 4; ++m) {
     for (unsigned i = 0; i < 8; ++i) {
       unsigned row = 0;
-      for (unsigned j = 0; j < 8; ++j) row |= ((basis[shifts[m][0] + j] >> (shifts[m][1] + i)) & 1u) << j;
+      for (unsigned j = 0; j < 8; ++j) row |= ((static_cast<unsigned>(basis[shifts[m][0] + j]) >> (shifts[m][1] + i)) & 1u) << j;
       prepared[8 * m + 7 - i] = static_cast<std::uint8_t>(row);
     }
   }
