@@ -43,7 +43,8 @@ class Window {
       if (position_ != at) file_.Seek(at);
       held_ = 0;
       start_ = at;
-      if (!file_.ReadExact(buffer_.get(), want)) throw VokError(ErrorCode::IoFailed, file_.Path(), Cause::SourceEndedEarly);
+      if (!file_.ReadExact(buffer_.get(), want))
+        throw VokError(ErrorCode::IoFailed, file_.Path(), Cause::SourceEndedEarly);
       held_ = want;
       position_ = at + want;
     }
