@@ -50,17 +50,17 @@ void CheckVerdict(const vr::RecoverySet& set, const vr::SetVerdict& verdict) {
 
 // Every wanted slice's bytes within its file, as delivered; whether they
 // matched their checksums.
-std::pair<std::map<std::uint32_t, std::string>, bool> Rebuild(const vr::RecoverySet& set,
-                                                              const vr::SetVerdict& verdict, std::size_t memory) {
+std::pair<std::map<std::uint32_t, std::string>, bool> Rebuild(const vr::RecoverySet& set, const vr::SetVerdict& verdict,
+                                                              std::size_t memory) {
   std::map<std::uint32_t, std::string> slices;
-  const bool matches = vr::RebuildSlices(
-      set, verdict, verdict.solution->missing,
-      [&](std::uint32_t slice, std::uint64_t offset, const std::uint8_t* data, std::size_t n) {
-        std::string& bytes = slices[slice];
-        if (bytes.size() != offset || n == 0) std::abort();
-        bytes.append(reinterpret_cast<const char*>(data), n);
-      },
-      {}, {memory, 2, vokram::recovery::ChosenGfKernel()});
+  const bool matches =
+      vr::RebuildSlices(set, verdict, verdict.solution->missing,
+                        [&](std::uint32_t slice, std::uint64_t offset, const std::uint8_t* data, std::size_t n) {
+                          std::string& bytes = slices[slice];
+                          if (bytes.size() != offset || n == 0) std::abort();
+                          bytes.append(reinterpret_cast<const char*>(data), n);
+                        },
+                        {}, {memory, 2, vokram::recovery::ChosenGfKernel()});
   return {slices, matches};
 }
 

@@ -97,7 +97,8 @@ Shape ShapeRebuild(std::uint64_t sliceSize, std::size_t m, std::size_t known, co
   const std::size_t stride = GfPreparedBytes(options.kernel);
   const std::size_t coefficients = m * m * sizeof(std::uint16_t);
   Shape shape;
-  shape.batch = std::clamp<std::size_t>(kPreparedBudget / (m * stride), 1, std::clamp<std::size_t>(known, 1, kMaxBatch));
+  shape.batch =
+      std::clamp<std::size_t>(kPreparedBudget / (m * stride), 1, std::clamp<std::size_t>(known, 1, kMaxBatch));
   std::size_t width = 0;
   for (;;) {
     const std::size_t fixed = coefficients + shape.batch * m * stride;
@@ -193,8 +194,9 @@ bool RebuildSlices(const RecoverySet& set, const SetVerdict& verdict, const std:
     }
     for (std::size_t next = 0; next < known.size();) {
       progress.Step(done, total);
-      Batch batch{options.kernel, width, span, shape.batch, 0, batchSlices.data(), solution.exponents.data(),
-                  inputs.get(), prepared.get(), sums.get()};
+      Batch batch{
+          options.kernel, width,          span,      shape.batch, 0, batchSlices.data(), solution.exponents.data(),
+          inputs.get(),   prepared.get(), sums.get()};
       for (; batch.count < shape.batch && next < known.size(); ++batch.count, ++next) {
         const KnownSlice& slice = known[next];
         reader.Read(verdict.files[slice.file].path, slice.start + offset, set.files[slice.file].length, raw.get(),
@@ -220,8 +222,10 @@ bool RebuildSlices(const RecoverySet& set, const SetVerdict& verdict, const std:
       FromWorkingLayout(raw.get(), result.get(), span);
       hashes[t].Update(raw.get(), part);
       const SetFileEntry& file = set.files[FileOfSlice(set, wanted[t])];
-      const std::uint64_t inFile = std::min(sliceSize, file.length - std::uint64_t{wanted[t] - file.firstSlice} * sliceSize);
-      if (offset < inFile) sink(wanted[t], offset, raw.get(), static_cast<std::size_t>(std::min<std::uint64_t>(part, inFile - offset)));
+      const std::uint64_t inFile =
+          std::min(sliceSize, file.length - std::uint64_t{wanted[t] - file.firstSlice} * sliceSize);
+      if (offset < inFile)
+        sink(wanted[t], offset, raw.get(), static_cast<std::size_t>(std::min<std::uint64_t>(part, inFile - offset)));
     }
   }
   progress.Step(total, total);
@@ -245,8 +249,10 @@ bool WriteFiles(const RecoverySet& set, const SetVerdict& verdict, const std::ve
     outputOf[outputs[o].file] = o;
     for (std::uint32_t s = 0; s < good.size(); ++s) {
       const std::uint64_t start = std::uint64_t{s} * sliceSize;
-      if (good[s]) copyTotal += std::min(sliceSize, file.length - start);
-      else wanted.push_back(file.firstSlice + s);
+      if (good[s])
+        copyTotal += std::min(sliceSize, file.length - start);
+      else
+        wanted.push_back(file.firstSlice + s);
     }
   }
   std::sort(wanted.begin(), wanted.end());

@@ -43,7 +43,8 @@ class Window {
       if (position_ != at) file_.Seek(at);
       held_ = 0;
       start_ = at;
-      if (!file_.ReadExact(buffer_.get(), want)) throw VokError(ErrorCode::IoFailed, file_.Path(), Cause::SourceEndedEarly);
+      if (!file_.ReadExact(buffer_.get(), want))
+        throw VokError(ErrorCode::IoFailed, file_.Path(), Cause::SourceEndedEarly);
       held_ = want;
       position_ = at + want;
     }
@@ -140,6 +141,9 @@ class Reader {
       progress_.Step(done_ + at + done, total_);
     }
     if (!kBelieveHashes && hash.Digest() != header.hash) return false;
+    // A set is made only for packets it keeps, so a file of tiny unknown
+    // packets under many set IDs costs no memory.
+    if (!kept && header.type != kRecvSlicType) return true;
 
     Collected& set = sets_[header.setId];
     const std::span<const std::uint8_t> view(body);
@@ -151,7 +155,6 @@ class Reader {
       }
       return true;
     }
-    if (!kept) return true;
     if (header.type == kMainType) {
       // The set ID is the MD5 of Main's body: a Main of another body is no
       // Main of this set.

@@ -26,10 +26,10 @@ struct SetFileEntry {
   Md5Digest id{};
   Md5Digest md5{};
   std::uint64_t length = 0;
-  std::string name;                      // the bytes recorded (UTF-8 by the format; older tools wrote code page 932)
+  std::string name;                        // the bytes recorded (UTF-8 by the format; older tools wrote code page 932)
   std::optional<std::u16string> wideName;  // from a UniFileN packet, where the set has one
-  std::vector<SliceChecksum> slices;     // the last one zero-padded to full size
-  std::uint32_t firstSlice = 0;          // its first slice's number in the set
+  std::vector<SliceChecksum> slices;       // the last one zero-padded to full size
+  std::uint32_t firstSlice = 0;            // its first slice's number in the set
 };
 
 // Where one recovery slice's data (sliceSize bytes) stands.
@@ -47,7 +47,7 @@ struct RecoverySet {
   std::vector<SetFileEntry> files;
   std::vector<RecoverySliceAt> recovery;  // one per exponent, ascending
   std::vector<std::filesystem::path> volumes;
-  std::optional<ByteVector> descriptor;   // Vokram's packet, where the set has one
+  std::optional<ByteVector> descriptor;  // Vokram's packet, where the set has one
 };
 
 struct SetReading {

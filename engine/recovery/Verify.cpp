@@ -87,7 +87,8 @@ FileVerdict VerifyFile(const SetFileEntry& file, std::uint64_t sliceSize, const 
 }  // namespace
 
 bool SetVerdict::AllSound() const {
-  return std::all_of(files.begin(), files.end(), [](const FileVerdict& f) { return f.condition == FileCondition::Sound; });
+  return std::all_of(files.begin(), files.end(),
+                     [](const FileVerdict& f) { return f.condition == FileCondition::Sound; });
 }
 
 std::vector<std::optional<std::filesystem::path>> PathsOfFiles(const RecoverySet& set, const SetMatch& match,

@@ -27,7 +27,7 @@ struct FileVerdict {
 };
 
 struct SetVerdict {
-  std::vector<FileVerdict> files;  // in the set's order
+  std::vector<FileVerdict> files;    // in the set's order
   std::uint32_t missingSlices = 0;   // slices of the set not good
   std::uint32_t recoverySlices = 0;  // at hand
   // Every file sound or all its slices there (only its length wrong), or

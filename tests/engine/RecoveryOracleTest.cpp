@@ -296,9 +296,19 @@ TEST(RecoveryOracle, DamageMatrixAgreesWithPar2AndRepairs) {
   };
   const std::vector<std::pair<const char*, Damage>> damages = {
       {"intact", [](const auto&, const auto&) {}},
-      {"two pieces lost", [&](const auto& d, const auto& p) { fs::remove(piece(d, p, 1)), fs::remove(piece(d, p, 4)); }},
-      {"three pieces lost", [&](const auto& d, const auto& p) { for (std::size_t i : {0u, 2u, 5u}) fs::remove(piece(d, p, i)); }},
-      {"bytes flipped in four", [&](const auto& d, const auto& p) { for (std::size_t i : {0u, 1u, 3u, 5u}) flip(d, p, i, 977 * i + 5); }},
+      {"two pieces lost",
+       [&](const auto& d, const auto& p) {
+         fs::remove(piece(d, p, 1));
+         fs::remove(piece(d, p, 4));
+       }},
+      {"three pieces lost",
+       [&](const auto& d, const auto& p) {
+         for (std::size_t i : {0u, 2u, 5u}) fs::remove(piece(d, p, i));
+       }},
+      {"bytes flipped in four",
+       [&](const auto& d, const auto& p) {
+         for (std::size_t i : {0u, 1u, 3u, 5u}) flip(d, p, i, 977 * i + 5);
+       }},
       {"one cut short, one lost, one longer", [&](const auto& d, const auto& p) {
          fs::resize_file(piece(d, p, 2), 777), fs::remove(piece(d, p, 3));
          fs::resize_file(piece(d, p, 0), p.contents[0].size() + 3);
@@ -318,9 +328,8 @@ TEST(RecoveryOracle, DamageMatrixAgreesWithPar2AndRepairs) {
       const auto plan = PlanRecovery(pieces.request, VOKRAM_NATIVE("set"));
       ASSERT_TRUE(plan);
       if (byPar2) {
-        ASSERT_EQ(Par2(dir, "create -q -s" + std::to_string(plan->sliceSize) + " -c" + std::to_string(plan->recoverySlices) +
-                                " -n4 set.par2 --" + Quoted(pieces.request.names)),
-                  0);
+        const std::string sizes = "-s" + std::to_string(plan->sliceSize) + " -c" + std::to_string(plan->recoverySlices);
+        ASSERT_EQ(Par2(dir, "create -q " + sizes + " -n4 set.par2 --" + Quoted(pieces.request.names)), 0);
       } else {
         WriteSet(dir, *plan, Hash(dir, pieces, plan->sliceSize), {});
       }
@@ -342,7 +351,8 @@ TEST(RecoveryOracle, DamageMatrixAgreesWithPar2AndRepairs) {
 // third volume they can, and the pieces come back.
 TEST(RecoveryOracle, Par2SetWithAnUnsolvablePairRepairsWithAThirdVolume) {
   test::TempDir dir;
-  const Pieces pieces = MakePieces(dir, {{"片.000", 90000, {}}, {"片.001", 70001, {}}, {"片.002", 40000, {}}}, 1, 0, 11);
+  const Pieces pieces =
+      MakePieces(dir, {{"片.000", 90000, {}}, {"片.001", 70001, {}}, {"片.002", 40000, {}}}, 1, 0, 11);
   const std::string names = Quoted(pieces.request.names);
   for (const auto& [base, first] : {std::pair{"a", 0}, {"b", 257}, {"c", 300}}) {
     ASSERT_EQ(Par2(dir, "create -q -s1000 -c1 -f" + std::to_string(first) + " -n1 " + base + ".par2 --" + names), 0);
