@@ -13,6 +13,7 @@ std::string_view MessageText(MessageId id) {
     case MessageId::AskStop: return "処理を中止しますか？";
     case MessageId::AskStopAndQuit: return "処理を中止して終了しますか？";
     case MessageId::UseForce: return "置き換えるには --force を指定してください。";
+    case MessageId::AllSound: return "すべての分割ファイルは正常です。";
   }
   return {};
 }
@@ -44,9 +45,13 @@ std::string GroupedDigits(std::uint64_t n) {
 }
 
 std::string_view Stopped(Operation operation) {
-  return operation == Operation::Split  ? "分割を中止しました。"
-         : operation == Operation::Join ? "結合を中止しました。"
-                                        : "チェックを中止しました。";
+  switch (operation) {
+    case Operation::Split: return "分割を中止しました。";
+    case Operation::Join: return "結合を中止しました。";
+    case Operation::Check: break;
+    case Operation::Repair: return "修復を中止しました。";
+  }
+  return "チェックを中止しました。";
 }
 
 // The text of a failure that is the same wherever it happens.
@@ -75,6 +80,7 @@ std::string_view FixedText(ErrorCode code) {
     case ErrorCode::TooLargeForVolume: return "保存先のドライブには 4GB 以上のファイルを保存できません。";
     case ErrorCode::NotVok: return "vokファイルではありません。";
     case ErrorCode::BrokenVok: return "vokファイルが壊れています。";
+    case ErrorCode::NoRecoveryFiles: return "リカバリファイルが見つかりません。";
     default: return {};
   }
 }
@@ -97,6 +103,10 @@ std::string MessageFor(const VokError& error, Operation operation) {
       if (!error.Reason().empty()) text += "元のファイルは「" + error.Reason() + "」にあります。";
       return text + "次にこのフォルダへ分割か結合をすると、元に戻します。";
     }
+    case ErrorCode::NotRepairable:
+      return RecoveryVerdictText({false, error.BytesNeeded() > 0 ? std::optional<std::uint32_t>(static_cast<std::uint32_t>(
+                                                                        error.BytesNeeded()))
+                                                                  : std::nullopt});
     case ErrorCode::PieceUnreadable:
       return "「" + ToUtf8(error.File()) + "」を読み込めませんでした。結合を中止しました。";
     case ErrorCode::IoFailed: {
@@ -158,6 +168,7 @@ std::string_view BusyText(Operation operation) {
     case Operation::Split: return "分割中です。";
     case Operation::Join: return "結合中です。";
     case Operation::Check: break;
+    case Operation::Repair: return "修復中です。";
   }
   return "チェック中です。";
 }

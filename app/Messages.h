@@ -20,6 +20,7 @@ enum class MessageId {
   AskStop,         // 処理を中止しますか？
   AskStopAndQuit,  // 処理を中止して終了しますか？
   UseForce,        // 置き換えるには --force を指定してください。 (the command line's answer to a question)
+  AllSound,        // すべての分割ファイルは正常です。 (a repair with nothing to do)
 };
 
 std::string_view MessageText(MessageId id);
@@ -29,7 +30,7 @@ inline constexpr std::string_view kTitleDone = "終了";
 inline constexpr std::string_view kTitleConfirm = "確認";
 inline constexpr std::string_view kTitleStopped = "中止";
 
-enum class Operation { Split, Join, Check };
+enum class Operation { Split, Join, Check, Repair };
 
 // The whole message for a failure of an operation, UTF-8, with the system's
 // reason where there is one: the one way from a failure to its text, for the

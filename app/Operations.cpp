@@ -5,6 +5,7 @@
 
 #include "GetCRC.h"
 #include "Journal.h"
+#include "Recover.h"
 #include "Text.h"
 
 namespace vokram {
@@ -153,6 +154,32 @@ Ending RunJoin(const JoinFields& fields, JoinOptions options, OperationView& vie
   if (!result.matchesRecord) {
     view.End(Ending::Unsound, std::string(MessageText(MessageId::JoinMismatch)));
     return Ending::Unsound;
+  }
+  return Finish(view, result.notRemoved, result.restored);
+}
+
+Ending RunRepair(NativeView vokFile, bool replaceExisting, OperationView& view) {
+  if (auto rejection = ValidateCheck(vokFile, RealFileSystem())) return Refuse(view, *rejection, Operation::Repair);
+  const std::filesystem::path vok(TrimSpaces(vokFile));
+  Ending ending = Ending::Done;
+  std::optional<RepairPlan> plan;
+  if (!Step(view, Operation::Repair, vok, [&](const Progress& progress) { plan.emplace(PlanRepair(vok, progress)); },
+            ending)) {
+    return ending;
+  }
+  if (plan->settled != Settlement::None) view.Notice(SettledMessage(plan->settled));
+  if (const std::size_t existing = plan->ExistingCount(); existing > 0 && !replaceExisting) {
+    if (!view.AskToReplace(ReplaceQuestion(existing), FirstExisting(plan->outputs))) return Ending::Declined;
+    replaceExisting = true;
+  }
+  RepairResult result;
+  if (!Step(view, Operation::Repair, vok,
+            [&](const Progress& progress) { result = RepairPieces(*plan, replaceExisting, progress); }, ending)) {
+    return ending;
+  }
+  if (result.restored == 0) {
+    view.End(Ending::Done, std::string(MessageText(MessageId::AllSound)));
+    return Ending::Done;
   }
   return Finish(view, result.notRemoved, result.restored);
 }

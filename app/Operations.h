@@ -71,5 +71,8 @@ Ending RunSplit(const SplitFields& fields, SplitOptions options, OperationView& 
                 const RandomSource& random = {});
 Ending RunCheck(NativeView vokFile, OperationView& view);
 Ending RunJoin(const JoinFields& fields, JoinOptions options, OperationView& view);
+// Writes lost and damaged pieces anew from the recovery files beside them;
+// replacing a damaged one needs the consent (asked, or replaceExisting).
+Ending RunRepair(NativeView vokFile, bool replaceExisting, OperationView& view);
 
 }  // namespace vokram

@@ -36,6 +36,7 @@ constexpr std::string_view kHelp =
     "                   [--recovery N] [--seed N] [--force] [--quiet]\n"
     "  vokram-cli check VOKFILE [--quiet]\n"
     "  vokram-cli join VOKFILE [OUTDIR] [--force] [--quiet]\n"
+    "  vokram-cli repair VOKFILE [--force] [--quiet]\n"
     "  vokram-cli crc FILE\n"
     "  vokram-cli --version\n"
     "\n"
@@ -53,7 +54,11 @@ constexpr std::string_view kHelp =
     "       then whether those files can restore what is lost. Exit status 0:\n"
     "       all sound; 1: recovery files can restore the rest; 2: nothing can.\n"
     "join   writes the source again from the pieces beside VOKFILE into OUTDIR\n"
-    "       (default: VOKFILE's folder).\n"
+    "       (default: VOKFILE's folder), rebuilding lost or damaged pieces from\n"
+    "       recovery files beside them where it must.\n"
+    "repair writes lost and damaged pieces anew from the recovery files beside\n"
+    "       VOKFILE, so that the set can be passed on whole; a damaged piece is\n"
+    "       replaced only with --force.\n"
     "crc    prints the CRC-16 of FILE as four hexadecimal digits.\n"
     "\n"
     "-- ends the options: every argument after it is a file or folder name,\n"
@@ -268,6 +273,15 @@ int Join(std::vector<NativeString> args) {
   return ExitStatus(RunJoin(fields, options, view));
 }
 
+int Repair(std::vector<NativeString> args) {
+  const bool quiet = TakeQuiet(args);
+  const bool force = TakeForce(args);
+  DropEndOfOptions(args);
+  if (args.size() != 1) return Usage("repair needs VOKFILE");
+  ConsoleView view(quiet);
+  return ExitStatus(RunRepair(args[0], force, view));
+}
+
 int Crc(std::vector<NativeString> args) {
   DropEndOfOptions(args);
   if (args.size() != 1) return Usage("crc needs FILE");
@@ -302,6 +316,7 @@ int Run(std::vector<NativeString> args) {
   if (command == "split") return Split(args);
   if (command == "check") return Check(args);
   if (command == "join") return Join(args);
+  if (command == "repair") return Repair(args);
   if (command == "crc") return Crc(args);
   return Usage("unknown command " + command);
 }

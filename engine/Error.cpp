@@ -25,6 +25,8 @@ const char* CodeName(ErrorCode code) {
     case ErrorCode::SizeOutOfRange: return "size out of range";
     case ErrorCode::TooManyPieces: return "too many pieces";
     case ErrorCode::RecoveryTooLarge: return "recovery files larger than the pieces";
+    case ErrorCode::NoRecoveryFiles: return "no recovery files";
+    case ErrorCode::NotRepairable: return "not repairable";
     case ErrorCode::BadBaseName: return "bad base name";
     case ErrorCode::ReservedBaseName: return "reserved base name";
     case ErrorCode::NameNotEncodable: return "name not encodable";

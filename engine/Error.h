@@ -30,6 +30,8 @@ enum class ErrorCode {
   SizeOutOfRange,    // a piece size outside 0..kMaxSizeKb
   TooManyPieces,     // more pieces than the descriptor can count
   RecoveryTooLarge,  // recovery files would not fit within the largest piece's size
+  NoRecoveryFiles,   // no recovery set beside a descriptor names its pieces
+  NotRepairable,     // the recovery set cannot restore what is lost (BytesNeeded(): blocks lacking, 0: unknown)
   BadBaseName,       // a base name with a character forbidden in file names
   ReservedBaseName,  // a base name Windows takes for a device or cuts short (CON, "a.")
   NameNotEncodable,  // a name not representable in 255 bytes of code page 932

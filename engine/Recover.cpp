@@ -3,6 +3,8 @@
 #include <algorithm>
 
 #include "File.h"
+#include "Journal.h"
+#include "recovery/Rebuild.h"
 
 namespace vokram {
 
@@ -63,6 +65,58 @@ std::optional<FoundRecovery> FindRecovery(const std::filesystem::path& vokPath, 
   }
   found.verdict = recovery::VerifySet(found.Set(), found.paths, progress);
   return found;
+}
+
+RepairPlan PlanRepair(const std::filesystem::path& vokPath, const Progress& progress) {
+  RepairPlan plan;
+  plan.vokPath = vokPath;
+  plan.folder = FolderPart(vokPath.native());
+  plan.settled = SettleInterruptedRun(plan.folder);
+  const Descriptor descriptor = ReadDescriptor(vokPath);
+  plan.found = FindRecovery(vokPath, descriptor, progress);
+  if (!plan.found) throw VokError(ErrorCode::NoRecoveryFiles, vokPath.filename());
+  const recovery::SetVerdict& verdict = plan.found->verdict;
+  std::vector<NativeString> names;
+  for (std::size_t i = 0; i < descriptor.pieces.size(); ++i) {
+    const auto condition = plan.found->ConditionOf(i);
+    const std::filesystem::path path(plan.folder + descriptor.pieces[i].name.native());
+    // A piece the set does not name can only be taken as it is.
+    if (!condition && !IsVisibleFile(path)) throw VokError(ErrorCode::NotRepairable, path.filename(), std::uint64_t{0});
+    if (!condition || *condition == recovery::FileCondition::Sound) continue;
+    plan.files.push_back(*plan.found->match.fileOfName[i]);
+    names.push_back(descriptor.pieces[i].name.native());
+  }
+  if (!names.empty() && !verdict.repairable) {
+    throw VokError(ErrorCode::NotRepairable, vokPath.filename(),
+                   std::uint64_t{verdict.tooManyToSolve ? 0 : verdict.blocksNeeded});
+  }
+  plan.outputs = PlanOutputs(plan.folder, names, {}, ErrorCode::OutputIsInput);
+  return plan;
+}
+
+RepairResult RepairPieces(const RepairPlan& plan, bool replaceExisting, const Progress& progress) {
+  if (plan.outputs.empty()) return {};
+  if (plan.ExistingCount() > 0 && !replaceExisting) throw VokError(ErrorCode::OutputExists, FirstExisting(plan.outputs));
+  OutputSet outputs(plan.folder, plan.outputs);
+  try {
+    std::vector<File> files;
+    files.reserve(plan.outputs.size());  // handed out by address
+    std::vector<recovery::FileOutput> targets;
+    for (std::size_t i = 0; i < plan.outputs.size(); ++i) {
+      files.push_back(outputs.Create(i));
+      targets.push_back({plan.files[i], &files.back()});
+    }
+    const FoundRecovery& found = *plan.found;
+    if (!recovery::WriteFiles(found.Set(), found.verdict, targets, progress)) {
+      throw VokError(ErrorCode::NotRepairable, plan.vokPath.filename(), std::uint64_t{0});
+    }
+    for (File& file : files) file.Close();
+    outputs.Commit();
+    return {static_cast<int>(plan.outputs.size()), outputs.NotRemoved()};
+  } catch (...) {
+    outputs.Abandon();
+    throw;
+  }
 }
 
 }  // namespace vokram

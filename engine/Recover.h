@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "Descriptor.h"
+#include "Outputs.h"
 #include "Progress.h"
 #include "Text.h"
 #include "recovery/SetReader.h"
@@ -40,5 +41,36 @@ bool HasRecoveryFiles(const NativeString& folder);
 // VokError(Cancelled) on a stop; progress counts the bytes read.
 std::optional<FoundRecovery> FindRecovery(const std::filesystem::path& vokPath, const Descriptor& descriptor,
                                           const Progress& progress = {});
+
+// A repair ready to run: the pieces that are lost or damaged, to be written
+// anew from the recovery set. A front end asks before replacing
+// ExistingCount() damaged pieces.
+struct RepairPlan {
+  std::filesystem::path vokPath;
+  NativeString folder;
+  std::optional<FoundRecovery> found;
+  std::vector<std::uint32_t> files;     // the set's files to write
+  std::vector<PlannedOutput> outputs;   // their names, in the same order
+  Settlement settled = Settlement::None;
+  std::size_t ExistingCount() const { return CountExisting(outputs); }
+};
+
+// Settles the folder, reads the descriptor and finds its recovery set.
+// Throws VokError: NotVok, BrokenVok, NoRecoveryFiles when no set names the
+// pieces, NotRepairable (BytesNeeded(): the blocks lacking, 0 when unknown)
+// when the set cannot restore them. No outputs when every piece is sound.
+RepairPlan PlanRepair(const std::filesystem::path& vokPath, const Progress& progress = {});
+
+struct RepairResult {
+  int restored = 0;
+  std::vector<std::filesystem::path> notRemoved;
+};
+
+// Writes every lost or damaged piece anew, all or nothing: the damaged ones
+// are replaced only with replaceExisting (else VokError(OutputExists)) and
+// kept until every piece is in place. Throws VokError: IoFailed, Cancelled,
+// NotRepairable when a rebuilt slice fails the set's MD5 (the pieces changed
+// since the plan).
+RepairResult RepairPieces(const RepairPlan& plan, bool replaceExisting, const Progress& progress = {});
 
 }  // namespace vokram

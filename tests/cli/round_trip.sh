@@ -45,6 +45,37 @@ for f in plain/*; do
   expect "without the option $f is as before" cmp -s "$f" "rec/${f#plain/}"
 done
 
+# The receiving side: a lost piece and a flipped byte are restorable (exit 1,
+# as par2 verify says), a join restores the source and says how many pieces,
+# repair makes the set whole (a damaged piece replaced only with --force).
+# A set par2 made over the pieces serves the same way; without any set the
+# damage is final (exit 2).
+mkdir rx rxj
+"$cli" split 'source 表.bin' rx --min 100 --max 300 --seed 7 --recovery 2 >/dev/null 2>&1
+rm 'rx/source 表.002'
+printf 'X' | dd of='rx/source 表.004' bs=1 seek=9 conv=notrunc 2>/dev/null
+"$cli" check 'rx/source 表.vok' >rx.out
+expect "check: restorable, exit 1" test $? -eq 1
+expect "it says so after the pieces" test "$(tail -1 rx.out)" = 'リカバリファイルで復元できます。'
+"$cli" join 'rx/source 表.vok' rxj >rxj.out 2>&1
+expect "join restores the source" cmp -s 'source 表.bin' 'rxj/source 表.bin'
+expect "and counts the pieces" grep -q '^分割ファイル 2 個をリカバリファイルで復元しました。$' rxj.out
+"$cli" repair 'rx/source 表.vok' >/dev/null 2>&1
+expect "repair refuses to replace a damaged piece without --force" test $? -eq 1
+"$cli" repair 'rx/source 表.vok' --force >/dev/null 2>&1
+(cd rx && par2 verify -q 'source 表.par2' >/dev/null 2>&1)
+expect "repair --force makes the set whole for par2" test $? -eq 0
+rm rx/*.par2
+(cd rx && par2 create -q -s65536 -c8 -n1 theirs.par2 -- 'source 表'.[0-9]* >/dev/null 2>&1)
+rm 'rx/source 表.001' rxj/*
+"$cli" check 'rx/source 表.vok' >/dev/null 2>&1
+expect "par2's own set serves the check" test $? -eq 1
+"$cli" join 'rx/source 表.vok' rxj >/dev/null 2>&1
+expect "and the join" cmp -s 'source 表.bin' 'rxj/source 表.bin'
+rm rx/*.par2
+"$cli" check 'rx/source 表.vok' >/dev/null 2>&1
+expect "without recovery files a lost piece is final: exit 2" test $? -eq 2
+
 # A re-split takes the earlier set's recovery files with it, and nothing else.
 mkdir rec1
 "$cli" split 'source 表.bin' rec --min 100 --max 300 --seed 7 --recovery 3 --base -r --force >/dev/null 2>&1

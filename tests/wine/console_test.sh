@@ -23,13 +23,16 @@ expect "a message in Shift-JIS too" test "$(iconv -f CP932 -t UTF-8 missing.txt 
   '対象ファイルが存在しません。'
 
 head -c 700000 /dev/urandom >'旅行の写真.bin'
-mkdir rec
+mkdir rec joined
 wine "$cli" split '旅行の写真.bin' rec --min 50 --max 200 --recovery 2 >/dev/null 2>&1
 expect "the split with recovery files succeeds under Wine" test $? -eq 0
 (cd rec && par2 verify -q -- '旅行の写真.par2' >/dev/null 2>&1)
 expect "par2 on Linux verifies the set" test $? -eq 0
 cp 'rec/旅行の写真.002' lost
 rm 'rec/旅行の写真.002'
-(cd rec && par2 repair -q -p -- '旅行の写真.par2' >/dev/null 2>&1)
+(cd rec && par2 repair -q -- '旅行の写真.par2' >/dev/null 2>&1)
 expect "and repairs a lost piece under its Japanese name" cmp -s lost 'rec/旅行の写真.002'
+rm 'rec/旅行の写真.001'
+wine "$cli" join 'rec/旅行の写真.vok' joined >/dev/null 2>&1
+expect "vokram-cli.exe joins it with a piece lost" cmp -s '旅行の写真.bin' 'joined/旅行の写真.bin'
 exit $((fails > 0))
