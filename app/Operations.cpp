@@ -159,9 +159,28 @@ Ending RunJoin(const JoinFields& fields, JoinOptions options, OperationView& vie
 }
 
 Ending RunRepair(NativeView vokFile, bool replaceExisting, OperationView& view) {
-  if (auto rejection = ValidateCheck(vokFile, RealFileSystem())) return Refuse(view, *rejection, Operation::Repair);
-  const std::filesystem::path vok(TrimSpaces(vokFile));
+  std::filesystem::path vok(TrimSpaces(vokFile));
   Ending ending = Ending::Done;
+  // A .vok that was lost comes back from the recovery files first; so does
+  // the one a .par2 file named instead carries.
+  if (!vok.empty() && (IsRecoveryFileName(vok.filename().native()) || !RealFileSystem().IsExistingFile(vok.native()))) {
+    std::optional<CarriedDescriptor> carried;
+    if (!Step(view, Operation::Repair, vok, [&](const Progress&) { carried = FindCarriedDescriptor(vok); }, ending)) {
+      return ending;
+    }
+    if (carried) {
+      if (carried->output.exists && !replaceExisting &&
+          !view.AskToReplace(ReplaceQuestion(carried->vokPath.filename()), carried->vokPath)) {
+        return Ending::Declined;
+      }
+      if (!Step(view, Operation::Repair, carried->vokPath,
+                [&](const Progress&) { WriteCarriedDescriptor(*carried, true); }, ending)) {
+        return ending;
+      }
+      vok = carried->vokPath;
+    }
+  }
+  if (auto rejection = ValidateCheck(vok.native(), RealFileSystem())) return Refuse(view, *rejection, Operation::Repair);
   std::optional<RepairPlan> plan;
   if (!Step(view, Operation::Repair, vok, [&](const Progress& progress) { plan.emplace(PlanRepair(vok, progress)); },
             ending)) {

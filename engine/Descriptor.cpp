@@ -34,19 +34,22 @@ char FirstDigit(int number) { return std::to_string(number)[0]; }
 class Reader {
  public:
   explicit Reader(const std::filesystem::path& path) : file_(File::OpenRead(path)), path_(path) {}
+  // A descriptor's bytes already in memory; `name` stands for it in errors.
+  Reader(std::span<const std::uint8_t> bytes, std::filesystem::path name) : path_(std::move(name)), data_(bytes) {}
 
   // As many of n bytes as the file still holds.
   std::size_t Some(void* out, std::size_t n) {
     auto* dst = static_cast<std::uint8_t*>(out);
     std::size_t done = 0;
     while (done < n) {
-      if (pos_ == end_) {
-        end_ = file_.Read(buffer_, sizeof buffer_);
+      if (pos_ == data_.size()) {
+        if (!file_) break;
+        data_ = std::span<const std::uint8_t>(buffer_, file_->Read(buffer_, sizeof buffer_));
         pos_ = 0;
-        if (end_ == 0) break;
+        if (data_.empty()) break;
       }
-      const std::size_t take = std::min(n - done, end_ - pos_);
-      std::memcpy(dst + done, buffer_ + pos_, take);
+      const std::size_t take = std::min(n - done, data_.size() - pos_);
+      std::memcpy(dst + done, data_.data() + pos_, take);
       pos_ += take;
       done += take;
     }
@@ -83,14 +86,16 @@ class Reader {
     }
     return *name;
   }
-  void Close() { file_.Close(); }
+  void Close() {
+    if (file_) file_->Close();
+  }
 
  private:
-  File file_;
+  std::optional<File> file_;
   std::filesystem::path path_;
   std::uint8_t buffer_[16 * 1024];
+  std::span<const std::uint8_t> data_;
   std::size_t pos_ = 0;
-  std::size_t end_ = 0;
 };
 
 }  // namespace
@@ -155,8 +160,9 @@ void DescriptorWriter::Finish(std::uint16_t sourceCrc) {
   file.Close();
 }
 
-Descriptor ReadDescriptor(const std::filesystem::path& path) {
-  Reader in(path);
+namespace {
+
+Descriptor Read(Reader& in, const std::filesystem::path& path) {
   std::array<std::uint8_t, kHeaderSize> header{};
   const std::size_t got = in.Some(header.data(), kHeaderSize);
   // A file too short to hold the magic is no descriptor at all; one that
@@ -188,6 +194,22 @@ Descriptor ReadDescriptor(const std::filesystem::path& path) {
     d.pieces.push_back(std::move(piece));
   }
   in.Close();
+  return d;
+}
+
+}  // namespace
+
+Descriptor ReadDescriptor(const std::filesystem::path& path) {
+  Reader in(path);
+  return Read(in, path);
+}
+
+Descriptor ParseDescriptor(std::span<const std::uint8_t> bytes, const std::filesystem::path& name) {
+  Reader in(bytes, name);
+  Descriptor d = Read(in, name);
+  // Bytes past the last record make no descriptor this program wrote.
+  std::uint8_t extra = 0;
+  if (in.Some(&extra, 1) != 0) throw VokError(ErrorCode::BrokenVok, name);
   return d;
 }
 

@@ -17,6 +17,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -75,5 +76,8 @@ struct Descriptor {
 // 0 or below (no split writes one: it would join to an empty file), an empty
 // source name, or a name that is not a plain file name.
 Descriptor ReadDescriptor(const std::filesystem::path& path);
+// The same over bytes in memory (a descriptor a recovery set carries), which
+// must end with the last record; `name` is the file errors name.
+Descriptor ParseDescriptor(std::span<const std::uint8_t> bytes, const std::filesystem::path& name);
 
 }  // namespace vokram

@@ -10,7 +10,9 @@ namespace vokram {
 
 namespace {
 
-bool IsPar2Name(const NativeString& name) {
+}  // namespace
+
+bool IsRecoveryFileName(const NativeString& name) {
   if (name.size() < 5) return false;
   NativeString ending = name.substr(name.size() - 5);
   for (NativeChar& c : ending) {
@@ -19,11 +21,9 @@ bool IsPar2Name(const NativeString& name) {
   return ending == VOKRAM_NATIVE(".par2");
 }
 
-}  // namespace
-
 bool HasRecoveryFiles(const NativeString& folder) {
   const std::vector<NativeString> names = FileNamesIn(folder);
-  return std::any_of(names.begin(), names.end(), IsPar2Name);
+  return std::any_of(names.begin(), names.end(), IsRecoveryFileName);
 }
 
 std::optional<recovery::FileCondition> FoundRecovery::ConditionOf(std::size_t piece) const {
@@ -43,7 +43,7 @@ std::optional<FoundRecovery> FindRecovery(const std::filesystem::path& vokPath, 
   const NativeString folder = FolderPart(vokPath.native());
   std::vector<std::filesystem::path> candidates;
   for (const NativeString& name : FileNamesIn(folder)) {
-    if (IsPar2Name(name)) candidates.emplace_back(folder + name);
+    if (IsRecoveryFileName(name)) candidates.emplace_back(folder + name);
   }
   if (candidates.empty()) return std::nullopt;
   FoundRecovery found;
@@ -113,6 +113,58 @@ RepairResult RepairPieces(const RepairPlan& plan, bool replaceExisting, const Pr
     for (File& file : files) file.Close();
     outputs.Commit();
     return {static_cast<int>(plan.outputs.size()), outputs.NotRemoved()};
+  } catch (...) {
+    outputs.Abandon();
+    throw;
+  }
+}
+
+std::optional<CarriedDescriptor> FindCarriedDescriptor(const std::filesystem::path& given) {
+  const NativeString folder = FolderPart(given.native());
+  const NativeString givenName = NamePart(given.native());
+  const bool fromSet = IsRecoveryFileName(givenName);
+  std::vector<std::filesystem::path> candidates;
+  if (fromSet) {
+    candidates.push_back(given);
+  } else {
+    for (const NativeString& name : FileNamesIn(folder)) {
+      if (IsRecoveryFileName(name)) candidates.emplace_back(folder + name);
+    }
+  }
+  for (const recovery::RecoverySet& set : recovery::ReadRecoverySets(candidates).sets) {
+    if (!set.descriptor) continue;
+    Descriptor descriptor;
+    try {
+      descriptor = ParseDescriptor(*set.descriptor, given.filename());
+    } catch (const VokError&) {
+      continue;  // no descriptor this program would write
+    }
+    const NativeString vokName = StemOf(descriptor.sourceName.native()) + VOKRAM_NATIVE(".vok");
+    if (!fromSet && !SameName(vokName, givenName)) continue;
+    CarriedDescriptor carried{std::filesystem::path(folder + vokName), *set.descriptor, {}};
+    carried.output = PlanOutputs(folder, {vokName}, {}, ErrorCode::OutputIsInput).front();
+    return carried;
+  }
+  return std::nullopt;
+}
+
+void WriteCarriedDescriptor(const CarriedDescriptor& carried, bool replaceExisting) {
+  if (carried.output.exists) {
+    if (const auto length = FileLength(carried.vokPath); length == carried.bytes.size()) {
+      std::vector<std::uint8_t> now(carried.bytes.size());
+      File file = File::OpenRead(carried.vokPath);
+      const bool same = file.ReadExact(now.data(), now.size()) && now == carried.bytes;
+      file.Close();
+      if (same) return;
+    }
+    if (!replaceExisting) throw VokError(ErrorCode::OutputExists, carried.vokPath);
+  }
+  OutputSet outputs(FolderPart(carried.vokPath.native()), {carried.output});
+  try {
+    File file = outputs.Create(0);
+    file.Write(carried.bytes.data(), carried.bytes.size());
+    file.Close();
+    outputs.Commit();
   } catch (...) {
     outputs.Abandon();
     throw;

@@ -32,8 +32,24 @@ struct FoundRecovery {
   bool Covers(const std::vector<bool>& pieceSound) const;
 };
 
+// Whether a name is a PAR2 file's (it ends in ".par2", in any case).
+bool IsRecoveryFileName(const NativeString& name);
 // Whether `folder` holds any PAR2 file (by its name).
 bool HasRecoveryFiles(const NativeString& folder);
+
+// A descriptor that a recovery set carries, for a .vok that was lost.
+struct CarriedDescriptor {
+  std::filesystem::path vokPath;  // where it belongs: its source's stem + ".vok", beside the set
+  std::vector<std::uint8_t> bytes;
+  PlannedOutput output;
+};
+// From `given`, a PAR2 file, or from the PAR2 files beside `given`, a .vok
+// that is not there (then only a descriptor of that name). Its bytes must
+// make a sound descriptor. Nothing when no set carries one.
+std::optional<CarriedDescriptor> FindCarriedDescriptor(const std::filesystem::path& given);
+// Writes it under its name, all or nothing; a different file there is
+// replaced only with replaceExisting (else VokError(OutputExists)).
+void WriteCarriedDescriptor(const CarriedDescriptor& carried, bool replaceExisting);
 
 // The PAR2 files beside the descriptor, read as a stranger's; the set naming
 // most of its pieces, verified (a set that also covers the descriptor itself

@@ -65,6 +65,13 @@ expect "repair refuses to replace a damaged piece without --force" test $? -eq 1
 "$cli" repair 'rx/source 表.vok' --force >/dev/null 2>&1
 (cd rx && par2 verify -q 'source 表.par2' >/dev/null 2>&1)
 expect "repair --force makes the set whole for par2" test $? -eq 0
+cp 'rx/source 表.vok' vok.kept
+rm 'rx/source 表.vok'
+"$cli" repair 'rx/source 表.vok' >/dev/null 2>&1
+expect "repair brings a lost descriptor back from the set" cmp -s vok.kept 'rx/source 表.vok'
+rm 'rx/source 表.vok'
+"$cli" repair 'rx/source 表.par2' >/dev/null 2>&1
+expect "also when given the .par2 file" cmp -s vok.kept 'rx/source 表.vok'
 rm rx/*.par2
 (cd rx && par2 create -q -s65536 -c8 -n1 theirs.par2 -- 'source 表'.[0-9]* >/dev/null 2>&1)
 rm 'rx/source 表.001' rxj/*
