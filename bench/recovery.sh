@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
-# Writing recovery data for a split's pieces against par2 create with the
-# same slice size and count, in the same run: a source of MIB mebibytes cut
-# into 1-10 MiB pieces by vokram-cli, a set for any one lost piece. Then the
+# A split with recovery files against one without and against par2 create
+# with the same slice size and count, then a join with the largest piece lost
+# against one with none lost and against par2 repair and a join, all in one
+# run: a source of MIB mebibytes cut into 1-10 MiB pieces by vokram-cli, a
+# set for any one lost piece. Then the
 # largest piece is lost and rebuilt from that set, against par2 repair.
 #   bench/recovery.sh [MiB, default 512] [rounds, default 3]
 # Then the kernels and checksums by themselves (recovery_bench). Not part of
@@ -46,28 +48,30 @@ done
 echo "(slice $slice bytes, $count recovery slices)"
 (cd "$out/rec" && par2 verify -q source.par2 >/dev/null) && echo "par2 verify: ok"
 
+cd "$out/rec"
 rm -f ref*.par2
+names=(source.[0-9]*)
 lost=$(ls -S "${names[@]}" | head -n1)
-mkdir -p rebuilt
+mkdir -p "$out/joined"
 echo
-echo "Rebuilding the largest piece, $lost ($(stat -c %s "$lost") bytes), lost:"
-echo "| round | read set (s) | verify (s) | rebuild (s) | total (s) | RSS (KiB) | par2 repair (s) | RSS (KiB) | total / par2 |"
-echo "|---|---|---|---|---|---|---|---|---|"
+echo "Joining with the largest piece, $lost ($(stat -c %s "$lost") bytes), lost:"
+echo "| round | join (s) | join, a piece lost (s) | RSS (KiB) | par2 repair + join (s) | lost / whole | lost / par2 |"
+echo "|---|---|---|---|---|---|---|"
 for r in $(seq 1 "$rounds"); do
-  mv "$lost" "$work/lost-$$"
-  rm -f rebuilt/*
   sync
-  read -r _ ours_rss < <(measure "$root/build/native/bench/recovery_repair" . rebuilt "${names[@]}")
-  read -r _ _ _ _ _ _ _ missing _ _ _ setread _ verify _ rebuild status < "$pieces/.out"
-  cmp -s "rebuilt/$lost" "$work/lost-$$" || status="DIFFERS"
+  read -r whole _ < <(measure "$cli" join source.vok "$out/joined" --force)
+  mv "$lost" "$out/lost"
   sync
-  read -r theirs theirs_rss < <(measure par2 repair -q set.par2)
-  cmp -s "$lost" "$work/lost-$$" || echo "par2 repair did not restore $lost"
-  rm -f "$work/lost-$$"
-  awk -v a="$setread" -v v="$verify" -v b="$rebuild" -v t="$theirs" -v r="$r" -v x="$ours_rss" -v y="$theirs_rss" \
-    'BEGIN {printf "| %d | %.2f | %.2f | %.2f | %.2f | %d | %.2f | %d | %.3f |\n", r, a, v, b, a + v + b, x, t, y, (a + v + b) / t}'
+  read -r without lost_rss < <(measure "$cli" join source.vok "$out/joined" --force)
+  cmp -s "$out/joined/source.bin" "$src" || echo "the join with $lost lost differs"
+  sync
+  read -r repair _ < <(measure par2 repair -q source.par2)
+  read -r after _ < <(measure "$cli" join source.vok "$out/joined" --force)
+  cmp -s "$lost" "$out/lost" || echo "par2 repair did not restore $lost"
+  rm -f "$out/lost"
+  awk -v j="$whole" -v l="$without" -v p="$repair" -v a="$after" -v r="$r" -v m="$lost_rss" \
+    'BEGIN {printf "| %d | %.2f | %.2f | %d | %.2f | %.2f | %.3f |\n", r, j, l, m, p + a, l / j, l / (p + a)}'
 done
-echo "($missing missing slices rebuilt: $status)"
 
 echo
 "$root/build/native/bench/recovery_bench" 2>/dev/null | grep -E '^(MultiplyAdd|Md5|Crc32|FileHashing)'

@@ -85,7 +85,7 @@ fi
 # once, each for its share of the wall time: the same work as one after the
 # other, in less time than that on two cores. The recovery set reader has
 # seeds of its own (fuzz/corpus/set).
-fuzz_seconds=${VOKRAM_FUZZ_SECONDS:-45}
+fuzz_seconds=${VOKRAM_FUZZ_SECONDS:-30}
 fuzz_targets=(descriptor check join set_reader)
 if cmake --preset fuzz >/dev/null && cmake --build --preset fuzz -j "$jobs"; then
   wall=$((fuzz_seconds * ${#fuzz_targets[@]} / jobs))
