@@ -71,8 +71,12 @@ namespace {
 // set beside the pieces, once all were copied (a lost piece's place holds
 // zeros meanwhile). False when no set can: the join then ends as it would
 // have without one.
-bool Restore(const JoinPlan& plan, const std::vector<bool>& sound, File& out, const Progress& progress) {
-  const std::optional<FoundRecovery> found = FindRecovery(plan.vokPath, plan.descriptor, {nullptr, progress.stop});
+bool Restore(const JoinPlan& plan, const std::vector<bool>& sound, File& out, const Progress& progress,
+             bool trustTheCrc) {
+  // The pieces whose CRC-16 matched are taken as they are, unless a rebuild
+  // from them failed the set's MD5s: then every piece is verified.
+  const std::optional<FoundRecovery> found =
+      FindRecovery(plan.vokPath, plan.descriptor, {nullptr, progress.stop}, trustTheCrc ? sound : std::vector<bool>{});
   if (!found || !found->Covers(sound) || !found->verdict.solution) return false;
   const recovery::RecoverySet& set = found->Set();
   std::vector<std::uint64_t> offsets{0};  // of each piece in the output
@@ -196,7 +200,7 @@ JoinResult WriteJoined(const JoinPlan& plan, const Progress& progress, OutputSet
   }
   if (filled > 0) out.Write(buffer.get(), filled);
   if (recoveryAtHand && std::count(sound.begin(), sound.end(), false) > 0) {
-    if (Restore(plan, sound, out, progress)) {
+    if (Restore(plan, sound, out, progress, true) || Restore(plan, sound, out, progress, false)) {
       result.restored = static_cast<int>(std::count(sound.begin(), sound.end(), false));
       out.Close();
       crc = GetFileCRC(out.Path()).value_or(kCrcInitial);

@@ -39,7 +39,7 @@ bool FoundRecovery::Covers(const std::vector<bool>& pieceSound) const {
 }
 
 std::optional<FoundRecovery> FindRecovery(const std::filesystem::path& vokPath, const Descriptor& descriptor,
-                                          const Progress& progress) {
+                                          const Progress& progress, const std::vector<bool>& soundPieces) {
   const NativeString folder = FolderPart(vokPath.native());
   std::vector<std::filesystem::path> candidates;
   for (const NativeString& name : FileNamesIn(folder)) {
@@ -63,7 +63,11 @@ std::optional<FoundRecovery> FindRecovery(const std::filesystem::path& vokPath, 
   for (auto& path : found.paths) {
     if (path && !IsVisibleFile(*path)) path.reset();
   }
-  found.verdict = recovery::VerifySet(found.Set(), found.paths, progress);
+  std::vector<bool> trusted(found.Set().files.size(), false);
+  for (std::size_t i = 0; i < soundPieces.size() && i < found.match.fileOfName.size(); ++i) {
+    if (soundPieces[i] && found.match.fileOfName[i]) trusted[*found.match.fileOfName[i]] = true;
+  }
+  found.verdict = recovery::VerifySet(found.Set(), found.paths, progress, trusted);
   return found;
 }
 

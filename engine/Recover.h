@@ -55,8 +55,10 @@ void WriteCarriedDescriptor(const CarriedDescriptor& carried, bool replaceExisti
 // most of its pieces, verified (a set that also covers the descriptor itself
 // finds it too). Nothing when no set names any piece. Throws
 // VokError(Cancelled) on a stop; progress counts the bytes read.
+// `soundPieces` (where given) marks pieces the caller found sound, which are
+// not read again.
 std::optional<FoundRecovery> FindRecovery(const std::filesystem::path& vokPath, const Descriptor& descriptor,
-                                          const Progress& progress = {});
+                                          const Progress& progress = {}, const std::vector<bool>& soundPieces = {});
 
 // A repair ready to run: the pieces that are lost or damaged, to be written
 // anew from the recovery set. A front end asks before replacing

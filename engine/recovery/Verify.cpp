@@ -101,7 +101,7 @@ std::vector<std::optional<std::filesystem::path>> PathsOfFiles(const RecoverySet
 }
 
 SetVerdict VerifySet(const RecoverySet& set, const std::vector<std::optional<std::filesystem::path>>& paths,
-                     const Progress& progress) {
+                     const Progress& progress, const std::vector<bool>& trusted) {
   std::uint64_t total = 0, done = 0;
   for (std::size_t f = 0; f < set.files.size(); ++f) {
     if (f < paths.size() && paths[f]) total += std::min(set.files[f].length, FileLength(*paths[f]).value_or(0));
@@ -111,7 +111,9 @@ SetVerdict VerifySet(const RecoverySet& set, const std::vector<std::optional<std
   std::vector<std::uint32_t> missing;
   for (std::size_t f = 0; f < set.files.size(); ++f) {
     const SetFileEntry& file = set.files[f];
-    if (f < paths.size() && paths[f]) {
+    if (f < paths.size() && paths[f] && f < trusted.size() && trusted[f]) {
+      verdict.files.push_back({FileCondition::Sound, *paths[f], file.length, std::vector<bool>(file.slices.size(), true)});
+    } else if (f < paths.size() && paths[f]) {
       verdict.files.push_back(VerifyFile(file, set.sliceSize, *paths[f], buffer.get(), progress, done, total));
     } else {
       verdict.files.push_back({FileCondition::Missing, {}, 0, std::vector<bool>(file.slices.size(), false)});

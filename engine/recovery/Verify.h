@@ -50,7 +50,10 @@ std::vector<std::optional<std::filesystem::path>> PathsOfFiles(const RecoverySet
 // that cannot be opened is missing, one that fails while read is damaged
 // from there on). Throws VokError(Cancelled) on a stop; progress counts the
 // bytes read.
+// `trusted` (where given) marks files taken as sound without reading them,
+// which a caller knows from a check of its own; a rebuild that then fails
+// its MD5s tells it to verify them after all.
 SetVerdict VerifySet(const RecoverySet& set, const std::vector<std::optional<std::filesystem::path>>& paths,
-                     const Progress& progress = {});
+                     const Progress& progress = {}, const std::vector<bool>& trusted = {});
 
 }  // namespace vokram::recovery
