@@ -8,27 +8,11 @@
 #include <thread>
 
 #include "Error.h"
+#include "recovery/BatchSums.h"
 
 namespace vokram::recovery {
 
 namespace {
-
-// As the encoder's: prepared factors of one batch within this much, the
-// inner loop's span within the first-level cache, and small batches on one
-// thread.
-constexpr std::size_t kPreparedBudget = std::size_t{8} << 20;
-constexpr std::size_t kMaxBatch = 64;
-constexpr std::size_t kTile = 4096;
-constexpr std::uint64_t kThreadedWork = std::uint64_t{4} << 20;
-
-using Buffer = std::unique_ptr<std::uint8_t[], detail::PageAlignedDelete>;
-Buffer Allocate(std::size_t n) {
-  return Buffer(static_cast<std::uint8_t*>(::operator new[](std::max<std::size_t>(n, 1), detail::kPageAlignment)));
-}
-
-std::size_t RoundUpToBlock(std::uint64_t n) {
-  return static_cast<std::size_t>((n + kGfBlock - 1) / kGfBlock * kGfBlock);
-}
 
 // Reads parts of files, keeping the last one open.
 class PartReader {
@@ -112,38 +96,6 @@ Shape ShapeRebuild(std::uint64_t sliceSize, std::size_t m, std::size_t known, co
   return shape;
 }
 
-// Takes a batch of known slices out of every recovery slice's part.
-struct Batch {
-  GfKernel kernel;
-  std::size_t width;
-  std::size_t span;
-  std::size_t capacity;
-  std::size_t count;
-  const std::uint32_t* slices;
-  const std::uint32_t* exponents;
-  const std::uint8_t* inputs;
-  std::uint8_t* prepared;
-  std::uint8_t* sums;
-
-  void Run(std::size_t first, std::size_t last) const noexcept {
-    const std::size_t stride = GfPreparedBytes(kernel);
-    for (std::size_t k = first; k < last; ++k) {
-      for (std::size_t i = 0; i < count; ++i) {
-        GfPrepare(kernel, InputFactor(slices[i], exponents[k]), prepared + (k * capacity + i) * stride);
-      }
-    }
-    for (std::size_t tile = 0; tile < span; tile += kTile) {
-      const std::size_t n = std::min(kTile, span - tile);
-      for (std::size_t k = first; k < last; ++k) {
-        for (std::size_t i = 0; i < count; ++i) {
-          GfMultiplyAdd(kernel, sums + k * width + tile, inputs + i * width + tile, n,
-                        prepared + (k * capacity + i) * stride);
-        }
-      }
-    }
-  }
-};
-
 }  // namespace
 
 bool RebuildSlices(const RecoverySet& set, const SetVerdict& verdict, const std::vector<std::uint32_t>& wanted,
@@ -194,9 +146,9 @@ bool RebuildSlices(const RecoverySet& set, const SetVerdict& verdict, const std:
     }
     for (std::size_t next = 0; next < known.size();) {
       progress.Step(done, total);
-      Batch batch{
-          options.kernel, width,          span,      shape.batch, 0, batchSlices.data(), solution.exponents.data(),
-          inputs.get(),   prepared.get(), sums.get()};
+      // Takes a batch of known slices out of every chosen recovery slice's part.
+      BatchSums batch{options.kernel, width,        span,           shape.batch, 0, batchSlices.data(),
+                      solution.exponents.data(), inputs.get(), prepared.get(), sums.get()};
       for (; batch.count < shape.batch && next < known.size(); ++batch.count, ++next) {
         const KnownSlice& slice = known[next];
         reader.Read(verdict.files[slice.file].path, slice.start + offset, set.files[slice.file].length, raw.get(),
@@ -204,13 +156,7 @@ bool RebuildSlices(const RecoverySet& set, const SetVerdict& verdict, const std:
         ToWorkingLayout(inputs.get() + batch.count * width, raw.get(), span);
         batchSlices[batch.count] = slice.slice;
       }
-      const unsigned used = std::uint64_t{batch.count} * span * m >= kThreadedWork ? threads : 1;
-      std::vector<std::thread> helpers;
-      for (unsigned t = 1; t < used; ++t) {
-        helpers.emplace_back([&batch, t, used, m] { batch.Run(m * t / used, m * (t + 1) / used); });
-      }
-      batch.Run(0, m / used);
-      for (auto& helper : helpers) helper.join();
+      batch.RunAll(m, threads);
       done += std::uint64_t{batch.count} * part;
     }
     for (std::size_t t = 0; t < wanted.size(); ++t) {

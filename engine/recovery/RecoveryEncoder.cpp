@@ -6,30 +6,11 @@
 #include <thread>
 
 #include "File.h"
+#include "recovery/BatchSums.h"
 
 namespace vokram::recovery {
 
 namespace {
-
-// Prepared factors for one batch (batch x recovery slices of them) stay
-// within this much.
-constexpr std::size_t kPreparedBudget = std::size_t{8} << 20;
-constexpr std::size_t kMaxBatch = 64;
-// The inner loop's span: a recovery slice's tile stays in the first-level
-// cache while every input of the batch is added to it, and the batch's tiles
-// stay in the second level while every recovery slice takes them.
-constexpr std::size_t kTile = 4096;
-// Below this many multiply-add bytes a batch runs on one thread.
-constexpr std::uint64_t kThreadedWork = std::uint64_t{4} << 20;
-
-using Buffer = std::unique_ptr<std::uint8_t[], detail::PageAlignedDelete>;
-Buffer Allocate(std::size_t n) {
-  return Buffer(static_cast<std::uint8_t*>(::operator new[](std::max<std::size_t>(n, 1), detail::kPageAlignment)));
-}
-
-std::size_t RoundUpToBlock(std::uint64_t n) {
-  return static_cast<std::size_t>((n + kGfBlock - 1) / kGfBlock * kGfBlock);
-}
 
 // Reads the same part of consecutive input slices, opening each file in turn.
 class SliceReader {
@@ -66,39 +47,6 @@ class SliceReader {
   std::optional<File> file_;
   std::uint64_t sliceStart_ = 0;
   std::uint64_t position_ = 0;
-};
-
-struct Batch {
-  GfKernel kernel;
-  std::size_t width;     // stride of a slice's part in the buffers
-  std::size_t span;      // bytes of this pass's part, rounded up to whole blocks
-  std::size_t capacity;  // slices a batch holds
-  std::size_t count;     // slices it holds now
-  const std::uint32_t* slices;
-  const std::uint8_t* inputs;
-  std::uint8_t* prepared;
-  std::uint8_t* recovery;
-
-  // Recovery slices [first, last): their factors for this batch, then the
-  // sums, tile by tile.
-  void Run(std::uint32_t first, std::uint32_t last) const noexcept {
-    const std::size_t stride = GfPreparedBytes(kernel);
-    for (std::uint32_t e = first; e < last; ++e) {
-      for (std::size_t i = 0; i < count; ++i) {
-        GfPrepare(kernel, InputFactor(slices[i], e), prepared + (e * capacity + i) * stride);
-      }
-    }
-    for (std::size_t tile = 0; tile < span; tile += kTile) {
-      const std::size_t n = std::min(kTile, span - tile);
-      for (std::uint32_t e = first; e < last; ++e) {
-        std::uint8_t* dst = recovery + e * width + tile;
-        const std::uint8_t* factors = prepared + e * capacity * stride;
-        for (std::size_t i = 0; i < count; ++i) {
-          GfMultiplyAdd(kernel, dst, inputs + i * width + tile, n, factors + i * stride);
-        }
-      }
-    }
-  }
 };
 
 }  // namespace
@@ -150,23 +98,15 @@ void EncodeRecovery(const std::vector<EncoderInput>& inputs, std::uint64_t slice
     SliceReader reader(inputs, sliceSize);
     for (std::uint32_t next = 0; next < inputSlices;) {
       progress.Step(done, total);
-      Batch batch{options.kernel, width, span, shape.batch, 0, slices.data(), batchInputs.get(), prepared.get(),
-                  recovery.get()};
+      BatchSums batch{options.kernel, width, span, shape.batch, 0, slices.data(), nullptr, batchInputs.get(),
+                      prepared.get(), recovery.get()};
       for (; batch.count < shape.batch && next < inputSlices; ++batch.count, ++next) {
         reader.ReadNext(offset, raw.get(), part);
         std::memset(raw.get() + part, 0, span - part);
         ToWorkingLayout(batchInputs.get() + batch.count * width, raw.get(), span);
         slices[batch.count] = next;
       }
-      const unsigned used = std::uint64_t{batch.count} * span * r >= kThreadedWork ? threads : 1;
-      std::vector<std::thread> helpers;
-      for (unsigned t = 1; t < used; ++t) {
-        helpers.emplace_back([&batch, t, used, recoverySlices] {
-          batch.Run(recoverySlices * t / used, recoverySlices * (t + 1) / used);
-        });
-      }
-      batch.Run(0, recoverySlices / used);
-      for (auto& helper : helpers) helper.join();
+      batch.RunAll(recoverySlices, threads);
       done += std::uint64_t{batch.count} * part;
     }
     for (std::uint32_t e = 0; e < recoverySlices; ++e) {
