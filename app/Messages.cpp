@@ -163,6 +163,10 @@ std::string RestoredMessage(int pieces) {
   return "終了しました。\n分割ファイル " + std::to_string(pieces) + " 個をリカバリファイルで復元しました。";
 }
 
+std::string RenamedPieceLine(const std::filesystem::path& found, const std::filesystem::path& recorded) {
+  return "「" + ToUtf8(found) + "」を「" + ToUtf8(recorded) + "」として使いました。";
+}
+
 std::string_view BusyText(Operation operation) {
   switch (operation) {
     case Operation::Split: return "分割中です。";

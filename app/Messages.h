@@ -55,6 +55,8 @@ std::string PendingMessage(Settlement pending);
 std::string_view BusyText(Operation operation);
 // A join that rebuilt lost or damaged pieces from recovery files.
 std::string RestoredMessage(int pieces);
+// A join that took a piece found under another name.
+std::string RenamedPieceLine(const std::filesystem::path& found, const std::filesystem::path& recorded);
 // A run that succeeded but left a replaced file it could not remove.
 std::string NotRemovedWarning(const std::filesystem::path& file);
 

@@ -57,12 +57,15 @@ Ending Refuse(OperationView& view, const Rejection& rejection, Operation operati
   return Ending::Refused;
 }
 
-Ending Finish(OperationView& view, const std::vector<std::filesystem::path>& notRemoved, int restored = 0) {
+Ending Finish(OperationView& view, const std::vector<std::filesystem::path>& notRemoved, int restored = 0,
+              const std::vector<std::pair<std::filesystem::path, std::filesystem::path>>& renamed = {}) {
   if (!notRemoved.empty()) {
     view.End(Ending::DoneWithWarning, NotRemovedWarning(notRemoved.front()));
     return Ending::DoneWithWarning;
   }
-  view.End(Ending::Done, restored > 0 ? RestoredMessage(restored) : std::string(MessageText(MessageId::Done)));
+  std::string text = restored > 0 ? RestoredMessage(restored) : std::string(MessageText(MessageId::Done));
+  for (const auto& [found, recorded] : renamed) text += "\n" + RenamedPieceLine(found, recorded);
+  view.End(Ending::Done, text);
   return Ending::Done;
 }
 
@@ -155,7 +158,7 @@ Ending RunJoin(const JoinFields& fields, JoinOptions options, OperationView& vie
     view.End(Ending::Unsound, std::string(MessageText(MessageId::JoinMismatch)));
     return Ending::Unsound;
   }
-  return Finish(view, result.notRemoved, result.restored);
+  return Finish(view, result.notRemoved, result.restored, result.renamed);
 }
 
 Ending RunRepair(NativeView vokFile, bool replaceExisting, OperationView& view) {

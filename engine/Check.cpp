@@ -142,6 +142,33 @@ PieceStatus Examine(ReadAhead& reader, std::uint16_t expected) {
 
 }  // namespace
 
+std::optional<std::filesystem::path> FindRenamedPiece(const NativeString& folder, const std::filesystem::path& name,
+                                                      std::int32_t size, std::uint16_t crc) {
+  const NativeString recorded = name.native();
+  const std::size_t dot = recorded.rfind(VOKRAM_NATIVE('.'));
+  const NativeString stem = recorded.substr(0, dot), extension = dot == NativeString::npos ? NativeString() : recorded.substr(dot);
+  std::vector<NativeString> names;
+  for (int copy = 1; copy <= 9; ++copy) {
+    names.push_back(stem + VOKRAM_NATIVE(" (") + static_cast<NativeChar>('0' + copy) + VOKRAM_NATIVE(")") + extension);
+  }
+  for (const NativeView added : {NativeView(VOKRAM_NATIVE(".txt")), NativeView(VOKRAM_NATIVE(".download")),
+                                 NativeView(VOKRAM_NATIVE(".crdownload"))}) {
+    names.push_back(recorded + NativeString(added));
+  }
+  for (const NativeString& candidate : names) {
+    const std::filesystem::path path(folder + candidate);
+    std::error_code error;
+    if (std::filesystem::symlink_status(path, error).type() != std::filesystem::file_type::regular) continue;
+    if (FileLength(path) != static_cast<std::uint64_t>(static_cast<std::uint32_t>(size))) continue;
+    try {
+      if (GetFileCRC(path) == crc) return path;
+    } catch (const VokError&) {
+      // unreadable: not the piece
+    }
+  }
+  return std::nullopt;
+}
+
 CheckSummary CheckPieces(const std::filesystem::path& vokPath,
                          const std::function<void(const PieceReport&)>& onPiece, const Progress& progress) {
   const Descriptor descriptor = ReadDescriptor(vokPath);
@@ -167,13 +194,19 @@ CheckSummary CheckPieces(const std::filesystem::path& vokPath,
     const DescriptorPiece& piece = descriptor.pieces[i];
     progress.Step(before + done, before + total);
     PieceStatus status = Examine(reader, piece.crc);
-    if (status == PieceStatus::Sound && found && found->ConditionOf(i).value_or(recovery::FileCondition::Sound) !=
+    std::filesystem::path name = piece.name;
+    if (status == PieceStatus::Missing) {
+      if (const auto renamed = FindRenamedPiece(folder, piece.name, piece.size, piece.crc)) {
+        status = PieceStatus::Sound;
+        name = renamed->filename();
+      }
+    } else if (status == PieceStatus::Sound && found && found->ConditionOf(i).value_or(recovery::FileCondition::Sound) !=
                                                      recovery::FileCondition::Sound) {
       status = PieceStatus::Damaged;
     }
     sound.push_back(status == PieceStatus::Sound);
     summary.allSound = summary.allSound && sound.back();
-    onPiece({status, piece.name});
+    onPiece({status, name});
     done += static_cast<std::uint32_t>(piece.size);
   }
   if (found && !summary.allSound) {

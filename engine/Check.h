@@ -8,6 +8,7 @@
 #include <optional>
 
 #include "Progress.h"
+#include "Text.h"
 
 namespace vokram {
 
@@ -15,8 +16,16 @@ enum class PieceStatus { Missing, Damaged, Sound };
 
 struct PieceReport {
   PieceStatus status;
-  std::filesystem::path name;
+  std::filesystem::path name;  // as recorded, or the name it was found under
 };
+
+// A piece that is not there under its recorded name, found under one of the
+// names browsers and mail programs give a file they save a second time or do
+// not trust: " (1)" to " (9)" before its extension, or an added ".txt",
+// ".download" or ".crdownload", in the same folder. Taken only when it is a
+// plain file (no link) with the recorded length and CRC-16.
+std::optional<std::filesystem::path> FindRenamedPiece(const NativeString& folder, const std::filesystem::path& name,
+                                                      std::int32_t size, std::uint16_t crc);
 
 // What recovery files beside the pieces can do for them.
 struct RecoveryReport {

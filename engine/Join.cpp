@@ -4,6 +4,7 @@
 
 #include "Error.h"
 #include "File.h"
+#include "Check.h"
 #include "GetCRC.h"
 #include "Recover.h"
 #include "recovery/Rebuild.h"
@@ -134,7 +135,14 @@ JoinResult WriteJoined(const JoinPlan& plan, const Progress& progress, OutputSet
   // The joined file is trusted no more than the least trusted of its inputs.
   std::vector<std::optional<std::string>> marks{ReadZoneMark(plan.vokPath)};
   for (const DescriptorPiece& piece : descriptor.pieces) {
-    const std::filesystem::path piecePath(plan.piecesFolder + piece.name.native());
+    std::filesystem::path piecePath(plan.piecesFolder + piece.name.native());
+    // A piece a browser saved under another name is taken for it.
+    if (!NameExists(piecePath)) {
+      if (auto renamed = FindRenamedPiece(plan.piecesFolder, piece.name, piece.size, piece.crc)) {
+        result.renamed.emplace_back(renamed->filename(), piece.name);
+        piecePath = std::move(*renamed);
+      }
+    }
     // A descriptor may name the temporary file itself: reading it would never
     // end (Windows would not even open it while it is written).
     if (SameFullName(piecePath, out.Path())) throw VokError(ErrorCode::OutputIsInput, piece.name);

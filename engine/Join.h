@@ -25,6 +25,8 @@ struct JoinResult {
   bool keptOlderFile = false;
   // Pieces lost or damaged on the way whose bytes recovery files rebuilt.
   int restored = 0;
+  // Pieces found under another name: that name, then the recorded one.
+  std::vector<std::pair<std::filesystem::path, std::filesystem::path>> renamed;
   // The replaced file, when it could not be removed after the join (the next
   // run into the folder removes it).
   std::vector<std::filesystem::path> notRemoved;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "Check.h"
 #include "File.h"
 #include "Journal.h"
 #include "recovery/Rebuild.h"
@@ -51,7 +52,10 @@ std::optional<FoundRecovery> FindRecovery(const std::filesystem::path& vokPath, 
   std::vector<std::filesystem::path> names, paths;
   for (const DescriptorPiece& piece : descriptor.pieces) {
     names.push_back(piece.name);
-    paths.emplace_back(folder + piece.name.native());
+    std::filesystem::path path(folder + piece.name.native());
+    // A piece a browser saved under another name is that piece to the set too.
+    if (!IsVisibleFile(path)) path = FindRenamedPiece(folder, piece.name, piece.size, piece.crc).value_or(path);
+    paths.push_back(std::move(path));
   }
   names.push_back(vokPath.filename());
   paths.push_back(vokPath);

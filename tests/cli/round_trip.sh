@@ -65,6 +65,13 @@ expect "repair refuses to replace a damaged piece without --force" test $? -eq 1
 "$cli" repair 'rx/source 表.vok' --force >/dev/null 2>&1
 (cd rx && par2 verify -q 'source 表.par2' >/dev/null 2>&1)
 expect "repair --force makes the set whole for par2" test $? -eq 0
+# A piece a browser renamed is used, and the join says so.
+mv 'rx/source 表.003' 'rx/source 表 (1).003'
+rm rxj/*
+"$cli" join 'rx/source 表.vok' rxj >rxj.out 2>&1
+expect "a renamed piece is joined" cmp -s 'source 表.bin' 'rxj/source 表.bin'
+expect "under its own name" grep -q '^「source 表 (1).003」を「source 表.003」として使いました。$' rxj.out
+mv 'rx/source 表 (1).003' 'rx/source 表.003'
 cp 'rx/source 表.vok' vok.kept
 rm 'rx/source 表.vok'
 "$cli" repair 'rx/source 表.vok' >/dev/null 2>&1

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "Check.h"
+#include "Descriptor.h"
 #include "Error.h"
 #include "Split.h"
 #include "TestSupport.h"
@@ -46,6 +47,35 @@ TEST_F(CheckFixture, MarksMissingAndDamagedPiecesAndGoesOn) {
   EXPECT_EQ(Check(vok), (Report{{PieceStatus::Sound, "表.000"},
                                 {PieceStatus::Missing, "表.001"},
                                 {PieceStatus::Damaged, "表.002"}}));
+}
+
+// Browsers and mail programs save a piece as "表 (1).001" or "表.001.txt";
+// such a file stands for the piece only when it is a plain file of the
+// recorded length and CRC-16 in the same folder.
+TEST_F(CheckFixture, APieceSavedUnderABrowsersNameIsFoundAndNoOtherIs) {
+  const Bytes second = test::ReadFile(dir / "out/表.001");
+  std::filesystem::remove(dir / "out/表.001");
+  const Descriptor descriptor = ReadDescriptor(vok);
+  const DescriptorPiece& piece = descriptor.pieces[1];
+  auto find = [&] { return FindRenamedPiece(WithTrailingSeparator((dir / "out").native()), piece.name, piece.size, piece.crc); };
+  for (const char* other : {"表 (10).001", "表(1).001", "表.001.txt.txt", "表.001 (1)", "x.001.txt"}) {
+    test::WriteFile(dir / "out" / test::U8(other), second);
+  }
+  test::WriteFile(dir / "表.001.txt", second);  // another folder
+  Bytes wrong = second;
+  wrong[7] ^= 1;
+  test::WriteFile(dir / "out/表 (2).001", wrong);  // the right length, another CRC
+  EXPECT_FALSE(find().has_value());
+#ifndef _WIN32
+  std::filesystem::create_symlink(dir / "表.001.txt", dir / "out/表.001.download");
+  EXPECT_FALSE(find().has_value());  // a link, even to the right bytes
+#endif
+  test::WriteFile(dir / "out/表 (9).001", second);
+  EXPECT_EQ(find(), dir / "out" / test::U8("表 (9).001"));
+  test::WriteFile(dir / "out/表.001.crdownload", second);
+  EXPECT_EQ(Check(vok), (Report{{PieceStatus::Sound, "表.000"},
+                                {PieceStatus::Sound, "表 (9).001"},
+                                {PieceStatus::Sound, "表.002"}}));
 }
 
 TEST_F(CheckFixture, EmptyPieceIsDamagedAndFolderIsMissing) {
