@@ -64,7 +64,10 @@ Ending Finish(OperationView& view, const std::vector<std::filesystem::path>& not
     return Ending::DoneWithWarning;
   }
   std::string text = restored > 0 ? RestoredMessage(restored) : std::string(MessageText(MessageId::Done));
-  for (const auto& [found, recorded] : renamed) text += "\n" + RenamedPieceLine(found, recorded);
+  for (const auto& [found, recorded] : renamed) {
+    text += '\n';
+    text += RenamedPieceLine(found, recorded);
+  }
   view.End(Ending::Done, text);
   return Ending::Done;
 }

@@ -144,12 +144,17 @@ PieceStatus Examine(ReadAhead& reader, std::uint16_t expected) {
 
 std::optional<std::filesystem::path> FindRenamedPiece(const NativeString& folder, const std::filesystem::path& name,
                                                       std::int32_t size, std::uint16_t crc) {
-  const NativeString recorded = name.native();
+  const NativeString& recorded = name.native();
   const std::size_t dot = recorded.rfind(VOKRAM_NATIVE('.'));
   const NativeString stem = recorded.substr(0, dot), extension = dot == NativeString::npos ? NativeString() : recorded.substr(dot);
   std::vector<NativeString> names;
   for (int copy = 1; copy <= 9; ++copy) {
-    names.push_back(stem + VOKRAM_NATIVE(" (") + static_cast<NativeChar>('0' + copy) + VOKRAM_NATIVE(")") + extension);
+    NativeString copied = stem;
+    copied += VOKRAM_NATIVE(" (");
+    copied += static_cast<NativeChar>('0' + copy);
+    copied += VOKRAM_NATIVE(")");
+    copied += extension;
+    names.push_back(std::move(copied));
   }
   for (const NativeView added : {NativeView(VOKRAM_NATIVE(".txt")), NativeView(VOKRAM_NATIVE(".download")),
                                  NativeView(VOKRAM_NATIVE(".crdownload"))}) {
