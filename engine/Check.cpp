@@ -162,8 +162,8 @@ std::optional<std::filesystem::path> FindRenamedPiece(const NativeString& folder
   }
   for (const NativeString& candidate : names) {
     const std::filesystem::path path(folder + candidate);
-    std::error_code error;
-    if (std::filesystem::symlink_status(path, error).type() != std::filesystem::file_type::regular) continue;
+    // A plain file: a link's own identity is not that of what it leads to.
+    if (!IsVisibleFile(path) || NameIdentity(path) != IdentityOf(path)) continue;
     if (FileLength(path) != static_cast<std::uint64_t>(static_cast<std::uint32_t>(size))) continue;
     try {
       if (GetFileCRC(path) == crc) return path;
