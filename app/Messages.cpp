@@ -2,6 +2,7 @@
 
 #include <new>
 
+#include "GetCRC.h"
 #include "Text.h"
 
 namespace vokram {
@@ -161,6 +162,14 @@ std::string PendingMessage(Settlement pending) {
 
 std::string RestoredMessage(int pieces) {
   return "終了しました。\n分割ファイル " + std::to_string(pieces) + " 個をリカバリファイルで復元しました。";
+}
+
+std::string SplitSummary(int pieces, std::uint16_t crc) {
+  return "分割ファイル " + std::to_string(pieces) + " 個、CRC " + CRCText(crc);
+}
+
+std::string JoinSummary(const std::filesystem::path& output, std::uint64_t size, std::uint16_t crc) {
+  return ToUtf8(output) + "（" + GroupedDigits(size) + " バイト、CRC " + CRCText(crc) + "）";
 }
 
 std::string RenamedPieceLine(const std::filesystem::path& found, const std::filesystem::path& recorded) {

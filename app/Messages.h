@@ -53,6 +53,10 @@ std::string SettledMessage(Settlement settled);
 std::string PendingMessage(Settlement pending);
 // What a logoff or shutdown shows while an operation runs: 分割中です。 …
 std::string_view BusyText(Operation operation);
+// The command line's figures after a split and a join, in the window's
+// language: 分割ファイル 12 個、CRC 1A2B; 名前（123,456,789 バイト、CRC 1A2B）.
+std::string SplitSummary(int pieces, std::uint16_t crc);
+std::string JoinSummary(const std::filesystem::path& output, std::uint64_t size, std::uint16_t crc);
 // A join that rebuilt lost or damaged pieces from recovery files.
 std::string RestoredMessage(int pieces);
 // A join that took a piece found under another name.

@@ -103,7 +103,7 @@ Ending RunSplit(const SplitFields& fields, SplitOptions options, OperationView& 
             [&](const Progress& progress) { result = SplitFile(*plan, options, progress); }, ending)) {
     return ending;
   }
-  view.Summary(std::to_string(result.pieceCount) + " pieces, CRC " + CRCText(result.sourceCrc));
+  view.Summary(SplitSummary(result.pieceCount, result.sourceCrc));
   return Finish(view, result.notRemoved);
 }
 
@@ -155,8 +155,7 @@ Ending RunJoin(const JoinFields& fields, JoinOptions options, OperationView& vie
     view.End(Ending::Unsound, JoinNotReplacedMessage(result.outputPath.filename()));
     return Ending::Unsound;
   }
-  view.Summary(ToUtf8(result.outputPath) + ": " + std::to_string(result.size) + " bytes, CRC " +
-               CRCText(result.crc));
+  view.Summary(JoinSummary(result.outputPath, result.size, result.crc));
   if (!result.matchesRecord) {
     view.End(Ending::Unsound, std::string(MessageText(MessageId::JoinMismatch)));
     return Ending::Unsound;

@@ -744,7 +744,7 @@ TEST(Flows, AskBeforeReplacingAndSayWhatFailedInTheWindowsWords) {
   RecordingView view;
   EXPECT_EQ(RunSplit(fields, {}, view), Ending::Done);
   const std::string crc = CRCText(*GetFileCRC(dir / "s.bin"));
-  EXPECT_EQ(view.heard, (std::vector<std::string>{"3 pieces, CRC " + crc, "end 終了しました。"}));
+  EXPECT_EQ(view.heard, (std::vector<std::string>{"分割ファイル 3 個、CRC " + crc, "end 終了しました。"}));
 
   // Declined: nothing more is said or written; agreed: the run goes on.
   const std::string ask = "ask 保存先に同じ名前のファイルが 4 個あります。置き換えますか？";
