@@ -86,6 +86,11 @@ rm 'rx/source 表.001' rxj/*
 expect "par2's own set serves the check" test $? -eq 1
 "$cli" join 'rx/source 表.vok' rxj >/dev/null 2>&1
 expect "and the join" cmp -s 'source 表.bin' 'rxj/source 表.bin'
+rm 'rx/source 表.000' 'rx/source 表.002' 'rx/source 表.004' rxj/*
+"$cli" join 'rx/source 表.vok' rxj >/dev/null 2>rxj.err
+expect "a set too small for the damage: the join fails" test $? -eq 1
+expect "naming the first lost piece" grep -q '「source 表.000」を読み込めませんでした。結合を中止しました。' rxj.err
+expect "and writes nothing" test -z "$(ls rxj)"
 rm rx/*.par2
 "$cli" check 'rx/source 表.vok' >/dev/null 2>&1
 expect "without recovery files a lost piece is final: exit 2" test $? -eq 2
