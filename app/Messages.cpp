@@ -1,5 +1,7 @@
 #include "Messages.h"
 
+#include <cstdio>
+#include <iterator>
 #include <new>
 
 #include "GetCRC.h"
@@ -9,7 +11,8 @@ namespace vokram {
 
 std::string_view MessageText(MessageId id) {
   switch (id) {
-    case MessageId::JoinMismatch: return "結合しましたが、vokファイルの記録と一致しません。";
+    case MessageId::JoinMismatch:
+      return "結合したファイルがvokファイルの記録と一致しません。壊れた分割ファイルがないかチェックしてください。";
     case MessageId::Done: return "終了しました。";
     case MessageId::AskStop: return "処理を中止しますか？";
     case MessageId::AskStopAndQuit: return "処理を中止して終了しますか？";
@@ -25,11 +28,16 @@ namespace {
 std::string_view CauseText(Cause cause) {
   switch (cause) {
     case Cause::None: return {};
-    case Cause::SourceEndedEarly: return "ファイルが処理の途中で短くなりました。";
-    case Cause::SourceChanged: return "確認の後にファイルが変更されました。";
-    case Cause::NoTemporaryName: return "保存先のフォルダに一時ファイルを作成できません。";
-    case Cause::OutputAppeared: return "処理の途中で同じ名前のファイルが作成されました。";
-    case Cause::FolderBusy: return "このフォルダには別の処理が書き込んでいます。";
+    case Cause::SourceEndedEarly:
+      return "処理の途中でファイルが短くなりました。ほかのソフトを閉じてからやり直してください。";
+    case Cause::SourceChanged:
+      return "処理の途中でほかのソフトがファイルを変更しました。そのソフトを閉じてからやり直してください。";
+    case Cause::NoTemporaryName: return "保存先のフォルダに一時ファイルを作成できません。別の保存先を選んでください。";
+    case Cause::OutputAppeared:
+      return "処理の途中で同じ名前のファイルが作成されました。ほかの処理が終わってからやり直してください。";
+    case Cause::FolderBusy: return "このフォルダには別の処理が書き込んでいます。それが終わってからやり直してください。";
+    case Cause::PieceMissing:
+    case Cause::PieceEmpty: break;  // said with the piece's name
   }
   return {};
 }
@@ -43,6 +51,23 @@ std::string GroupedDigits(std::uint64_t n) {
     grouped += digits[i];
   }
   return grouped;
+}
+
+// 1234567890 as 1,234,567,890 バイト（約 1.1 GB）, in the units Windows shows
+// free space in (1 KB = 1024 bytes).
+std::string ByteCount(std::uint64_t n) {
+  std::string text = GroupedDigits(n) + " バイト";
+  if (n < 1024) return text;
+  static constexpr const char* kUnits[] = {"KB", "MB", "GB", "TB", "PB", "EB"};
+  double value = static_cast<double>(n) / 1024;
+  std::size_t unit = 0;
+  while (value >= 1023.95 && unit + 1 < std::size(kUnits)) {  // never 「1024.0 KB」
+    value /= 1024;
+    ++unit;
+  }
+  char approx[32];
+  std::snprintf(approx, sizeof approx, "（約 %.1f %s）", value, kUnits[unit]);
+  return text + approx;
 }
 
 std::string_view Stopped(Operation operation) {
@@ -68,20 +93,28 @@ std::string_view FixedText(ErrorCode code) {
     case ErrorCode::NotNumeric: return "数字を入力してください。";
     case ErrorCode::SizeOutOfRange: return "0～2097151 の数字を入力してください。";
     case ErrorCode::RecoveryOutOfRange: return "1～999 の数字を入力してください。";
-    case ErrorCode::SourceEmpty: return "対象ファイルが空です。";
+    case ErrorCode::SourceEmpty: return "対象ファイルが空です。1 バイト以上のファイルを指定してください。";
     case ErrorCode::TooManyPieces: return "分割数が多すぎます。分割サイズを大きくしてください。";
     case ErrorCode::RecoveryTooLarge:
       return "リカバリファイルを分割サイズ以下にできません。分割サイズを大きくするか、復元できる数を減らしてください。";
-    case ErrorCode::BadBaseName: return "分割ファイル名に使えない文字が含まれています。";
-    case ErrorCode::ReservedBaseName: return "分割ファイル名に使えない名前です。";
-    case ErrorCode::NameNotEncodable: return "ファイル名にvokファイルで扱えない文字が含まれています。";
-    case ErrorCode::OutputIsSource: return "保存先のファイルが対象ファイルと同じです。";
-    case ErrorCode::OutputIsInput: return "保存先のファイルが結合元のファイルと同じです。";
-    case ErrorCode::SourceModified: return "対象ファイルが分割中に変更されました。";
-    case ErrorCode::TooLargeForVolume: return "保存先のドライブには 4GB 以上のファイルを保存できません。";
+    case ErrorCode::BadBaseName:
+      return "分割ファイル名に使えない文字が含まれています。\\ / : * ? \" < > | を除いてください。";
+    case ErrorCode::ReservedBaseName:
+      return "分割ファイル名に使えない名前です（CON、NUL などの予約名や「.」で終わる名前）。別の名前を入力してください。";
+    case ErrorCode::NameNotEncodable:
+      return "ファイル名にvokファイルで扱えない文字が含まれています。対象ファイルの名前か分割ファイル名を変えてください。";
+    case ErrorCode::OutputIsSource:
+      return "作成するファイルが対象ファイルを上書きしてしまいます。保存先か分割ファイル名を変えてください。";
+    case ErrorCode::OutputIsInput:
+      return "結合したファイルがvokファイルか分割ファイルを上書きしてしまいます。別の保存先を選んでください。";
+    case ErrorCode::SourceModified:
+      return "対象ファイルが分割中に変更されました。ほかのソフトを閉じてからやり直してください。";
+    case ErrorCode::TooLargeForVolume:
+      return "保存先のドライブには 4GB 以上のファイルを保存できません。NTFS か exFAT のドライブを選んでください。";
     case ErrorCode::NotVok: return "vokファイルではありません。";
-    case ErrorCode::BrokenVok: return "vokファイルが壊れています。";
-    case ErrorCode::NoRecoveryFiles: return "リカバリファイルが見つかりません。";
+    case ErrorCode::BrokenVok: return "vokファイルが壊れています。vokファイルをもう一度受け取ってください。";
+    case ErrorCode::NoRecoveryFiles:
+      return "リカバリファイルが見つかりません。リカバリファイル（.par2）をvokファイルと同じフォルダに置いてください。";
     default: return {};
   }
 }
@@ -92,11 +125,12 @@ std::string MessageFor(const VokError& error, Operation operation) {
   if (const std::string_view text = FixedText(error.Code()); !text.empty()) return std::string(text);
   switch (error.Code()) {
     case ErrorCode::NoSpace:
-      return "保存先の空き容量が足りません。\n必要な空き容量: " + GroupedDigits(error.BytesNeeded()) +
-             " バイト";
+      return "保存先の空き容量が足りません。空きを作るか、別のドライブを選んでください。\n必要な空き容量：" +
+             ByteCount(error.BytesNeeded());
     case ErrorCode::OutputExists: return ReplaceQuestion(error.File().filename());
     case ErrorCode::OutputIsFolder:
-      return "保存先に「" + ToUtf8(error.File().filename()) + "」という名前のフォルダがあります。";
+      return "保存先に「" + ToUtf8(error.File().filename()) +
+             "」という名前のフォルダがあります。別の保存先を選ぶか、そのフォルダの名前を変えてください。";
     case ErrorCode::Cancelled: return std::string(Stopped(operation));
     case ErrorCode::FolderChanged: {
       // The folder is neither as it was nor as it was to be: say what stands where.
@@ -108,8 +142,18 @@ std::string MessageFor(const VokError& error, Operation operation) {
       return RecoveryVerdictText({false, error.BytesNeeded() > 0 ? std::optional<std::uint32_t>(static_cast<std::uint32_t>(
                                                                         error.BytesNeeded()))
                                                                   : std::nullopt});
-    case ErrorCode::PieceUnreadable:
-      return "「" + ToUtf8(error.File()) + "」を読み込めませんでした。結合を中止しました。";
+    case ErrorCode::PieceUnreadable: {
+      const std::string name = "「" + ToUtf8(error.File()) + "」";
+      if (error.Cause() == Cause::PieceMissing) {
+        return name + "が見つかりません。結合を中止しました。分割ファイルをvokファイルと同じフォルダに置いてください。";
+      }
+      if (error.Cause() == Cause::PieceEmpty) {
+        return name + "が空です。結合を中止しました。その分割ファイルをもう一度受け取ってください。";
+      }
+      std::string text = name + "を読み込めませんでした。結合を中止しました。ほかのソフトで開いていれば閉じてください。";
+      if (!error.Reason().empty()) text += "\n" + error.Reason();
+      return text;
+    }
     case ErrorCode::IoFailed: {
       std::string text = ToUtf8(error.File()) + "\n" + "ファイルの読み書きに失敗しました。";
       text += Stopped(operation);
@@ -134,9 +178,9 @@ std::string ReplaceQuestion(std::size_t count) {
 }
 
 std::string JoinNotReplacedMessage(const std::filesystem::path& name) {
-  std::string text = "結合結果がvokファイルの記録と一致しないため、「";
+  std::string text = "結合したファイルがvokファイルの記録と一致しないため、「";
   text += ToUtf8(name);
-  text += "」を置き換えませんでした。";
+  text += "」を置き換えませんでした。壊れた分割ファイルがないかチェックしてください。";
   return text;
 }
 
@@ -205,8 +249,8 @@ std::string ReportLine(const PieceReport& report, std::string_view lineBreak) {
 }
 
 std::string UnexpectedFailureText(const std::exception& error) {
-  if (dynamic_cast<const std::bad_alloc*>(&error)) return "メモリが足りません。";
-  return "予期しないエラーが発生しました。";
+  if (dynamic_cast<const std::bad_alloc*>(&error)) return "メモリが足りません。ほかのソフトを閉じてからやり直してください。";
+  return "予期しないエラーが発生しました。もう一度やり直してください。";
 }
 
 }  // namespace vokram

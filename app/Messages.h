@@ -15,7 +15,7 @@ namespace vokram {
 
 // The texts that are no failure's.
 enum class MessageId {
-  JoinMismatch,    // 結合しましたが、vokファイルの記録と一致しません。
+  JoinMismatch,    // 結合したファイルがvokファイルの記録と一致しません。…
   Done,            // 終了しました。
   AskStop,         // 処理を中止しますか？
   AskStopAndQuit,  // 処理を中止して終了しますか？

@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <iterator>
 #include <optional>
 #include <string>
 
@@ -9,6 +10,8 @@
 
 #ifdef _WIN32
 #include <windows.h>
+#else
+#include <unistd.h>
 #endif
 
 namespace vokram::cli {
@@ -92,6 +95,44 @@ bool CloseOut() {
   if (!lostOutput->empty()) text += *lostOutput + "\n";
   Err(text);
   return false;
+}
+
+bool CanAsk() {
+#ifdef _WIN32
+  DWORD mode = 0;
+  return GetConsoleMode(GetStdHandle(STD_INPUT_HANDLE), &mode) != 0 &&
+         GetConsoleMode(GetStdHandle(STD_ERROR_HANDLE), &mode) != 0;
+#else
+  return ::isatty(STDIN_FILENO) == 1 && ::isatty(STDERR_FILENO) == 1;
+#endif
+}
+
+std::optional<std::string> ReadAnswer() {
+#ifdef _WIN32
+  // The console's own line input, in UTF-16 whatever the code page.
+  HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
+  std::wstring line;
+  wchar_t buffer[256];
+  DWORD got = 0;
+  while (ReadConsoleW(input, buffer, static_cast<DWORD>(std::size(buffer)), &got, nullptr) && got > 0) {
+    line.append(buffer, got);
+    if (line.back() == L'\n') break;
+  }
+  if (line.empty()) return std::nullopt;
+  while (!line.empty() && (line.back() == L'\n' || line.back() == L'\r')) line.pop_back();
+  const int n = WideCharToMultiByte(CP_UTF8, 0, line.data(), static_cast<int>(line.size()), nullptr, 0, nullptr, nullptr);
+  std::string utf8(static_cast<std::size_t>(n), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, line.data(), static_cast<int>(line.size()), utf8.data(), n, nullptr, nullptr);
+  return utf8;
+#else
+  // Byte by byte, so that nothing after the line is taken from the terminal.
+  std::string line;
+  char c = 0;
+  ssize_t got = 0;
+  while ((got = ::read(STDIN_FILENO, &c, 1)) == 1 && c != '\n') line += c;
+  if (got != 1 && line.empty()) return std::nullopt;  // the end of input, or a signal
+  return line;
+#endif
 }
 
 }  // namespace vokram::cli

@@ -3,6 +3,8 @@
 // console's code page (932 on a Japanese system, UTF-8 after chcp 65001).
 #pragma once
 
+#include <optional>
+#include <string>
 #include <string_view>
 
 namespace vokram::cli {
@@ -14,5 +16,12 @@ void Err(std::string_view utf8);
 // the system's reason, when anything written to it was lost (a full disk):
 // output that never arrived must not pass for success.
 bool CloseOut();
+
+// True when a person can answer: stdin and stderr are both a terminal (a
+// console window on Windows).
+bool CanAsk();
+// One line typed on stdin, in UTF-8 and without its line break; nothing at
+// the end of input.
+std::optional<std::string> ReadAnswer();
 
 }  // namespace vokram::cli

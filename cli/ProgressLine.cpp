@@ -57,7 +57,8 @@ void ProgressLine::Update(std::uint64_t done, std::uint64_t total) {
   const double bytesPerSecond = seconds > 0 ? static_cast<double>(done) / seconds : 0;
   const auto percent = total == 0 ? 0 : static_cast<int>(std::min(done, total) * 100 / total);
   char line[96];
-  std::snprintf(line, sizeof line, "\r%3d%%  %7.1f MiB/s", percent, bytesPerSecond / (1024.0 * 1024.0));
+  // The window's unit: 1 KB = 1024 bytes, 1 MB = 1024 KB.
+  std::snprintf(line, sizeof line, "\r%3d%%  %7.1f MB/s", percent, bytesPerSecond / (1024.0 * 1024.0));
   std::string text = line;
   if (bytesPerSecond > 0 && done < total) {
     text += "  残り " + Clock2(static_cast<double>(total - done) / bytesPerSecond);

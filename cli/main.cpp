@@ -30,29 +30,30 @@ namespace {
 constexpr int kOk = 0, kFailed = 1, kUsage = 2, kFolderChanged = 3;
 constexpr int kUnrepairable = 2;  // check: pieces lost or damaged beyond what recovery files restore
 
-constexpr std::string_view kHelp =
+constexpr std::string_view kSynopsis =
     "Usage:\n"
-    "  vokram-cli split SOURCE OUTDIR --min KB --max KB [--base NAME] [--bat] [--no-vok]\n"
-    "                   [--recovery N] [--seed N] [--force] [--quiet]\n"
+    "  vokram-cli split SOURCE OUTDIR --min KB --max KB [--base NAME] [--bat]\n"
+    "                   [--no-vok] [--recovery N] [--seed N] [--force] [--quiet]\n"
     "  vokram-cli check VOKFILE [--quiet]\n"
     "  vokram-cli join VOKFILE [OUTDIR] [--force] [--quiet]\n"
     "  vokram-cli repair VOKFILE [--force] [--quiet]\n"
     "  vokram-cli crc FILE\n"
-    "  vokram-cli --version\n"
+    "  vokram-cli --help | --version\n";
+
+constexpr std::string_view kHelp =
     "\n"
-    "split  cuts SOURCE into pieces of random sizes between --min and --max KiB\n"
-    "       (OUTDIR/NAME.000, .001, ...; NAME defaults to SOURCE's name without\n"
-    "       its extension), with a .vok descriptor (unless --no-vok) and a batch\n"
-    "       file that rebuilds SOURCE by COPY (--bat). --seed N draws the sizes\n"
-    "       from a seeded generator instead of the fixed default sequence.\n"
-    "       --recovery N also writes PAR2 recovery files (NAME.par2 and\n"
-    "       NAME.volX+Y.par2, none larger than the largest piece) with which any\n"
-    "       N pieces (1 to 999) may be lost or damaged and SOURCE still comes\n"
-    "       back, by par2, MultiPar or another PAR2 tool.\n"
-    "check  reports every piece listed in VOKFILE as missing (×), damaged (△)\n"
-    "       or sound (○), judged by PAR2 recovery files beside them too, and\n"
-    "       then whether those files can restore what is lost. Exit status 0:\n"
-    "       all sound; 1: recovery files can restore the rest; 2: nothing can.\n"
+    "split  cuts SOURCE into pieces of random sizes between --min and --max KB\n"
+    "       (1 KB = 1024 bytes): OUTDIR/NAME.000, .001, ...; NAME defaults to\n"
+    "       SOURCE's name without its extension. It writes a .vok descriptor\n"
+    "       (unless --no-vok) and a batch file that rebuilds SOURCE by COPY\n"
+    "       (--bat). --seed N draws the sizes from a seeded generator instead of\n"
+    "       the fixed default sequence. --recovery N also writes PAR2 recovery\n"
+    "       files (NAME.par2 and NAME.volX+Y.par2, none larger than the largest\n"
+    "       piece) with which any N pieces (1 to 999) may be lost or damaged\n"
+    "       and SOURCE still comes back, by this program or any PAR2 tool.\n"
+    "check  reports every piece listed in VOKFILE as missing, damaged or sound,\n"
+    "       judged by PAR2 recovery files beside them too, and then whether\n"
+    "       those files can restore what is lost.\n"
     "join   writes the source again from the pieces beside VOKFILE into OUTDIR\n"
     "       (default: VOKFILE's folder), rebuilding lost or damaged pieces from\n"
     "       recovery files beside them where it must.\n"
@@ -64,26 +65,35 @@ constexpr std::string_view kHelp =
     "-- ends the options: every argument after it is a file or folder name,\n"
     "even one that begins with \"-\" (vokram-cli crc -- -x.bin).\n"
     "\n"
-    "split and join replace no file: when a file already has an output's name\n"
-    "they name it and exit with status 1, unless --force (-f) is given. A folder\n"
-    "under an output's name is never replaced. What they write is on the disk\n"
-    "(synced) before they report success. A run changes its folder all or\n"
-    "nothing: one that was killed is settled by the next split or join into\n"
-    "that folder, which says so first; check names such a run. Exit status 3:\n"
-    "a run failed and could not put every earlier file back (the message says\n"
-    "where it is; the next run into the folder puts it back).\n"
+    "Replacing. When a file already has an output's name, split, join and\n"
+    "repair ask the window's question on a terminal and wait for y or n (no\n"
+    "by default); elsewhere they refuse and exit with status 1. --force (-f)\n"
+    "replaces without asking. A folder under an output's name is never\n"
+    "replaced. What they write is on the disk (synced) before they report\n"
+    "success. A run changes its folder all or nothing: one that was killed is\n"
+    "settled by the next split or join into that folder, which says so first.\n"
     "\n"
-    "On a terminal, split, check and join show their progress on stderr\n"
-    "(percentage, MiB/s, time left) unless --quiet is given. Ctrl-C or SIGTERM\n"
-    "stops them cleanly: what the run created is removed; exit status 130\n"
-    "(143 after SIGTERM).\n"
+    "Messages and results are in Japanese, as in the window; this help is not.\n"
+    "On a terminal, progress shows on stderr (percentage, MB/s, time left)\n"
+    "unless --quiet is given.\n"
+    "\n"
 #ifdef _WIN32
+    "Stopping. Ctrl+C or Ctrl+Break stops a run cleanly: what it created is\n"
+    "removed and the exit status is 130. A second one ends the program at once.\n"
     "\n"
     "In a console window text is written as Unicode. Redirected to a file or a\n"
     "pipe it is written in the console's code page: Shift-JIS (932) on a\n"
     "Japanese system, UTF-8 after chcp 65001.\n"
+#else
+    "Stopping. Ctrl+C (SIGINT) or SIGTERM stops a run cleanly: what it created\n"
+    "is removed and the exit status is 130 (143 after SIGTERM). A second signal\n"
+    "ends the program at once.\n"
 #endif
-    ;
+    "\n"
+    "Exit status: 0 done; 1 failed or declined; 2 wrong usage; 3 a run failed\n"
+    "and could not put every earlier file back (the message says where it is;\n"
+    "the next run into the folder puts it back). check: 0 every piece sound;\n"
+    "1 recovery files can restore the rest; 2 nothing can.\n";
 
 std::string Utf8(const NativeString& s) { return ToUtf8(std::filesystem::path(s)); }
 
@@ -92,8 +102,30 @@ void ErrLine(std::string_view text) { Err(std::string(text) + "\n"); }
 
 int Usage(std::string_view problem) {
   if (!problem.empty()) ErrLine(problem);
-  Err(kHelp);
+  Err(kSynopsis);
+  ErrLine("詳しくは vokram-cli --help で表示されます。");
   return kUsage;
+}
+
+// Which option a field's refusal is about.
+std::string_view OptionOf(Focus focus) {
+  switch (focus) {
+    case Focus::MinSize: return "--min";
+    case Focus::MaxSize: return "--max";
+    case Focus::DstFileName: return "--base";
+    case Focus::Recovery: return "--recovery";
+    case Focus::Unchanged: break;
+  }
+  return {};
+}
+
+// y or yes, also typed with the input method on (ｙ) or as はい.
+bool IsYes(std::string answer) {
+  const auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r'; };
+  while (!answer.empty() && blank(answer.back())) answer.pop_back();
+  answer.erase(0, std::min(answer.find_first_not_of(" \t"), answer.size()));
+  for (char& c : answer) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+  return answer == "y" || answer == "yes" || answer == "ｙ" || answer == "Ｙ" || answer == "はい";
 }
 
 // The flows' answers on a console: progress on stderr while a step runs,
@@ -117,11 +149,21 @@ class ConsoleView final : public OperationView {
     line_ = nullptr;
     return failure;
   }
-  void Refuse(const std::string& text, Focus) override { ErrLine(text); }
+  void Refuse(const std::string& text, Focus focus) override {
+    const std::string_view option = OptionOf(focus);
+    ErrLine(option.empty() ? text : std::string(option) + ": " + text);
+  }
   void Notice(const std::string& text) override { ErrLine(text); }
-  // Without --force a file under an output's name refuses the run: the
-  // window's question, the file it is about, and how to say yes here.
+  // Without --force a file under an output's name is the window's question:
+  // asked on a terminal, where someone answers it (no unless they say yes);
+  // elsewhere a refusal that names the file and how to say yes.
   bool AskToReplace(const std::string& question, const std::filesystem::path& first) override {
+    if (CanAsk()) {
+      Err(question + " [y/N] ");
+      const std::optional<std::string> answer = ReadAnswer();
+      if (!answer) Err("\n");
+      return answer && !StopRequested().load() && IsYes(*answer);
+    }
     ErrLine(question);
     ErrLine(ToUtf8(first));
     ErrLine(MessageText(MessageId::UseForce));
@@ -163,6 +205,7 @@ int ExitStatus(Ending ending) {
     case Ending::DoneWithWarning: return kOk;
     case Ending::FolderChanged: return kFolderChanged;
     case Ending::Stopped: return StoppedExitStatus();
+    case Ending::Declined: return StopRequested().load() ? StoppedExitStatus() : kFailed;  // Ctrl+C at the question
     default: return kFailed;
   }
 }
@@ -220,26 +263,26 @@ int Split(std::vector<NativeString> args) {
     };
     if (a == "--min" || a == "--max" || a == "--base" || a == "--seed" || a == "--recovery") {
       const auto v = value();
-      if (!v) return Usage(a + " needs a value");
+      if (!v) return Usage(a + ": 値を指定してください。");
       if (a == "--min") fields.minSize = *v;
       if (a == "--max") fields.maxSize = *v;
       if (a == "--base") fields.dstFileName = *v;
       if (a == "--recovery") fields.recovery = *v;
       if (a == "--seed") {
         seed = ParseSeed(Utf8(*v));
-        if (!seed) return Usage("--seed needs a number from 0 to 4294967295");
+        if (!seed) return Usage("--seed: 0～4294967295 の数字を入力してください。");
       }
     } else if (a == "--bat") {
       options.writeBat = true;
     } else if (a == "--no-vok") {
       options.writeVok = false;
     } else if (a.starts_with("--")) {
-      return Usage("unknown option " + a);
+      return Usage(a + ": そのようなオプションはありません。");
     } else {
       positional.push_back(args[i]);
     }
   }
-  if (positional.size() != 2) return Usage("split needs SOURCE and OUTDIR");
+  if (positional.size() != 2) return Usage("split には対象ファイルと保存先を指定してください。");
   fields.srcFile = positional[0];
   fields.dstDir = positional[1];
   std::mt19937 seeded(seed.value_or(0));
@@ -253,7 +296,7 @@ int Split(std::vector<NativeString> args) {
 int Check(std::vector<NativeString> args) {
   const bool quiet = TakeQuiet(args);
   DropEndOfOptions(args);
-  if (args.size() != 1) return Usage("check needs VOKFILE");
+  if (args.size() != 1) return Usage("check にはvokファイルを 1 つ指定してください。");
   ConsoleView view(quiet);
   // As PAR2 tools verify: 1 when recovery files restore the damage, 2 when nothing does.
   switch (const Ending ending = RunCheck(args[0], view)) {
@@ -267,7 +310,7 @@ int Join(std::vector<NativeString> args) {
   const bool quiet = TakeQuiet(args);
   const JoinOptions options{TakeForce(args)};
   DropEndOfOptions(args);
-  if (args.empty() || args.size() > 2) return Usage("join needs VOKFILE and at most one OUTDIR");
+  if (args.empty() || args.size() > 2) return Usage("join にはvokファイルと、ほかに保存先を 1 つまで指定してください。");
   const JoinFields fields{args[0], args.size() == 2 ? args[1] : NativeString(), args.size() == 2};
   ConsoleView view(quiet);
   return ExitStatus(RunJoin(fields, options, view));
@@ -277,14 +320,14 @@ int Repair(std::vector<NativeString> args) {
   const bool quiet = TakeQuiet(args);
   const bool force = TakeForce(args);
   DropEndOfOptions(args);
-  if (args.size() != 1) return Usage("repair needs VOKFILE");
+  if (args.size() != 1) return Usage("repair にはvokファイルを 1 つ指定してください。");
   ConsoleView view(quiet);
   return ExitStatus(RunRepair(args[0], force, view));
 }
 
 int Crc(std::vector<NativeString> args) {
   DropEndOfOptions(args);
-  if (args.size() != 1) return Usage("crc needs FILE");
+  if (args.size() != 1) return Usage("crc にはファイルを 1 つ指定してください。");
   try {
     const auto crc = GetFileCRC(std::filesystem::path(args[0]));
     if (!crc) {
@@ -305,6 +348,7 @@ int Run(std::vector<NativeString> args) {
   const std::string command = Utf8(args[0]);
   args.erase(args.begin());
   if (command == "--help" || command == "-h" || command == "help") {
+    Out(kSynopsis);
     Out(kHelp);
     return kOk;
   }
@@ -318,7 +362,7 @@ int Run(std::vector<NativeString> args) {
   if (command == "join") return Join(args);
   if (command == "repair") return Repair(args);
   if (command == "crc") return Crc(args);
-  return Usage("unknown command " + command);
+  return Usage(command + ": そのようなコマンドはありません。");
 }
 
 }  // namespace

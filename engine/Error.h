@@ -57,6 +57,8 @@ enum class Cause {
   OutputAppeared,    // another program created a file under an output's free name meanwhile
   FolderBusy,        // another run is writing into the folder (its journal is held), or a stranger's file has
                      // the journal's name
+  PieceMissing,      // a piece is not there under its name or any name it may have been saved as
+  PieceEmpty,        // a piece has no bytes: it was lost on its way
 };
 
 class VokError : public std::runtime_error {

@@ -152,7 +152,7 @@ JoinResult WriteJoined(const JoinPlan& plan, const Progress& progress, OutputSet
     bool lost = false;
     try {
       // Every listed piece is read by its name, hidden or not; a folder is none.
-      if (!FileLength(piecePath)) throw VokError(ErrorCode::PieceUnreadable, piece.name);
+      if (!FileLength(piecePath)) throw VokError(ErrorCode::PieceUnreadable, piece.name, Cause::PieceMissing);
       std::optional<File> in;
       try {
         in.emplace(File::OpenRead(piecePath));
@@ -185,7 +185,7 @@ JoinResult WriteJoined(const JoinPlan& plan, const Progress& progress, OutputSet
       if (recoveryAtHand && pieceBytes == recorded && in->Size() != recorded) pieceCrc = ~piece.crc;  // too long
       in->Close();
       // An empty piece is a piece lost on its way, not a piece of nothing.
-      if (pieceBytes == 0) throw VokError(ErrorCode::PieceUnreadable, piece.name);
+      if (pieceBytes == 0) throw VokError(ErrorCode::PieceUnreadable, piece.name, Cause::PieceEmpty);
     } catch (const VokError& error) {
       if (!recoveryAtHand || error.Code() != ErrorCode::PieceUnreadable) throw;
       lost = true;

@@ -649,28 +649,39 @@ TEST(MessageText, EveryCheckShowsItsExactText) {
       {ErrorCode::MaxSizeBlank, "最大サイズが入力されていません。"},
       {ErrorCode::NotNumeric, "数字を入力してください。"},
       {ErrorCode::SizeOutOfRange, "0～2097151 の数字を入力してください。"},
-      {ErrorCode::SourceEmpty, "対象ファイルが空です。"},
-      {ErrorCode::SourceModified, "対象ファイルが分割中に変更されました。"},
-      {ErrorCode::TooManyPieces, "分割数が多すぎます。分割サイズを大きくしてください。"},
-      {ErrorCode::BadBaseName, "分割ファイル名に使えない文字が含まれています。"},
-      {ErrorCode::ReservedBaseName, "分割ファイル名に使えない名前です。"},
-      {ErrorCode::NameNotEncodable, "ファイル名にvokファイルで扱えない文字が含まれています。"},
-      {ErrorCode::OutputIsSource, "保存先のファイルが対象ファイルと同じです。"},
-      {ErrorCode::OutputIsInput, "保存先のファイルが結合元のファイルと同じです。"},
       {ErrorCode::NotVok, "vokファイルではありません。"},
-      {ErrorCode::BrokenVok, "vokファイルが壊れています。"},
   };
   for (const auto& [code, text] : cases) {
     EXPECT_EQ(MessageFor(VokError(code, {}), Operation::Split), text);
   }
-  EXPECT_EQ(MessageText(MessageId::JoinMismatch), "結合しましたが、vokファイルの記録と一致しません。");
+  // The texts of our own say what to change or try next.
+  for (const ErrorCode code : {ErrorCode::SourceEmpty, ErrorCode::SourceModified, ErrorCode::TooManyPieces,
+                               ErrorCode::BadBaseName, ErrorCode::ReservedBaseName, ErrorCode::NameNotEncodable,
+                               ErrorCode::OutputIsSource, ErrorCode::OutputIsInput, ErrorCode::BrokenVok,
+                               ErrorCode::TooLargeForVolume, ErrorCode::NoRecoveryFiles, ErrorCode::RecoveryTooLarge}) {
+    EXPECT_TRUE(MessageFor(VokError(code, test::U8("x")), Operation::Join).ends_with("ください。")) << static_cast<int>(code);
+  }
+  EXPECT_EQ(MessageFor(VokError(ErrorCode::OutputIsSource, {}), Operation::Split),
+            "作成するファイルが対象ファイルを上書きしてしまいます。保存先か分割ファイル名を変えてください。");
+  EXPECT_EQ(MessageText(MessageId::JoinMismatch),
+            "結合したファイルがvokファイルの記録と一致しません。壊れた分割ファイルがないかチェックしてください。");
+  // A piece not there, empty or unreadable is told apart.
+  EXPECT_EQ(MessageFor(VokError(ErrorCode::PieceUnreadable, test::U8("mv.003"), Cause::PieceMissing), Operation::Join),
+            "「mv.003」が見つかりません。結合を中止しました。分割ファイルをvokファイルと同じフォルダに置いてください。");
+  EXPECT_EQ(MessageFor(VokError(ErrorCode::PieceUnreadable, test::U8("mv.003"), Cause::PieceEmpty), Operation::Join),
+            "「mv.003」が空です。結合を中止しました。その分割ファイルをもう一度受け取ってください。");
+  EXPECT_EQ(MessageFor(VokError(ErrorCode::PieceUnreadable, test::U8("mv.003"), std::string("アクセスが拒否されました。")),
+                       Operation::Join),
+            "「mv.003」を読み込めませんでした。結合を中止しました。ほかのソフトで開いていれば閉じてください。\n"
+            "アクセスが拒否されました。");
   EXPECT_EQ(MessageText(MessageId::Done), "終了しました。");
   EXPECT_EQ(std::string(BusyText(Operation::Split)) + std::string(BusyText(Operation::Join)) + std::string(BusyText(Operation::Check)),
             "分割中です。結合中です。チェック中です。");
   EXPECT_EQ(kTitleWarning, "警告");
   EXPECT_EQ(kTitleDone, "終了");
   EXPECT_EQ(JoinNotReplacedMessage(test::U8("動画.avi")),
-            "結合結果がvokファイルの記録と一致しないため、「動画.avi」を置き換えませんでした。");
+            "結合したファイルがvokファイルの記録と一致しないため、「動画.avi」を置き換えませんでした。"
+            "壊れた分割ファイルがないかチェックしてください。");
   // The check's report lines, with the window's line break or another.
   EXPECT_EQ(ReportLine({PieceStatus::Missing, test::U8("a.000")}), " ×  a.000\r\n");
   EXPECT_EQ(ReportLine({PieceStatus::Damaged, test::U8("a.000")}), " △  a.000\r\n");
@@ -692,15 +703,21 @@ TEST(MessageFor, TheEnginesOwnReasonsAreJapanese) {
   }
   EXPECT_EQ(MessageFor(VokError(ErrorCode::Cancelled, {}), Operation::Split), "分割を中止しました。");
   EXPECT_EQ(MessageFor(VokError(ErrorCode::Cancelled, {}), Operation::Join), "結合を中止しました。");
-  EXPECT_EQ(MessageFor(VokError(ErrorCode::NoSpace, test::U8("d"), std::uint64_t{4294967296}), Operation::Join),
-            "保存先の空き容量が足りません。\n必要な空き容量: 4,294,967,296 バイト");
-  EXPECT_EQ(MessageFor(VokError(ErrorCode::NoSpace, test::U8("d"), std::uint64_t{999}), Operation::Split),
-            "保存先の空き容量が足りません。\n必要な空き容量: 999 バイト");
-  EXPECT_EQ(MessageFor(VokError(ErrorCode::TooLargeForVolume, test::U8("d")), Operation::Join),
-            "保存先のドライブには 4GB 以上のファイルを保存できません。");
+  // Byte counts grouped, and roughly in the units Windows shows free space in.
+  const std::pair<std::uint64_t, const char*> needed[] = {
+      {999, "999 バイト"},
+      {1024, "1,024 バイト（約 1.0 KB）"},
+      {1048575, "1,048,575 バイト（約 1.0 MB）"},
+      {1234567890, "1,234,567,890 バイト（約 1.1 GB）"},
+      {4294967296, "4,294,967,296 バイト（約 4.0 GB）"},
+  };
+  for (const auto& [bytes, text] : needed) {
+    EXPECT_EQ(MessageFor(VokError(ErrorCode::NoSpace, test::U8("d"), bytes), Operation::Join),
+              std::string("保存先の空き容量が足りません。空きを作るか、別のドライブを選んでください。\n必要な空き容量：") + text);
+  }
   EXPECT_EQ(MessageFor(VokError(ErrorCode::OutputIsFolder, test::U8("表.000")), Operation::Split),
-            "保存先に「表.000」という名前のフォルダがあります。");
-  EXPECT_EQ(UnexpectedFailureText(std::bad_alloc()), "メモリが足りません。");
+            "保存先に「表.000」という名前のフォルダがあります。別の保存先を選ぶか、そのフォルダの名前を変えてください。");
+  EXPECT_EQ(UnexpectedFailureText(std::bad_alloc()), "メモリが足りません。ほかのソフトを閉じてからやり直してください。");
   EXPECT_FALSE(hasLatinLetter(UnexpectedFailureText(std::runtime_error("vector::reserve"))));
 }
 
@@ -766,7 +783,8 @@ TEST(Flows, AskBeforeReplacingAndSayWhatFailedInTheWindowsWords) {
   view.fail = std::make_exception_ptr(std::bad_alloc());
   EXPECT_EQ(RunJoin({(dir / "s.vok").native(), {}, false}, {}, view), Ending::Failed);
   EXPECT_EQ(view.heard, std::vector<std::string>{"end " + ToUtf8(dir / "s.vok") +
-                                                 "\nファイルの読み書きに失敗しました。結合を中止しました。\nメモリが足りません。"});
+                                                 "\nファイルの読み書きに失敗しました。結合を中止しました。\n"
+                                                 "メモリが足りません。ほかのソフトを閉じてからやり直してください。"});
   view.fail = std::make_exception_ptr(VokError(ErrorCode::Cancelled, {}));
   view.heard.clear();
   EXPECT_EQ(RunCheck((dir / "s.vok").native(), view), Ending::Stopped);

@@ -89,7 +89,7 @@ expect "and the join" cmp -s 'source 表.bin' 'rxj/source 表.bin'
 rm 'rx/source 表.000' 'rx/source 表.002' 'rx/source 表.004' rxj/*
 "$cli" join 'rx/source 表.vok' rxj >/dev/null 2>rxj.err
 expect "a set too small for the damage: the join fails" test $? -eq 1
-expect "naming the first lost piece" grep -q '「source 表.000」を読み込めませんでした。結合を中止しました。' rxj.err
+expect "naming the first lost piece" grep -q '「source 表.000」が見つかりません。結合を中止しました。' rxj.err
 expect "and writes nothing" test -z "$(ls rxj)"
 rm rx/*.par2
 "$cli" check 'rx/source 表.vok' >/dev/null 2>&1
@@ -108,12 +108,19 @@ expect "a file that only has such a name stays" grep -q stranger rec/-r.vol9+1.p
 # file or a pipe, nor with --quiet.
 mkdir pty1 pty2
 script -qec "\"$cli\" join 'out/source 表.vok' pty1" /dev/null >pty.out
-expect "progress on a terminal" grep -q 'MiB/s' pty.out
+expect "progress on a terminal" grep -q 'MB/s' pty.out
 expect "and the join still completes" cmp -s 'source 表.bin' 'pty1/source 表.bin'
 script -qec "\"$cli\" join 'out/source 表.vok' pty2 --quiet" /dev/null >quiet.out
-expect "none with --quiet" test "$(grep -c 'MiB/s' quiet.out)" -eq 0
+expect "none with --quiet" test "$(grep -c 'MB/s' quiet.out)" -eq 0
 "$cli" join 'out/source 表.vok' pty2 --force >/dev/null 2>piped.err
-expect "none into a file" test "$(grep -c 'MiB/s' piped.err)" -eq 0
+expect "none into a file" test "$(grep -c 'MB/s' piped.err)" -eq 0
+# There an existing output is the window's question, and no is the default.
+echo old >'pty2/source 表.bin'
+printf '\n' | script -qec "\"$cli\" join 'out/source 表.vok' pty2 --quiet" /dev/null >ask.out
+expect "Enter declines" test $? -eq 1 -a "$(cat 'pty2/source 表.bin')" = old
+expect "after the question" grep -q '「source 表.bin」は既に存在します。置き換えますか？ \[y/N\]' ask.out
+printf 'y\n' | script -qec "\"$cli\" join 'out/source 表.vok' pty2 --quiet" /dev/null >/dev/null
+expect "y replaces" cmp -s 'source 表.bin' 'pty2/source 表.bin'
 
 
 printf 'X' | dd of='out/source 表.001' bs=1 seek=5 conv=notrunc 2>/dev/null
@@ -125,16 +132,16 @@ expect "a join over an existing file is refused without --force" test $? -eq 1
 expect "it names the file" grep -q '^「source 表.bin」は既に存在します。置き換えますか？$' join.err
 "$cli" join 'out/source 表.vok' restore -f >/dev/null 2>join.err
 expect "a damaged join over a good file fails" test $? -ne 0
-expect "it says the file was kept" grep -q '結合結果がvokファイルの記録と一致しないため、「source 表.bin」を置き換えませんでした。' join.err
+expect "it says the file was kept" grep -q '結合したファイルがvokファイルの記録と一致しないため、「source 表.bin」を置き換えませんでした。' join.err
 expect "the good file is untouched" cmp -s 'source 表.bin' 'restore/source 表.bin'
 mkdir fresh
 "$cli" join 'out/source 表.vok' fresh >/dev/null 2>join.err
-expect "a damaged join into an empty folder warns" grep -q '結合しましたが、vokファイルの記録と一致しません。' join.err
+expect "a damaged join into an empty folder warns" grep -q '結合したファイルがvokファイルの記録と一致しません。' join.err
 
 rm 'out/source 表.002'
 "$cli" join 'out/source 表.vok' restore --force >/dev/null 2>join2.err
 expect "join with a missing piece fails" test $? -ne 0
-expect "the message names the piece" grep -q '「source 表.002」を読み込めませんでした。結合を中止しました。' join2.err
+expect "the message names the piece" grep -q '「source 表.002」が見つかりません。結合を中止しました。' join2.err
 
 # An earlier set is replaced only with --force, never through a link, and
 # keeps its permissions; a folder under an output name is never replaced.
@@ -226,9 +233,11 @@ expect "crc prints four hex digits" grep -qE '^[0-9A-F]{4}$' crc.out
 "$cli" crc missing.bin 2>crcmiss.err
 expect "crc of a missing file fails in Japanese" test $? -ne 0 -a "$(cat crcmiss.err)" = '対象ファイルが存在しません。'
 "$cli" crc empty.bin 2>crcempty.err
-expect "crc of an empty file fails in Japanese" test $? -ne 0 -a "$(cat crcempty.err)" = '対象ファイルが空です。'
-"$cli" bogus >/dev/null 2>&1
-expect "unknown command exits 2" test $? -eq 2
+expect "crc of an empty file fails in Japanese" test $? -ne 0 -a "$(cat crcempty.err)" = '対象ファイルが空です。1 バイト以上のファイルを指定してください。'
+"$cli" bogus >/dev/null 2>bogus.err
+expect "unknown command exits 2, said in Japanese" test $? -eq 2 -a "$(head -n1 bogus.err)" = 'bogus: そのようなコマンドはありません。'
+"$cli" split again.bin out --min 50 --max 5x >/dev/null 2>max.err
+expect "a number error names its option" test "$(cat max.err)" = '--max: 数字を入力してください。'
 for seed in -1 12x 4294967296; do
   "$cli" split again.bin out --min 50 --max 100 --seed "$seed" >/dev/null 2>&1
   expect "--seed $seed is a usage error" test $? -eq 2
@@ -251,7 +260,7 @@ crc=$("$cli" crc -- --force)
 expect "crc of a file named --force" test -n "$crc" -a "$crc" = "$("$cli" crc ../again.bin)"
 "$cli" split -- --force . --min 50 --max 100 >/dev/null 2>../dashes.err
 expect "options after -- are names: too many" test $? -eq 2
-expect "for a source and a folder" grep -q '^split needs SOURCE and OUTDIR$' ../dashes.err
+expect "for a source and a folder" grep -q '^split には対象ファイルと保存先を指定してください。$' ../dashes.err
 cd "$work" || exit 1
 
 # Output that never reached its file fails the run, as a full disk should.

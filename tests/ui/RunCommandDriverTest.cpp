@@ -46,7 +46,7 @@ TEST_F(WindowDriverTest, SplitChecksReportTheFirstProblem) {
   ExpectRunWarns(L"0～2097151 の数字を入力してください。", IDC_txtMinSize);
 
   SplitFields(src, out, L"a:b", L"1", L"2");
-  ExpectRunWarns(L"分割ファイル名に使えない文字が含まれています。", IDC_txtDstFileName);
+  ExpectRunWarns(L"分割ファイル名に使えない文字が含まれています。\\ / : * ? \" < > | を除いてください。", IDC_txtDstFileName);
   EXPECT_TRUE(fs::is_empty(dir / "out"));
 }
 
@@ -54,7 +54,7 @@ TEST_F(WindowDriverTest, SplitRefusesSourcesAndNamesItCannotHandle) {
   const fs::path empty = dir / "empty.bin";
   WriteFile(empty, Bytes{});
   SplitFields(W(empty), W(dir.Path()), L"", L"1", L"2");
-  ExpectRunWarns(L"対象ファイルが空です。");
+  ExpectRunWarns(L"対象ファイルが空です。1 バイト以上のファイルを指定してください。");
 
   // 2 GiB without writing them, a sparse file: no size limit of its own, but
   // pieces of 1-2 KiB would be far too many.
@@ -76,13 +76,13 @@ TEST_F(WindowDriverTest, SplitRefusesSourcesAndNamesItCannotHandle) {
   const fs::path accented = dir.Path() / L"café.bin";
   WriteFile(accented, test::RandomBytes(100));
   SplitFields(W(accented), W(dir.Path()), L"cafe", L"1", L"2");
-  ExpectRunWarns(L"ファイル名にvokファイルで扱えない文字が含まれています。");
+  ExpectRunWarns(L"ファイル名にvokファイルで扱えない文字が含まれています。対象ファイルの名前か分割ファイル名を変えてください。");
 
   // The first piece would be the source itself.
   const fs::path piece = dir / "a.000";
   WriteFile(piece, test::RandomBytes(100));
   SplitFields(W(piece), W(dir.Path()), L"a", L"1", L"2");
-  ExpectRunWarns(L"保存先のファイルが対象ファイルと同じです。");
+  ExpectRunWarns(L"作成するファイルが対象ファイルを上書きしてしまいます。保存先か分割ファイル名を変えてください。");
   EXPECT_EQ(ReadFile(piece), test::RandomBytes(100));
 }
 
@@ -182,12 +182,12 @@ TEST_F(WindowDriverTest, JoinChecksAndFailuresReportWithoutCompletion) {
   const fs::path truncated = dir / "parts" / "cut.vok";
   WriteFile(truncated, Bytes(whole.begin(), whole.begin() + 30));
   JoinFields(W(truncated), true, W(out));
-  ExpectRunWarns(L"vokファイルが壊れています。");
+  ExpectRunWarns(L"vokファイルが壊れています。vokファイルをもう一度受け取ってください。");
 
   // The joined name is taken by a folder: refused, never replaced.
   fs::create_directories(out / "data.bin");
   JoinFields(W(vok), true, W(out));
-  ExpectRunWarns(L"保存先に「data.bin」という名前のフォルダがあります。");
+  ExpectRunWarns(L"保存先に「data.bin」という名前のフォルダがあります。別の保存先を選ぶか、そのフォルダの名前を変えてください。");
   EXPECT_TRUE(fs::is_directory(out / "data.bin"));
   fs::remove(out / "data.bin");
 
@@ -196,12 +196,12 @@ TEST_F(WindowDriverTest, JoinChecksAndFailuresReportWithoutCompletion) {
   piece[10] ^= 0xFF;
   WriteFile(dir / "parts" / "data.001", piece);
   JoinFields(W(vok), true, W(out));
-  ExpectRunWarns(L"結合しましたが、vokファイルの記録と一致しません。");
+  ExpectRunWarns(L"結合したファイルがvokファイルの記録と一致しません。壊れた分割ファイルがないかチェックしてください。");
 
   fs::remove(dir / "parts" / "data.001");
   JoinFields(W(vok), true, W(out));
   EXPECT_EQ(app.RunAndAnswer(IDYES).text, L"「data.bin」は既に存在します。置き換えますか？");
-  ExpectNextBox(kWarning, L"「data.001」を読み込めませんでした。結合を中止しました。");
+  ExpectNextBox(kWarning, L"「data.001」が見つかりません。結合を中止しました。分割ファイルをvokファイルと同じフォルダに置いてください。");
 }
 
 // What would destroy a file is refused with its message, and the files stay.
@@ -212,7 +212,7 @@ TEST_F(WindowDriverTest, NoFileIsDestroyedThroughAnotherName) {
   fs::create_directories(dir / "out");
   fs::create_hard_link(source, dir / "out" / "mv.002");
   SplitFields(W(source), W(dir / "out"), L"mv", L"1", L"2");
-  ExpectRunWarns(L"保存先のファイルが対象ファイルと同じです。");
+  ExpectRunWarns(L"作成するファイルが対象ファイルを上書きしてしまいます。保存先か分割ファイル名を変えてください。");
   EXPECT_EQ(ReadFile(source), content);
   fs::remove(dir / "out" / "mv.002");
 
@@ -220,7 +220,7 @@ TEST_F(WindowDriverTest, NoFileIsDestroyedThroughAnotherName) {
   const fs::path wave = dir.Path() / L"第1話\u301C第3話.bin";
   WriteFile(wave, content);
   SplitFields(W(wave), W(dir / "out"), L"", L"1", L"2");
-  ExpectRunWarns(L"ファイル名にvokファイルで扱えない文字が含まれています。");
+  ExpectRunWarns(L"ファイル名にvokファイルで扱えない文字が含まれています。対象ファイルの名前か分割ファイル名を変えてください。");
   EXPECT_TRUE(fs::is_empty(dir / "out"));
 
   // A source named like its first piece, joined beside its pieces.
@@ -230,7 +230,7 @@ TEST_F(WindowDriverTest, NoFileIsDestroyedThroughAnotherName) {
   const fs::path vok = SplitWithEngine(named, dir / "parts", L"mv", 1, 2);
   const Bytes firstPiece = ReadFile(dir / "parts" / "mv.000");
   JoinFields(W(vok), false, L"");
-  ExpectRunWarns(L"保存先のファイルが結合元のファイルと同じです。");
+  ExpectRunWarns(L"結合したファイルがvokファイルか分割ファイルを上書きしてしまいます。別の保存先を選んでください。");
   EXPECT_EQ(ReadFile(dir / "parts" / "mv.000"), firstPiece);
 
   // A damaged piece never replaces a good file of the same name, even when
@@ -246,7 +246,7 @@ TEST_F(WindowDriverTest, NoFileIsDestroyedThroughAnotherName) {
   ASSERT_TRUE(kept);
   app.PressOk(*kept);
   EXPECT_EQ(kept->title, kWarning);
-  EXPECT_EQ(kept->text, L"結合結果がvokファイルの記録と一致しないため、「mv.000」を置き換えませんでした。");
+  EXPECT_EQ(kept->text, L"結合したファイルがvokファイルの記録と一致しないため、「mv.000」を置き換えませんでした。壊れた分割ファイルがないかチェックしてください。");
   EXPECT_EQ(ReadFile(dir / "restore" / "mv.000"), content);
   EXPECT_EQ(fs::directory_iterator(dir / "restore")->path().filename(), "mv.000");
 }
@@ -290,7 +290,7 @@ TEST_F(WindowDriverTest, ReplacingFilesAsksFirst) {
   fs::create_directories(dir / "out" / "p.000");
   app.MenuAndWait(IDM_mnuBunkatsu);
   SplitFields(W(source), W(dir / "out"), L"p", L"1", L"2");
-  ExpectRunWarns(L"保存先に「p.000」という名前のフォルダがあります。");
+  ExpectRunWarns(L"保存先に「p.000」という名前のフォルダがあります。別の保存先を選ぶか、そのフォルダの名前を変えてください。");
   EXPECT_TRUE(fs::is_directory(dir / "out" / "p.000"));
 }
 
@@ -325,7 +325,7 @@ TEST_F(WindowDriverTest, PieceCheckReportsEveryPieceAndReplacesTheLastReport) {
   app.SetText(IDC_txtVokFile, W(broken));
   const MessageBoxSeen box = app.ClickAndAnswer(IDC_cmdChk);
   EXPECT_EQ(box.title, kWarning);
-  EXPECT_EQ(box.text, L"vokファイルが壊れています。");
+  EXPECT_EQ(box.text, L"vokファイルが壊れています。vokファイルをもう一度受け取ってください。");
 }
 
 }  // namespace
