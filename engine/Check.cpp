@@ -201,7 +201,11 @@ CheckSummary CheckPieces(const std::filesystem::path& vokPath,
     PieceStatus status = Examine(reader, piece.crc);
     std::filesystem::path name = piece.name;
     if (status == PieceStatus::Missing) {
-      if (const auto renamed = FindRenamedPiece(folder, piece.name, piece.size, piece.crc)) {
+      // Where the set knows the piece, a file under another name must agree
+      // with its MD5s too (the set read the same file).
+      const auto renamed = FindRenamedPiece(folder, piece.name, piece.size, piece.crc);
+      if (renamed && (!found || found->ConditionOf(i).value_or(recovery::FileCondition::Sound) ==
+                                    recovery::FileCondition::Sound)) {
         status = PieceStatus::Sound;
         name = renamed->filename();
       }

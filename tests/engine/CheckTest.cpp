@@ -7,6 +7,7 @@
 #include "Check.h"
 #include "Descriptor.h"
 #include "Error.h"
+#include "GetCRC.h"
 #include "Split.h"
 #include "TestSupport.h"
 
@@ -76,6 +77,30 @@ TEST_F(CheckFixture, APieceSavedUnderABrowsersNameIsFoundAndNoOtherIs) {
   EXPECT_EQ(Check(vok), (Report{{PieceStatus::Sound, "表.000"},
                                 {PieceStatus::Sound, "表 (9).001"},
                                 {PieceStatus::Sound, "表.002"}}));
+}
+
+// Where a recovery set has the piece, its MD5 must agree as well: a file of
+// the right length and CRC-16 but other bytes is not taken.
+TEST_F(CheckFixture, ARenamedPieceMustMatchTheRecoverySetToo) {
+  test::WriteFile(dir / "src.bin", test::RandomBytes(200000));
+  SplitFile((dir / "src.bin").native(), WithTrailingSeparator((dir / "out").native()) + N("表"), 64, 64,
+            {true, false, true, 1});
+  const Bytes second = test::ReadFile(dir / "out/表.001");
+  std::filesystem::remove(dir / "out/表.001");
+  // Another first byte, and the last two bytes chosen so that the CRC-16 is the same.
+  Bytes forged = second;
+  forged[0] ^= 0x5A;
+  const std::uint16_t wanted = UpdateCRC(kCrcInitial, second);
+  const std::uint16_t head = UpdateCRC(kCrcInitial, forged.data(), forged.size() - 2);
+  for (std::uint32_t tail = 0; tail <= 0xFFFF && UpdateCRC(head, forged.data() + forged.size() - 2, 2) != wanted; ++tail) {
+    forged[forged.size() - 2] = static_cast<std::uint8_t>(tail);
+    forged[forged.size() - 1] = static_cast<std::uint8_t>(tail >> 8);
+  }
+  ASSERT_EQ(UpdateCRC(kCrcInitial, forged), wanted);
+  test::WriteFile(dir / "out/表 (1).001", forged);
+  EXPECT_EQ(Check(vok)[1], (std::pair<PieceStatus, std::string>{PieceStatus::Missing, "表.001"}));
+  test::WriteFile(dir / "out/表 (1).001", second);
+  EXPECT_EQ(Check(vok)[1], (std::pair<PieceStatus, std::string>{PieceStatus::Sound, "表 (1).001"}));
 }
 
 TEST_F(CheckFixture, EmptyPieceIsDamagedAndFolderIsMissing) {
