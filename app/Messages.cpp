@@ -100,7 +100,7 @@ std::string_view FixedText(ErrorCode code) {
     case ErrorCode::BadBaseName:
       return "分割ファイル名に使えない文字が含まれています。\\ / : * ? \" < > | を除いてください。";
     case ErrorCode::ReservedBaseName:
-      return "分割ファイル名に使えない名前です（CON、NUL などの予約名や「.」で終わる名前）。別の名前を入力してください。";
+      return "分割ファイル名に使えない名前です（CON などの予約名や「.」で終わる名前）。別の名前を入力してください。";
     case ErrorCode::NameNotEncodable:
       return "ファイル名にvokファイルで扱えない文字が含まれています。対象ファイルの名前か分割ファイル名を変えてください。";
     case ErrorCode::OutputIsSource:
@@ -178,9 +178,10 @@ std::string ReplaceQuestion(std::size_t count) {
 }
 
 std::string JoinNotReplacedMessage(const std::filesystem::path& name) {
-  std::string text = "結合したファイルがvokファイルの記録と一致しないため、「";
+  std::string text = "「";
   text += ToUtf8(name);
-  text += "」を置き換えませんでした。壊れた分割ファイルがないかチェックしてください。";
+  text += "」を置き換えませんでした。";
+  text += MessageText(MessageId::JoinMismatch);
   return text;
 }
 

@@ -8,11 +8,14 @@
 
 #include <algorithm>
 #include <cmath>
+#include <fstream>
 #include <functional>
+#include <iterator>
 #include <map>
 #include <new>
 #include <stdexcept>
 #include <optional>
+#include <regex>
 #include <set>
 #include <string>
 #include <variant>
@@ -680,7 +683,7 @@ TEST(MessageText, EveryCheckShowsItsExactText) {
   EXPECT_EQ(kTitleWarning, "警告");
   EXPECT_EQ(kTitleDone, "終了");
   EXPECT_EQ(JoinNotReplacedMessage(test::U8("動画.avi")),
-            "結合したファイルがvokファイルの記録と一致しないため、「動画.avi」を置き換えませんでした。"
+            "「動画.avi」を置き換えませんでした。結合したファイルがvokファイルの記録と一致しません。"
             "壊れた分割ファイルがないかチェックしてください。");
   // The check's report lines, with the window's line break or another.
   EXPECT_EQ(ReportLine({PieceStatus::Missing, test::U8("a.000")}), " ×  a.000\r\n");
@@ -795,6 +798,164 @@ TEST(Flows, AskBeforeReplacingAndSayWhatFailedInTheWindowsWords) {
   EXPECT_EQ(RunSplit(fields, {}, view), Ending::Gone);
   EXPECT_TRUE(view.heard.empty());
 }
+
+
+#ifdef VOKRAM_GUIDE
+// Every text the program shows, line by line; "\x01" stands for a name and
+// 987654321 for a number.
+std::vector<std::string> ProgramLines() {
+  const std::filesystem::path name = test::U8("\x01");
+  constexpr std::uint32_t n = 987654321;
+  std::vector<std::string> texts;
+  const Operation operations[] = {Operation::Split, Operation::Join, Operation::Check, Operation::Repair};
+  for (int c = 0; c <= static_cast<int>(ErrorCode::FolderChanged); ++c) {
+    const auto code = static_cast<ErrorCode>(c);
+    for (const Operation operation : operations) {
+      texts.push_back(MessageFor(VokError(code, name), operation));
+      texts.push_back(MessageFor(VokError(code, name, std::string("\x01")), operation));
+      texts.push_back(MessageFor(VokError(code, name, std::uint64_t{n}), operation));
+      for (int cause = 1; cause <= static_cast<int>(Cause::PieceEmpty); ++cause) {
+        texts.push_back(MessageFor(VokError(code, name, static_cast<Cause>(cause)), operation));
+      }
+    }
+  }
+  texts.push_back(MessageFor(VokError(ErrorCode::NoSpace, name, std::uint64_t{1234567890}), Operation::Join));
+  for (int id = 0; id <= static_cast<int>(MessageId::AllSound); ++id) {
+    texts.emplace_back(MessageText(static_cast<MessageId>(id)));
+  }
+  for (const Operation operation : operations) texts.emplace_back(BusyText(operation));
+  for (const Settlement settlement : {Settlement::RolledBack, Settlement::Completed}) {
+    texts.push_back(SettledMessage(settlement));
+    texts.push_back(PendingMessage(settlement));
+  }
+  texts.insert(texts.end(), {ReplaceQuestion(name), ReplaceQuestion(std::size_t{n}), JoinNotReplacedMessage(name),
+                             RestoredMessage(static_cast<int>(n)), RenamedPieceLine(name, name),
+                             NotRemovedWarning(name), RecoveryVerdictText({true, std::nullopt}),
+                             RecoveryVerdictText({false, n}), UnexpectedFailureText(std::bad_alloc()),
+                             UnexpectedFailureText(std::runtime_error("x"))});
+  std::vector<std::string> lines;
+  for (const std::string& text : texts) {
+    for (std::size_t start = 0; start <= text.size();) {
+      const std::size_t end = std::min(text.find('\n', start), text.size());
+      // A line that is only a name or the system's reason says nothing of ours.
+      if (end > start && text.compare(start, end - start, "\x01") != 0) lines.push_back(text.substr(start, end - start));
+      start = end + 1;
+    }
+  }
+  return lines;
+}
+
+// A program line's sentences, split after 。 and ？ outside 「」.
+std::vector<std::string> Sentences(const std::string& line) {
+  std::vector<std::string> sentences;
+  std::size_t start = 0;
+  int depth = 0;
+  for (std::size_t i = 0; i < line.size(); ++i) {
+    const std::string_view rest = std::string_view(line).substr(i);
+    if (rest.starts_with("「")) ++depth;
+    if (rest.starts_with("」")) --depth;
+    if (depth == 0 && (rest.starts_with("。") || rest.starts_with("？"))) {
+      sentences.push_back(line.substr(start, i + 3 - start));
+      start = i + 3;
+    }
+  }
+  if (start < line.size()) sentences.push_back(line.substr(start));
+  return sentences;
+}
+
+// Matches the guide's 「（ファイル名）」, 「mv.000」, N and 3 where the program has a name or a number.
+std::regex PatternOf(const std::string& text) {
+  std::string pattern;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '\x01') {
+      pattern += "(.+)";
+    } else if (text.compare(i, 9, "987654321") == 0) {
+      pattern += "(N|[0-9][0-9,]*)";
+      i += 8;
+    } else {
+      if (std::string_view("\\^$.|?*+()[]{}").find(text[i]) != std::string_view::npos) pattern += '\\';
+      pattern += text[i];
+    }
+  }
+  return std::regex(pattern);
+}
+
+// Columns in a Japanese font: ASCII and half-width katakana take one, the rest two.
+std::size_t Columns(std::string_view line) {
+  std::size_t columns = 0;
+  for (std::size_t i = 0; i < line.size();) {
+    const auto lead = static_cast<unsigned char>(line[i]);
+    const std::size_t length = lead < 0x80 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
+    const std::string_view c = line.substr(i, length);
+    const bool halfKana = c >= "\xEF\xBD\xA1" && c <= "\xEF\xBE\x9F" && length == 3;
+    columns += lead < 0x80 || halfKana ? 1 : 2;
+    i += length;
+  }
+  return columns;
+}
+
+// The guide quotes the program: each message it quotes, in 「」 or as a
+// heading of the messages chapter, is a run of sentences of one of the
+// program's lines. No quotation is broken across lines, and every line fits
+// 76 columns.
+TEST(Guide, QuotesOnlyTheProgramsTextsWithinSeventySixColumns) {
+  std::ifstream in(VOKRAM_GUIDE, std::ios::binary);
+  std::string guide{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+  ASSERT_TRUE(guide.starts_with("\xEF\xBB\xBF"));
+  std::vector<std::regex> program;
+  for (const std::string& line : ProgramLines()) {
+    const std::vector<std::string> sentences = Sentences(line);
+    for (std::size_t i = 0; i < sentences.size(); ++i) {
+      std::string run;
+      for (std::size_t j = i; j < sentences.size(); ++j) program.push_back(PatternOf(run += sentences[j]));
+    }
+  }
+  auto isProgramText = [&](std::string quote) {
+    static const std::regex option("^--[a-z]+: ");
+    quote = std::regex_replace(quote, option, "");
+    return std::any_of(program.begin(), program.end(), [&](const std::regex& p) { return std::regex_match(quote, p); });
+  };
+  // Windows' own texts, and the file picker's title (the picker's own tests see it).
+  const std::set<std::string> notOurs = {"このファイルは他のコンピューターから取得したものです。", "ファイルを選択して下さい。"};
+  bool inMessages = false;
+  int checked = 0;
+  std::size_t start = 3;
+  for (int number = 1; start < guide.size(); ++number) {
+    const std::size_t end = guide.find("\r\n", start);
+    ASSERT_NE(end, std::string::npos) << "line " << number << " does not end in CR LF";
+    const std::string line = guide.substr(start, end - start);
+    start = end + 2;
+    ASSERT_EQ(line.find('\n'), std::string::npos) << "line " << number;
+    EXPECT_LE(Columns(line), 76u) << "line " << number << ": " << line;
+    if (line.starts_with("11. ")) inMessages = true;
+    if (line.starts_with("12. ")) inMessages = false;
+    const std::size_t indent = line.find_first_not_of(' ');
+    const bool sentence = line.ends_with("。") || line.ends_with("？");
+    if (inMessages && indent != std::string::npos && indent % 4 == 2 && sentence) {
+      EXPECT_TRUE(isProgramText(line.substr(indent))) << "line " << number << ": " << line;
+      ++checked;
+    }
+    int depth = 0;
+    std::size_t open = 0;
+    for (std::size_t i = 0; i < line.size(); ++i) {
+      if (line.compare(i, 3, "「") == 0 && depth++ == 0) open = i + 3;
+      if (line.compare(i, 3, "」") == 0 && --depth == 0) {
+        const std::string quote = line.substr(open, i - open);
+        if ((quote.ends_with("。") || quote.ends_with("？")) && !notOurs.contains(quote)) {
+          EXPECT_TRUE(isProgramText(quote)) << "line " << number << ": 「" << quote << "」";
+          ++checked;
+        }
+      }
+      if (depth < 0) {
+        ADD_FAILURE() << "a 」 without its 「 at line " << number;
+        depth = 0;
+      }
+    }
+    EXPECT_EQ(depth, 0) << "a quotation broken at line " << number << ": " << line;
+  }
+  EXPECT_GT(checked, 50);
+}
+#endif
 
 }  // namespace
 }  // namespace vokram

@@ -132,7 +132,7 @@ expect "a join over an existing file is refused without --force" test $? -eq 1
 expect "it names the file" grep -q '^「source 表.bin」は既に存在します。置き換えますか？$' join.err
 "$cli" join 'out/source 表.vok' restore -f >/dev/null 2>join.err
 expect "a damaged join over a good file fails" test $? -ne 0
-expect "it says the file was kept" grep -q '結合したファイルがvokファイルの記録と一致しないため、「source 表.bin」を置き換えませんでした。' join.err
+expect "it says the file was kept" grep -q '「source 表.bin」を置き換えませんでした。結合したファイルがvokファイルの記録と一致しません。' join.err
 expect "the good file is untouched" cmp -s 'source 表.bin' 'restore/source 表.bin'
 mkdir fresh
 "$cli" join 'out/source 表.vok' fresh >/dev/null 2>join.err

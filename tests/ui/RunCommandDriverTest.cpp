@@ -246,7 +246,7 @@ TEST_F(WindowDriverTest, NoFileIsDestroyedThroughAnotherName) {
   ASSERT_TRUE(kept);
   app.PressOk(*kept);
   EXPECT_EQ(kept->title, kWarning);
-  EXPECT_EQ(kept->text, L"結合したファイルがvokファイルの記録と一致しないため、「mv.000」を置き換えませんでした。壊れた分割ファイルがないかチェックしてください。");
+  EXPECT_EQ(kept->text, L"「mv.000」を置き換えませんでした。結合したファイルがvokファイルの記録と一致しません。壊れた分割ファイルがないかチェックしてください。");
   EXPECT_EQ(ReadFile(dir / "restore" / "mv.000"), content);
   EXPECT_EQ(fs::directory_iterator(dir / "restore")->path().filename(), "mv.000");
 }
