@@ -128,18 +128,22 @@ TEST_F(WindowDriverTest, SplitAndJoinThroughTheFieldsWithJapaneseNames) {
   }
   EXPECT_GE(volumes, 1);
 
-  // A piece lost: the check says the recovery files restore it, the join does.
+  // A piece lost and one saved under a browser's name: the check finds the
+  // second and says the recovery files restore the first, the join does.
   fs::remove(pieces[1]);
+  fs::rename(pieces[2], parts / L"日本語の資料 (1).002");
   const fs::path restored = dir / "復元";
   fs::create_directories(restored);
   JoinFields(L" " + W(parts / L"日本語の資料.vok") + L" ", true, W(restored));
   app.ClickAndWait(IDC_cmdChk);
   const std::wstring report = app.Text(IDC_txtChkCRC);
-  EXPECT_NE(report.find(L" ○  日本語の資料.000\r\n ×  日本語の資料.001\r\n ○  日本語の資料.002\r\n"), std::wstring::npos);
+  EXPECT_NE(report.find(L" ○  日本語の資料.000\r\n ×  日本語の資料.001\r\n ○  日本語の資料 (1).002\r\n"), std::wstring::npos)
+      << Utf8(report);
   EXPECT_TRUE(report.ends_with(L"\r\nリカバリファイルで復元できます。\r\n")) << Utf8(report);
   const MessageBoxSeen box = app.RunAndAnswer();
   EXPECT_EQ(box.title, L"終了");
-  EXPECT_EQ(box.text, L"終了しました。\n分割ファイル 1 個をリカバリファイルで復元しました。");
+  EXPECT_EQ(box.text, L"終了しました。\n分割ファイル 1 個をリカバリファイルで復元しました。\n"
+                      L"「日本語の資料 (1).002」を「日本語の資料.002」として使いました。");
   EXPECT_EQ(ReadFile(restored / L"日本語の資料.bin"), content);
 }
 
