@@ -35,4 +35,22 @@ expect "and repairs a lost piece under its Japanese name" cmp -s lost 'rec/旅�
 rm 'rec/旅行の写真.001'
 wine "$cli" join 'rec/旅行の写真.vok' joined >/dev/null 2>&1
 expect "vokram-cli.exe joins it with a piece lost" cmp -s '旅行の写真.bin' 'joined/旅行の写真.bin'
+
+# In a console an existing output is the window's question, read from the
+# console's own input: Enter alone is no, y replaces.
+echo old >'joined/旅行の写真.bin'
+answer() {  # keys: typed once the question shows (the console reads raw keys by then)
+  rm -f keys asked.out && mkfifo keys
+  script -qec "wine \"$cli\" join 'rec/旅行の写真.vok' joined --quiet" /dev/null <keys >asked.out 2>&1 &
+  local session=$!
+  exec 3>keys
+  for _ in $(seq 150); do grep -q 'y/N' asked.out && break; sleep 0.2; done
+  printf '%s\r' "$1" >&3
+  exec 3>&-
+  wait "$session"
+}
+answer ''
+expect "Enter in the console declines" test $? -eq 1 -a "$(cat 'joined/旅行の写真.bin')" = old
+answer y
+expect "y replaces" cmp -s '旅行の写真.bin' 'joined/旅行の写真.bin'
 exit $((fails > 0))
