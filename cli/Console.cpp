@@ -91,7 +91,7 @@ bool CloseOut() {
   // A stdout closed before the start (">&-") that was never written to has lost nothing.
   if (std::fclose(stdout) != 0 && errno != EBADF) NoteLoss(stdout);
   if (!lostOutput) return true;
-  std::string text = "出力を書き込めませんでした。\n";
+  std::string text = "出力を書き込めませんでした。出力先の空き容量を確かめてください。\n";
   if (!lostOutput->empty()) text += *lostOutput + "\n";
   Err(text);
   return false;

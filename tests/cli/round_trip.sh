@@ -267,7 +267,7 @@ cd "$work" || exit 1
 mkdir full
 "$cli" split again.bin full --min 50 --max 100 >/dev/full 2>full.err
 expect "split into a full stdout fails" test $? -eq 1
-expect "saying so" grep -q '^出力を書き込めませんでした。$' full.err
+expect "saying so" grep -q '^出力を書き込めませんでした。出力先の空き容量を確かめてください。$' full.err
 "$cli" check full/again.vok >/dev/full 2>/dev/null
 expect "so does check" test $? -eq 1
 "$cli" crc again.bin >/dev/full 2>/dev/null
