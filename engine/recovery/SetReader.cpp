@@ -54,7 +54,10 @@ class Window {
   // The first place at or after `from` where the magic stands, if any.
   std::optional<std::uint64_t> FindMagic(std::uint64_t from) {
     while (from + kHeaderBytes <= size_) {
-      const auto n = static_cast<std::size_t>(std::min<std::uint64_t>(kCopyBufferSize, size_ - from));
+      // What the window already holds is searched first: a volume of many
+      // small packets is then read once, not once per packet.
+      std::size_t n = from >= start_ && from < start_ + held_ ? static_cast<std::size_t>(start_ + held_ - from) : 0;
+      if (n < kMagic.size()) n = static_cast<std::size_t>(std::min<std::uint64_t>(kCopyBufferSize, size_ - from));
       const std::uint8_t* bytes = Bytes(from, n);
       const std::uint8_t* end = bytes + n;
       const std::uint8_t* hit = std::search(bytes, end, kMagic.begin(), kMagic.end());

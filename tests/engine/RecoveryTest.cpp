@@ -8,6 +8,7 @@
 #include <string>
 
 #include "CodePage932.h"
+#include "File.h"
 #include "TestSupport.h"
 #include "recovery/Crc32.h"
 #include "recovery/Gf16.h"
@@ -432,6 +433,19 @@ TEST(ReadRecoverySets, TakesEverySoundPacketWhereverItStandsAndNothingElse) {
     EXPECT_EQ(reading.sets[0].recovery.size(), c.recovery);
     EXPECT_EQ(reading.sets[0].descriptor, test::AsBytes("descriptor bytes!!!!x"));
   }
+
+  // A file of many packets is read once through, not once per packet.
+  std::vector<Bytes> many;
+  while (Joined(many).size() < 3 * kCopyBufferSize) many.insert(many.end(), packets.begin(), packets.end());
+  test::WriteFile(dir / "many.bin", Joined(many));
+  std::uintmax_t reads = 0;
+  io::SetFaultHook([&](io::Op op, const std::filesystem::path&) -> std::optional<int> {
+    reads += op == io::Op::Read;
+    return std::nullopt;
+  });
+  EXPECT_EQ(ReadRecoverySets({dir / "many.bin"}).sets.size(), 1u);
+  io::SetFaultHook(nullptr);
+  EXPECT_LE(reads, 6u);
 
   // Volumes without the index; a name that is no file.
   const SetReading reading = ReadRecoverySets({volumes[0], dir / "nothing.par2"});
