@@ -100,6 +100,33 @@ bool Restore(const JoinPlan& plan, const std::vector<bool>& sound, File& out, co
       {nullptr, progress.stop});
 }
 
+// The output's CRC-16 once the places of the pieces not sound were rebuilt:
+// only those are read again, the rest keep the CRC-16 taken while copying.
+std::uint16_t RestoredCrc(const std::filesystem::path& output, const Descriptor& descriptor,
+                          const std::vector<bool>& sound, std::vector<std::uint16_t> pieceCrcs,
+                          std::uint8_t* buffer) {
+  File joined = File::OpenRead(output);
+  std::uint16_t crc = kCrcInitial;
+  std::uint64_t at = 0;
+  for (std::size_t i = 0; i < descriptor.pieces.size(); ++i) {
+    const std::uint64_t length = static_cast<std::uint32_t>(descriptor.pieces[i].size);
+    if (!sound[i]) {
+      joined.Seek(at);
+      std::uint16_t pieceCrc = kCrcInitial;
+      for (std::uint64_t left = length; left > 0;) {
+        const auto n = static_cast<std::size_t>(std::min<std::uint64_t>(left, kCopyBufferSize));
+        if (!joined.ReadExact(buffer, n)) throw VokError(ErrorCode::IoFailed, output, Cause::SourceEndedEarly);
+        pieceCrc = UpdateCRC(pieceCrc, buffer, n);
+        left -= n;
+      }
+      pieceCrcs[i] = pieceCrc;
+    }
+    crc = CombineCRC(crc, pieceCrcs[i], length);
+    at += length;
+  }
+  return crc;
+}
+
 // Writes the joined bytes to the set's temporary and commits it; the files
 // are closed when it returns or throws.
 JoinResult WriteJoined(const JoinPlan& plan, const Progress& progress, OutputSet& outputs) {
@@ -112,6 +139,7 @@ JoinResult WriteJoined(const JoinPlan& plan, const Progress& progress, OutputSet
   // is not sound is rebuilt once every piece was read.
   const bool recoveryAtHand = HasRecoveryFiles(plan.piecesFolder);
   std::vector<bool> sound;
+  std::vector<std::uint16_t> pieceCrcs;  // of each piece's place in the output
   std::optional<VokError> firstLost;
 
   // The joined bytes go to a temporary file that takes the output's name only
@@ -204,6 +232,7 @@ JoinResult WriteJoined(const JoinPlan& plan, const Progress& progress, OutputSet
       sound.push_back(!lost && pieceCrc == piece.crc);
     }
     crc = CombineCRC(crc, pieceCrc, pieceBytes);
+    pieceCrcs.push_back(pieceCrc);
     result.size += pieceBytes;
   }
   if (filled > 0) out.Write(buffer.get(), filled);
@@ -211,7 +240,7 @@ JoinResult WriteJoined(const JoinPlan& plan, const Progress& progress, OutputSet
     if (Restore(plan, sound, out, progress, true) || Restore(plan, sound, out, progress, false)) {
       result.restored = static_cast<int>(std::count(sound.begin(), sound.end(), false));
       out.Close();
-      crc = GetFileCRC(out.Path()).value_or(kCrcInitial);
+      crc = RestoredCrc(out.Path(), descriptor, sound, pieceCrcs, buffer.get());
     } else if (firstLost) {
       throw *firstLost;  // as without recovery files: the piece is named
     }
