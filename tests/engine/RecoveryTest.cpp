@@ -12,6 +12,7 @@
 #include "recovery/Crc32.h"
 #include "recovery/Gf16.h"
 #include "recovery/Md5.h"
+#include "recovery/Md5Lanes.h"
 #include "recovery/Recovery.h"
 #include "recovery/Rebuild.h"
 #include "recovery/RecoveryPlan.h"
@@ -76,6 +77,49 @@ TEST(Checksums, KnownVectorsAndAnyChunking) {
   }
 }
 
+// Every MD5 kernel this processor runs against one stream at a time: lanes of
+// unequal lengths around the block and padding sizes, fed in chunks of their
+// own sizes (an empty one idles a lane for a round), each lane over other
+// bytes; with fewer streams than lanes the others keep their digests.
+TEST(Checksums, EveryMd5KernelsLanesAgreeWithOneStream) {
+  const Bytes data = test::RandomBytes((3 << 20) + 300, 11);
+  const std::size_t lengths[] = {0,  1,   55,   56,      63,  64,  65,  3 << 20,
+                                 127, 128, 1000, 4096 + 5, 119, 120, 121, (3 << 20) + 77};
+  const std::size_t chunkSizes[] = {0, 1, 3, 63, 64, 65, 200, 4096, 1 << 20};
+  for (Md5Kernel kernel : {Md5Kernel::Portable, Md5Kernel::Avx2, Md5Kernel::Avx512}) {
+    if (static_cast<int>(kernel) > static_cast<int>(SupportedMd5Kernel())) continue;
+    SCOPED_TRACE(Md5KernelName(kernel));
+    Md5Lanes lanes(kernel);
+    std::mt19937 generator(static_cast<std::uint32_t>(kernel));
+    for (const std::size_t streams : {lanes.Count(), lanes.Count() - 1, std::size_t{1}}) {
+      SCOPED_TRACE(streams);
+      std::vector<Md5Digest> before;
+      for (std::size_t lane = 0; lane < lanes.Count(); ++lane) before.push_back(lanes.Digest(lane));
+      std::vector<std::size_t> start(streams), length(streams), fed(streams, 0);
+      for (std::size_t s = 0; s < streams; ++s) {
+        start[s] = 7 * s + streams;
+        length[s] = lengths[(s + streams) % std::size(lengths)];
+        lanes.Reset(s);
+      }
+      for (bool more = true; more;) {
+        more = false;
+        std::vector<std::span<const std::uint8_t>> chunks(streams);
+        for (std::size_t s = 0; s < streams; ++s) {
+          const std::size_t n = std::min(chunkSizes[generator() % std::size(chunkSizes)], length[s] - fed[s]);
+          chunks[s] = std::span(data).subspan(start[s] + fed[s], n);
+          fed[s] += n;
+          more = more || fed[s] < length[s];
+        }
+        lanes.Update(chunks);
+      }
+      for (std::size_t s = 0; s < streams; ++s) {
+        EXPECT_EQ(lanes.Digest(s), Md5Of(std::span(data).subspan(start[s], length[s]))) << s << ": " << length[s];
+      }
+      for (std::size_t lane = streams; lane < lanes.Count(); ++lane) EXPECT_EQ(lanes.Digest(lane), before[lane]) << lane;
+    }
+  }
+}
+
 // Shift-and-add with reduction, independent of the field's tables.
 std::uint16_t SlowMultiply(std::uint16_t a, std::uint16_t b) {
   std::uint32_t r = 0, x = a;
@@ -134,12 +178,16 @@ TEST(Gf16, EveryKernelAgreesWithThePortableOne) {
   }
 }
 
-TEST(Gf16, TheEnvironmentOnlyNarrowsTheKernel) {
+TEST(Kernels, TheEnvironmentOnlyNarrowsTheChoice) {
   EXPECT_EQ(CappedGfKernel(GfKernel::Affine512, nullptr), GfKernel::Affine512);
   EXPECT_EQ(CappedGfKernel(GfKernel::Affine512, "shuffle256"), GfKernel::Shuffle256);
   EXPECT_EQ(CappedGfKernel(GfKernel::Affine256, "affine512"), GfKernel::Affine256);
   EXPECT_EQ(CappedGfKernel(GfKernel::Shuffle256, "portable"), GfKernel::Portable);
   EXPECT_EQ(CappedGfKernel(GfKernel::Affine512, "fast"), GfKernel::Affine512);
+  EXPECT_EQ(CappedMd5Kernel(Md5Kernel::Avx512, "avx2"), Md5Kernel::Avx2);
+  EXPECT_EQ(CappedMd5Kernel(Md5Kernel::Avx2, "avx512"), Md5Kernel::Avx2);
+  EXPECT_EQ(CappedMd5Kernel(Md5Kernel::Avx512, "portable"), Md5Kernel::Portable);
+  EXPECT_EQ(CappedMd5Kernel(Md5Kernel::Avx2, "affine512"), Md5Kernel::Avx2);
 }
 
 struct PlanCase {
