@@ -258,7 +258,8 @@ TEST(PlanRecovery, NamesVolumesByFirstExponentAndCountInCommonWidths) {
 }
 
 // Stops between batches when asked, with progress that only grows; names a
-// piece that ended before its length.
+// piece that ended before its length. Both in passes and in one pass whose
+// helper thread is busy with the last batch when the stop comes.
 TEST(WriteRecoverySet, StopsWhenAskedAndNamesAPieceThatEndedEarly) {
   test::TempDir dir;
   const RecoveryRequest request{{"p.000", "p.001"}, {300000, 200001}, 1, 1 << 20, 0};
@@ -277,31 +278,37 @@ TEST(WriteRecoverySet, StopsWhenAskedAndNamesAPieceThatEndedEarly) {
     files.push_back(*File::CreateNew(dir / ("out" + std::to_string(files.size()))));
     return files.back();
   };
-  std::atomic<bool> stop{false};
-  std::vector<std::uint64_t> seen;
-  const Progress progress{[&](std::uint64_t done, std::uint64_t total) {
-                            seen.push_back(done);
-                            EXPECT_EQ(total, std::uint64_t{plan->inputSlices} * plan->sliceSize);
-                            if (seen.size() == 3) stop = true;
-                          },
-                          &stop};
-  const EncoderOptions small{16 << 10, 2, ChosenGfKernel()};
-  try {
-    WriteRecoverySet(*plan, inputs, {}, open, progress, small);
-    ADD_FAILURE() << "not stopped";
-  } catch (const VokError& e) {
-    EXPECT_EQ(e.Code(), ErrorCode::Cancelled);
+  const EncoderOptions inPasses{16 << 10, 2, ChosenGfKernel()}, inLanes{};
+  ASSERT_FALSE(ChecksumsWhileEncoding(*plan, inPasses));
+  ASSERT_TRUE(ChecksumsWhileEncoding(*plan, inLanes));
+  for (const EncoderOptions& options : {inPasses, inLanes}) {
+    std::atomic<bool> stop{false};
+    std::vector<std::uint64_t> seen;
+    const Progress progress{[&](std::uint64_t done, std::uint64_t total) {
+                              seen.push_back(done);
+                              EXPECT_EQ(total, std::uint64_t{plan->inputSlices} * plan->sliceSize);
+                              if (seen.size() == 3) stop = true;
+                            },
+                            &stop};
+    try {
+      WriteRecoverySet(*plan, inputs, {}, open, progress, options);
+      ADD_FAILURE() << "not stopped";
+    } catch (const VokError& e) {
+      EXPECT_EQ(e.Code(), ErrorCode::Cancelled);
+    }
+    EXPECT_EQ(seen.size(), 3u);
+    EXPECT_TRUE(std::is_sorted(seen.begin(), seen.end()));
   }
-  EXPECT_EQ(seen.size(), 3u);
-  EXPECT_TRUE(std::is_sorted(seen.begin(), seen.end()));
 
   std::filesystem::resize_file(dir / "p.001", 150000);
-  try {
-    WriteRecoverySet(*plan, inputs, {}, open, {}, small);
-    ADD_FAILURE() << "a short piece went unnoticed";
-  } catch (const VokError& e) {
-    EXPECT_EQ(e.Code(), ErrorCode::IoFailed);
-    EXPECT_EQ(e.File(), dir / "p.001");
+  for (const EncoderOptions& options : {inPasses, inLanes}) {
+    try {
+      WriteRecoverySet(*plan, inputs, {}, open, {}, options);
+      ADD_FAILURE() << "a short piece went unnoticed";
+    } catch (const VokError& e) {
+      EXPECT_EQ(e.Code(), ErrorCode::IoFailed);
+      EXPECT_EQ(e.File(), dir / "p.001");
+    }
   }
 }
 
