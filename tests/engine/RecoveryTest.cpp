@@ -504,7 +504,8 @@ struct Damaged {
 };
 
 // Names recorded in code page 932, as older tools wrote them. Piece 0 is
-// lost, piece 1 has a flipped byte at `flipAt`, piece 2 is cut to `cutTo`.
+// lost, piece 1 (longer than a read buffer, so slices straddle two reads)
+// has a flipped byte at `flipAt`, piece 2 is cut to `cutTo`.
 void Damage(Damaged& d, std::size_t flipAt, std::size_t cutTo) {
   std::vector<std::string> recorded;
   std::vector<std::filesystem::path> names, paths;
@@ -512,7 +513,7 @@ void Damage(Damaged& d, std::size_t flipAt, std::size_t cutTo) {
     names.push_back(test::U8("分割." + std::to_string(i)));
     recorded.push_back(*EncodeCp932(names.back()));
   }
-  d.made = WriteTestSet(d.dir, {90000, 64000, 50001, 7000}, 3, recorded);
+  d.made = WriteTestSet(d.dir, {90000, 1200000, 50001, 7000}, 3, recorded);
   for (const auto& name : d.made.names) paths.push_back(d.dir / name);
   d.reading = ReadRecoverySets(d.made.files);
   const auto match = MatchSet(d.reading, names);
