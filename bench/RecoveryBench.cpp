@@ -1,6 +1,7 @@
 // Throughput of recovery data's arithmetic and checksums: each GF(2^16)
-// multiply-add kernel, MD5, CRC-32 and the per-file hasher (two MD5 streams
-// and a CRC-32 over every byte).
+// multiply-add kernel, MD5 one stream at a time and each MD5 lane kernel,
+// CRC-32 and the per-file hasher (two MD5 streams and a CRC-32 over every
+// byte).
 #include <benchmark/benchmark.h>
 
 #include <random>
@@ -9,6 +10,7 @@
 #include "recovery/Crc32.h"
 #include "recovery/Gf16.h"
 #include "recovery/Md5.h"
+#include "recovery/Md5Lanes.h"
 #include "recovery/RecoveryHash.h"
 
 namespace {
@@ -49,6 +51,30 @@ void Md5Stream(benchmark::State& state) {
   state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * state.range(0));
 }
 
+// As many streams as the kernel has lanes, each over its own bytes of the
+// given length, fed a slice (160 KiB) at a time as the encoder feeds them.
+void Md5LaneStreams(benchmark::State& state, Md5Kernel kernel) {
+  if (static_cast<int>(kernel) > static_cast<int>(SupportedMd5Kernel())) {
+    state.SkipWithError("not on this processor");
+    return;
+  }
+  const std::size_t lanes = Md5LaneCount(kernel), n = static_cast<std::size_t>(state.range(0));
+  const auto data = Data(lanes * n);
+  constexpr std::size_t kSlice = 160 << 10;
+  for (auto _ : state) {
+    Md5Lanes md5(kernel);
+    for (std::size_t at = 0; at < n; at += kSlice) {
+      std::span<const std::uint8_t> chunks[kMaxMd5Lanes];
+      for (std::size_t lane = 0; lane < lanes; ++lane) {
+        chunks[lane] = std::span(data).subspan(lane * n + at, std::min(kSlice, n - at));
+      }
+      md5.Update(std::span(chunks, lanes));
+    }
+    for (std::size_t lane = 0; lane < lanes; ++lane) benchmark::DoNotOptimize(md5.Digest(lane));
+  }
+  state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(lanes) * state.range(0));
+}
+
 void Crc32Stream(benchmark::State& state) {
   const auto data = Data(static_cast<std::size_t>(state.range(0)));
   for (auto _ : state) benchmark::DoNotOptimize(UpdateCrc32(0, data.data(), data.size()));
@@ -76,6 +102,9 @@ BENCHMARK_CAPTURE(MultiplyAdd, shuffle256, GfKernel::Shuffle256)->Arg(4 << 10)->
 BENCHMARK_CAPTURE(MultiplyAdd, affine256, GfKernel::Affine256)->Arg(4 << 10)->Arg(64 << 10);
 BENCHMARK_CAPTURE(MultiplyAdd, affine512, GfKernel::Affine512)->Arg(4 << 10)->Arg(64 << 10);
 BENCHMARK(Md5Stream)->Arg(64 << 20);
+BENCHMARK_CAPTURE(Md5LaneStreams, portable, Md5Kernel::Portable)->Arg(4 << 20);
+BENCHMARK_CAPTURE(Md5LaneStreams, avx2, Md5Kernel::Avx2)->Arg(4 << 20);
+BENCHMARK_CAPTURE(Md5LaneStreams, avx512, Md5Kernel::Avx512)->Arg(4 << 20);
 BENCHMARK(Crc32Stream)->Arg(64 << 20);
 BENCHMARK(FileHashing)->Arg(64 << 20);
 BENCHMARK_MAIN();

@@ -156,13 +156,17 @@ SplitResult WriteSet(SplitPlan& plan, const SplitOptions& options, const Progres
   const std::uint64_t total = plan.recovery ? 2 * sourceLength : sourceLength;
   std::vector<recovery::RecoveryInput> recoveryInputs;
 
-  // The recovery files' checksums are taken on another thread as the bytes
-  // pass: the chunk just written is hashed while the next one is copied, so
-  // three buffers take turns.
+  // The recovery files' checksums are taken as the pieces are read again for
+  // them, in one pass, where the recovery slices fit in memory; then the copy
+  // only hashes each piece's first 16 KiB, which orders the set's files.
+  // Otherwise they are taken on another thread as the bytes pass: the chunk
+  // just written is hashed while the next one is copied, so three buffers
+  // take turns.
+  const bool hashLater = plan.recovery && recovery::ChecksumsWhileEncoding(*plan.recovery);
   std::vector<CopyBuffer> buffers;
   buffers.push_back(MakeCopyBuffer());
   std::optional<recovery::HashingThread> hashing;  // after the buffers it reads: it ends first
-  if (plan.recovery) {
+  if (plan.recovery && !hashLater) {
     buffers.push_back(MakeCopyBuffer());
     buffers.push_back(MakeCopyBuffer());
     hashing.emplace(plan.recovery->sliceSize);
@@ -177,12 +181,14 @@ SplitResult WriteSet(SplitPlan& plan, const SplitOptions& options, const Progres
     const std::uint64_t pieceLength = lengths[i];
 
     std::uint16_t pieceCrc = kCrcInitial;
+    recovery::FileChecksums firstBytes;
     for (std::uint64_t left = pieceLength; left > 0;) {
       std::uint8_t* const buffer = buffers[turn].get();
       turn = (turn + 1) % buffers.size();
       if (hashing) hashing->WaitUntilAtMost(buffers.size() - 1);  // this buffer's last chunk is hashed
       const std::size_t chunk = static_cast<std::size_t>(std::min<std::uint64_t>(left, kCopyBufferSize));
       if (!source.ReadExact(buffer, chunk)) throw VokError(ErrorCode::SourceModified, source.Path());
+      if (hashLater && left == pieceLength) firstBytes = recovery::FirstBytesChecksums(pieceLength, {buffer, chunk});
       pieceCrc = UpdateCRC(pieceCrc, buffer, chunk);
       piece.Write(buffer, chunk);
       if (hashing) hashing->Add(buffer, chunk);
@@ -193,9 +199,10 @@ SplitResult WriteSet(SplitPlan& plan, const SplitOptions& options, const Progres
     piece.Close();
     if (plan.mark) WriteZoneMark(piece.Path(), *plan.mark);
     sourceCrc = CombineCRC(sourceCrc, pieceCrc, pieceLength);
-    if (hashing) {
-      hashing->EndFile();
-      recoveryInputs.push_back({ToUtf8(std::filesystem::path(PieceName(names.baseName, number))), piece.Path(), {}});
+    if (hashing) hashing->EndFile();
+    if (plan.recovery) {
+      recoveryInputs.push_back(
+          {ToUtf8(std::filesystem::path(PieceName(names.baseName, number))), piece.Path(), std::move(firstBytes)});
     }
 
     if (vok) vok->AddPiece({baseBytes + "." + Digits(number), static_cast<std::int32_t>(pieceLength), pieceCrc});
@@ -209,8 +216,10 @@ SplitResult WriteSet(SplitPlan& plan, const SplitOptions& options, const Progres
   if (source.Stamp() != plan.stamp) throw VokError(ErrorCode::SourceModified, source.Path());
   source.Close();
   if (plan.recovery) {
-    std::vector<recovery::FileChecksums> sums = hashing->Finish();
-    for (std::size_t i = 0; i < sums.size(); ++i) recoveryInputs[i].sums = std::move(sums[i]);
+    if (hashing) {
+      std::vector<recovery::FileChecksums> sums = hashing->Finish();
+      for (std::size_t i = 0; i < sums.size(); ++i) recoveryInputs[i].sums = std::move(sums[i]);
+    }
     WriteRecoveryFiles(*plan.recovery, recoveryInputs, vokPath, firstRecoveryFile, plan.mark, outputs,
                        Progress{[&](std::uint64_t part, std::uint64_t whole) {
                                   if (progress.onProgress && whole > 0) {

@@ -46,8 +46,8 @@ struct BatchSums {
   std::uint8_t* prepared;
   std::uint8_t* sums;
 
-  // Sums [first, last): their factors for this batch, then the sums, tile by tile.
-  void Run(std::size_t first, std::size_t last) const noexcept {
+  // The factors of sums [first, last) for this batch.
+  void Prepare(std::size_t first, std::size_t last) const noexcept {
     const std::size_t stride = GfPreparedBytes(kernel);
     for (std::size_t k = first; k < last; ++k) {
       const auto exponent = exponents ? exponents[k] : static_cast<std::uint32_t>(k);
@@ -55,8 +55,14 @@ struct BatchSums {
         GfPrepare(kernel, InputFactor(slices[i], exponent), prepared + (k * capacity + i) * stride);
       }
     }
-    for (std::size_t tile = 0; tile < span; tile += kTile) {
-      const std::size_t n = std::min(kTile, span - tile);
+  }
+
+  // Sums [first, last) over bytes [from, to) of the span, tile by tile, with
+  // their factors prepared.
+  void Apply(std::size_t first, std::size_t last, std::size_t from, std::size_t to) const noexcept {
+    const std::size_t stride = GfPreparedBytes(kernel);
+    for (std::size_t tile = from; tile < to; tile += kTile) {
+      const std::size_t n = std::min(kTile, to - tile);
       for (std::size_t k = first; k < last; ++k) {
         for (std::size_t i = 0; i < count; ++i) {
           GfMultiplyAdd(kernel, sums + k * width + tile, inputs + i * width + tile, n,
@@ -64,6 +70,12 @@ struct BatchSums {
         }
       }
     }
+  }
+
+  // Sums [first, last): their factors, then the sums.
+  void Run(std::size_t first, std::size_t last) const noexcept {
+    Prepare(first, last);
+    Apply(first, last, 0, span);
   }
 
   // All `total` sums, on up to `threads` threads when the batch is large enough.

@@ -11,6 +11,9 @@ namespace vokram::recovery {
 
 using Md5Digest = std::array<std::uint8_t, 16>;
 
+// Advances the chaining words by whole 64-byte blocks.
+void Md5Compress(std::array<std::uint32_t, 4>& state, const std::uint8_t* p, std::size_t blocks) noexcept;
+
 class Md5 {
  public:
   Md5() noexcept;
@@ -24,6 +27,8 @@ class Md5 {
   std::uint64_t Length() const noexcept { return length_; }
 
  private:
+  friend class Md5Lanes;  // finishes a lane's stream as one of these
+
   std::array<std::uint32_t, 4> state_;
   std::array<std::uint8_t, 64> pending_{};
   std::uint64_t length_ = 0;

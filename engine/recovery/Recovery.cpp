@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <bit>
 #include <numeric>
+#include <optional>
 #include <stdexcept>
 
 #include "recovery/Packets.h"
@@ -135,12 +136,17 @@ class SetWriter {
 
 }  // namespace
 
+bool ChecksumsWhileEncoding(const RecoveryPlan& plan, const EncoderOptions& options) {
+  return ShapeEncoder(plan.sliceSize, plan.recoverySlices, plan.inputSlices, options).lanes > 0;
+}
+
 void WriteRecoverySet(const RecoveryPlan& plan, const std::vector<RecoveryInput>& inputs,
                       std::span<const std::uint8_t> descriptor, const std::function<File&(std::size_t output)>& open,
                       const Progress& progress, const EncoderOptions& options) {
+  const bool whileEncoding = ChecksumsWhileEncoding(plan, options);
   std::vector<Md5Digest> ids;
   for (const auto& input : inputs) {
-    if (input.sums.slices.size() != SlicesOf(input.sums.length, plan.sliceSize)) {
+    if (!whileEncoding && input.sums.slices.size() != SlicesOf(input.sums.length, plan.sliceSize)) {
       throw std::logic_error("checksums of another slice size");
     }
     ids.push_back(FileId(input.sums, input.name));
@@ -149,25 +155,37 @@ void WriteRecoverySet(const RecoveryPlan& plan, const std::vector<RecoveryInput>
   std::iota(order.begin(), order.end(), std::size_t{0});
   std::sort(order.begin(), order.end(), [&ids](std::size_t a, std::size_t b) { return IdBefore(ids[a], ids[b]); });
 
-  std::vector<SetFile> files;
   std::vector<Md5Digest> sortedIds;
   std::vector<EncoderInput> encoderInputs;
   for (std::size_t i : order) {
-    files.push_back({inputs[i].name, &inputs[i].sums});
     sortedIds.push_back(ids[i]);
     encoderInputs.push_back({inputs[i].path, inputs[i].sums.length});
   }
-  const SetPackets packets = MakeSetPackets(plan.sliceSize, files, sortedIds, descriptor);
-
-  SetWriter writer(plan, packets, open);
-  writer.WriteIndex();
+  // In Main's order; the encoder's, where it takes them, are complete before
+  // its first recovery slice, which is when the packets are first needed.
+  std::vector<FileChecksums> taken;
+  std::optional<SetPackets> packets;
+  std::optional<SetWriter> writer;
+  const auto start = [&] {
+    std::vector<SetFile> files;
+    for (std::size_t k = 0; k < order.size(); ++k) {
+      const RecoveryInput& input = inputs[order[k]];
+      if (whileEncoding) taken[k].md5First16k = input.sums.md5First16k;
+      files.push_back({input.name, whileEncoding ? &taken[k] : &input.sums});
+    }
+    packets = MakeSetPackets(plan.sliceSize, files, sortedIds, descriptor);
+    writer.emplace(plan, *packets, open);
+    writer->WriteIndex();
+  };
+  if (!whileEncoding) start();
   EncodeRecovery(
       encoderInputs, plan.sliceSize, plan.recoverySlices,
-      [&writer](std::uint32_t exponent, std::uint64_t offset, const std::uint8_t* data, std::size_t n) {
-        writer.Take(exponent, offset, data, n);
+      [&](std::uint32_t exponent, std::uint64_t offset, const std::uint8_t* data, std::size_t n) {
+        if (!writer) start();
+        writer->Take(exponent, offset, data, n);
       },
-      progress, options);
-  writer.Finish();
+      progress, options, whileEncoding ? &taken : nullptr);
+  writer->Finish();
 }
 
 }  // namespace vokram::recovery

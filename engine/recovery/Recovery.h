@@ -25,9 +25,16 @@ namespace vokram::recovery {
 struct RecoveryInput {
   std::string name;  // UTF-8, as in the plan's request
   std::filesystem::path path;
-  // From a FileHasher with the plan's slice size, fed the piece's bytes.
+  // From a FileHasher with the plan's slice size, fed the piece's bytes; or,
+  // where ChecksumsWhileEncoding, only the length and the MD5 of the first
+  // 16 KiB (FirstBytesChecksums), which the File ID needs beforehand.
   FileChecksums sums;
 };
+
+// Whether WriteRecoverySet takes the pieces' checksums itself, as it reads
+// them for the recovery slices in one pass; any the caller gives beyond the
+// first 16 KiB's MD5 are then not used.
+bool ChecksumsWhileEncoding(const RecoveryPlan& plan, const EncoderOptions& options = {});
 
 // Writes plan.outputs[i] into open(i), called once for each output in order
 // when its first byte is due; the file stays the caller's (open, until this

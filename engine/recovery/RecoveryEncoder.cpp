@@ -1,12 +1,17 @@
 #include "RecoveryEncoder.h"
 
 #include <algorithm>
+#include <array>
+#include <atomic>
 #include <cstring>
 #include <optional>
+#include <span>
+#include <stdexcept>
 #include <thread>
 
 #include "File.h"
 #include "recovery/BatchSums.h"
+#include "recovery/Crc32.h"
 
 namespace vokram::recovery {
 
@@ -49,6 +54,188 @@ class SliceReader {
   std::uint64_t position_ = 0;
 };
 
+// Reads whole slices of several pieces side by side, one piece per MD5 lane,
+// longest first so that the lanes run dry together; a lane takes the next
+// piece when its own ends. Each round reads one slice of every lane's piece
+// and, when asked, takes the slices' checksums and the pieces' MD5s.
+class LaneReader {
+ public:
+  struct Slice {
+    std::uint32_t number;       // in the set
+    const std::uint8_t* bytes;  // RoundUpToBlock(sliceSize), zero past its piece's end
+  };
+
+  LaneReader(const std::vector<EncoderInput>& inputs, std::uint64_t sliceSize, std::size_t lanes, Md5Kernel kernel,
+             std::vector<FileChecksums>* sums)
+      : inputs_(inputs), sliceSize_(sliceSize), span_(RoundUpToBlock(sliceSize)), sums_(sums), files_(kernel),
+        slices_(kernel) {
+    std::uint32_t first = 0;
+    for (std::size_t i = 0; i < inputs.size(); ++i) {
+      firstSlice_.push_back(first);
+      first += static_cast<std::uint32_t>((inputs[i].length + sliceSize - 1) / sliceSize);
+      if (inputs[i].length > 0) queue_.push_back(i);
+    }
+    std::stable_sort(queue_.begin(), queue_.end(),
+                     [&inputs](std::size_t a, std::size_t b) { return inputs[a].length > inputs[b].length; });
+    lanes_.resize(std::min({lanes, queue_.size(), files_.Count()}));
+    buffer_ = Allocate(lanes_.size() * span_);
+    if (sums_) {
+      sums_->assign(inputs.size(), {});
+      for (std::size_t i = 0; i < inputs.size(); ++i) {
+        (*sums_)[i].length = inputs[i].length;
+        if (inputs[i].length == 0) (*sums_)[i].md5 = Md5Of({});
+      }
+    }
+  }
+
+  // The slices come in rounds: a slice's bytes stay until the next call.
+  Slice Next() {
+    if (taken_ == round_.size()) Read();
+    return round_[taken_++];
+  }
+
+ private:
+  struct Lane {
+    std::size_t input = 0;
+    std::optional<File> file;  // none: the lane is idle
+    std::uint64_t at = 0;
+    std::uint32_t slice = 0;  // in the piece
+  };
+
+  void Read() {
+    round_.clear();
+    taken_ = 0;
+    std::array<std::span<const std::uint8_t>, kMaxMd5Lanes> whole{}, read{};
+    for (std::size_t l = 0; l < lanes_.size(); ++l) {
+      Lane& lane = lanes_[l];
+      if (!lane.file) {
+        if (next_ == queue_.size()) continue;
+        lane.input = queue_[next_++];
+        lane.file = File::OpenRead(inputs_[lane.input].path);
+        lane.at = 0;
+        lane.slice = 0;
+        files_.Reset(l);
+      }
+      std::uint8_t* const bytes = buffer_.get() + l * span_;
+      const auto got = static_cast<std::size_t>(std::min(sliceSize_, inputs_[lane.input].length - lane.at));
+      if (!lane.file->ReadExact(bytes, got)) {
+        throw VokError(ErrorCode::IoFailed, lane.file->Path(), Cause::SourceEndedEarly);
+      }
+      std::memset(bytes + got, 0, span_ - got);
+      lane.at += got;
+      round_.push_back({firstSlice_[lane.input] + lane.slice++, bytes});
+      whole[l] = {bytes, static_cast<std::size_t>(sliceSize_)};
+      read[l] = {bytes, got};
+    }
+    if (sums_) {
+      for (std::size_t l = 0; l < lanes_.size(); ++l) {
+        if (!whole[l].empty()) slices_.Reset(l);
+      }
+      slices_.Update(std::span(whole.data(), lanes_.size()));
+      files_.Update(std::span(read.data(), lanes_.size()));
+    }
+    for (std::size_t l = 0; l < lanes_.size(); ++l) {
+      if (whole[l].empty()) continue;
+      Lane& lane = lanes_[l];
+      const bool ends = lane.at == inputs_[lane.input].length;
+      if (sums_) {
+        FileChecksums& sums = (*sums_)[lane.input];
+        sums.slices.push_back({slices_.Digest(l), UpdateCrc32(0, whole[l].data(), whole[l].size())});
+        if (ends) sums.md5 = files_.Digest(l);
+      }
+      if (ends) lane.file.reset();
+    }
+  }
+
+  const std::vector<EncoderInput>& inputs_;
+  std::uint64_t sliceSize_;
+  std::size_t span_;
+  std::vector<FileChecksums>* sums_;
+  std::vector<std::uint32_t> firstSlice_;
+  std::vector<std::size_t> queue_;  // inputs by length, longest first
+  std::size_t next_ = 0;            // in queue_
+  std::vector<Lane> lanes_;
+  Buffer buffer_;
+  Md5Lanes files_, slices_;
+  std::vector<Slice> round_;
+  std::size_t taken_ = 0;
+};
+
+// Work units a batch is cut into, per thread: enough that the threads finish
+// a batch close together however the reading went.
+constexpr std::size_t kUnitsPerThread = 4;
+
+// One pass over whole slices. The calling thread reads (and hashes) the next
+// batch while the helpers multiply the last one into the sums, then joins
+// them: the work is handed out in units of a tile of some sums.
+void EncodeInLanes(const std::vector<EncoderInput>& inputs, std::uint64_t sliceSize, std::uint32_t recoverySlices,
+                   std::uint32_t inputSlices, const EncoderShape& shape, const RecoverySink& sink,
+                   const Progress& progress, const EncoderOptions& options, std::vector<FileChecksums>* checksums) {
+  const std::size_t width = shape.width, r = recoverySlices, stride = GfPreparedBytes(options.kernel);
+  const Buffer recovery = Allocate(r * width);
+  std::memset(recovery.get(), 0, r * width);
+  const Buffer batchInputs[2] = {Allocate(shape.batch * width), Allocate(shape.batch * width)};
+  const Buffer prepared[2] = {Allocate(shape.batch * r * stride), Allocate(shape.batch * r * stride)};
+  std::vector<std::uint32_t> slices[2] = {std::vector<std::uint32_t>(shape.batch),
+                                          std::vector<std::uint32_t>(shape.batch)};
+  LaneReader reader(inputs, sliceSize, shape.lanes, options.md5, checksums);
+  const std::uint64_t total = std::uint64_t{inputSlices} * sliceSize;
+  std::uint64_t done = 0;
+  std::uint32_t next = 0;
+  // The next batch into buffer set `which`, with its factors prepared.
+  const auto read = [&](std::size_t which) {
+    progress.Step(done, total);
+    BatchSums batch{options.kernel,         width, width, shape.batch, 0, slices[which].data(), nullptr,
+                    batchInputs[which].get(), prepared[which].get(), recovery.get()};
+    for (; batch.count < shape.batch && next < inputSlices; ++batch.count, ++next) {
+      const LaneReader::Slice slice = reader.Next();
+      ToWorkingLayout(batchInputs[which].get() + batch.count * width, slice.bytes, width);
+      slices[which][batch.count] = slice.number;
+    }
+    batch.Prepare(0, r);
+    done += std::uint64_t{batch.count} * sliceSize;
+    return batch;
+  };
+
+  const unsigned threads = std::max(options.threads, 1u);
+  const std::size_t tiles = (width + kTile - 1) / kTile;
+  const std::size_t groups = std::clamp<std::size_t>((kUnitsPerThread * threads + tiles - 1) / tiles, 1, r);
+  const std::size_t units = tiles * groups;
+  BatchSums current = read(0);
+  for (std::size_t which = 0; current.count > 0; which ^= 1) {
+    std::atomic<std::size_t> taken{0};
+    const auto work = [&taken, &current, units, groups, r, width] {
+      for (std::size_t u = taken++; u < units; u = taken++) {
+        const std::size_t from = u / groups * kTile, g = u % groups;
+        current.Apply(r * g / groups, r * (g + 1) / groups, from, std::min(width, from + kTile));
+      }
+    };
+    const unsigned used = std::uint64_t{current.count} * width * r >= kThreadedWork ? threads : 1;
+    std::vector<std::thread> helpers;
+    const auto join = [&helpers] {
+      for (auto& helper : helpers) helper.join();
+    };
+    BatchSums following = current;
+    try {
+      for (unsigned t = 1; t < used; ++t) helpers.emplace_back(work);
+      following = read(which ^ 1);
+    } catch (...) {
+      taken = units;
+      join();
+      throw;
+    }
+    work();
+    join();
+    current = following;
+  }
+  progress.Step(total, total);
+  std::uint8_t* const raw = batchInputs[0].get();
+  for (std::uint32_t e = 0; e < recoverySlices; ++e) {
+    FromWorkingLayout(raw, recovery.get() + e * width, width);
+    sink(e, 0, raw, static_cast<std::size_t>(sliceSize));
+  }
+}
+
 }  // namespace
 
 EncoderShape ShapeEncoder(std::uint64_t sliceSize, std::uint32_t recoverySlices, std::uint32_t inputSlices,
@@ -71,16 +258,35 @@ EncoderShape ShapeEncoder(std::uint64_t sliceSize, std::uint32_t recoverySlices,
   shape.width = std::clamp(width, kGfBlock, RoundUpToBlock(sliceSize));
   shape.batch = batch;
   shape.passes = (sliceSize + shape.width - 1) / shape.width;
+  if (shape.passes == 1) {
+    // A second batch and a slice per lane, halving the batch while they do
+    // not fit.
+    const std::size_t lanes = Md5LaneCount(options.md5);
+    for (std::size_t b = shape.batch;; b = std::max<std::size_t>(1, b / 2)) {
+      if ((r + 2 * b + lanes) * shape.width + 2 * b * r * stride <= options.memoryLimit) {
+        shape.batch = b;
+        shape.lanes = lanes;
+        break;
+      }
+      if (b == 1) break;
+    }
+  }
   return shape;
 }
 
 void EncodeRecovery(const std::vector<EncoderInput>& inputs, std::uint64_t sliceSize, std::uint32_t recoverySlices,
-                    const RecoverySink& sink, const Progress& progress, const EncoderOptions& options) {
+                    const RecoverySink& sink, const Progress& progress, const EncoderOptions& options,
+                    std::vector<FileChecksums>* checksums) {
   std::uint64_t total = 0;
   for (const auto& input : inputs) total += (input.length + sliceSize - 1) / sliceSize;
   const auto inputSlices = static_cast<std::uint32_t>(total);
   total *= sliceSize;
   const EncoderShape shape = ShapeEncoder(sliceSize, recoverySlices, inputSlices, options);
+  if (checksums && shape.lanes == 0) throw std::logic_error("checksums asked of an encoder that makes passes");
+  if (shape.lanes > 0) {
+    EncodeInLanes(inputs, sliceSize, recoverySlices, inputSlices, shape, sink, progress, options, checksums);
+    return;
+  }
   if (shape.passes == 0) return;
 
   const std::size_t width = shape.width, r = recoverySlices;

@@ -2,6 +2,9 @@
 // limit whatever the sizes: when the recovery slices do not fit at once, the
 // encoder makes passes over the pieces, each computing one part of every
 // recovery slice (the same part of every input slice, read through File).
+// When they fit, one pass reads every slice whole, several pieces side by
+// side, and takes the pieces' checksums on the way in MD5 lanes, while the
+// last batch read is multiplied in.
 #pragma once
 
 #include <cstddef>
@@ -12,6 +15,8 @@
 
 #include "Progress.h"
 #include "recovery/Gf16.h"
+#include "recovery/Md5Lanes.h"
+#include "recovery/RecoveryHash.h"
 
 namespace vokram::recovery {
 
@@ -26,6 +31,7 @@ struct EncoderOptions {
   std::size_t memoryLimit = std::size_t{56} << 20;
   unsigned threads = 2;
   GfKernel kernel = ChosenGfKernel();
+  Md5Kernel md5 = ChosenMd5Kernel();
 };
 
 // How the encoder divides its work for a slice size and recovery count.
@@ -33,6 +39,10 @@ struct EncoderShape {
   std::size_t width = 0;   // bytes of each slice per pass (a multiple of kGfBlock)
   std::size_t batch = 0;   // input slices read before they are applied
   std::uint64_t passes = 0;
+  // Pieces read side by side, one per MD5 lane, when one pass reads every
+  // slice whole and a second batch is room for the next one; 0: slices are
+  // read one after another and no checksums are taken.
+  std::size_t lanes = 0;
 };
 EncoderShape ShapeEncoder(std::uint64_t sliceSize, std::uint32_t recoverySlices, std::uint32_t inputSlices,
                           const EncoderOptions& options);
@@ -47,7 +57,11 @@ using RecoverySink =
 // the order given (Main's). Throws VokError(IoFailed) for a piece that cannot
 // be read or is shorter than its length, VokError(Cancelled) on a stop.
 // Progress counts input bytes (padded slices) over all passes.
+// `checksums`, where given, receives each input's checksums but the MD5 of
+// its first 16 KiB, before the first call of the sink; only a shape with
+// lanes takes them (std::logic_error otherwise).
 void EncodeRecovery(const std::vector<EncoderInput>& inputs, std::uint64_t sliceSize, std::uint32_t recoverySlices,
-                    const RecoverySink& sink, const Progress& progress = {}, const EncoderOptions& options = {});
+                    const RecoverySink& sink, const Progress& progress = {}, const EncoderOptions& options = {},
+                    std::vector<FileChecksums>* checksums = nullptr);
 
 }  // namespace vokram::recovery

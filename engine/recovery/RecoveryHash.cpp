@@ -68,6 +68,13 @@ class FileHasher::Helper {
   std::thread thread_;
 };
 
+FileChecksums FirstBytesChecksums(std::uint64_t length, std::span<const std::uint8_t> start) {
+  FileChecksums sums;
+  sums.length = length;
+  sums.md5First16k = Md5Of(start.first(static_cast<std::size_t>(std::min(length, kFirstBytesHashed))));
+  return sums;
+}
+
 FileHasher::FileHasher(std::uint64_t sliceSize) : sliceSize_(sliceSize) {}
 FileHasher::~FileHasher() = default;
 

@@ -1,7 +1,9 @@
 // The checksums recovery data records for each file, computed from the
-// file's bytes in chunks of any size as they pass (a split feeds each piece's
-// bytes while copying them): the file's MD5, the MD5 of its first 16 KiB and,
-// for each slice, MD5 and CRC-32 with the last slice zero-padded to full size.
+// file's bytes in chunks of any size as they pass (a split whose recovery
+// slices take passes feeds each piece's bytes while copying them; otherwise
+// the encoder takes them as it reads): the file's MD5, the MD5 of its first
+// 16 KiB and, for each slice, MD5 and CRC-32 with the last slice zero-padded
+// to full size.
 #pragma once
 
 #include <cstddef>
@@ -11,6 +13,7 @@
 #include <exception>
 #include <memory>
 #include <mutex>
+#include <span>
 #include <thread>
 #include <vector>
 
@@ -31,6 +34,10 @@ struct FileChecksums {
 };
 
 inline constexpr std::uint64_t kFirstBytesHashed = 16384;
+
+// What a File ID needs of a file of `length` bytes: the length and the MD5 of
+// its first kFirstBytesHashed bytes, from `start` (at least those, or all).
+FileChecksums FirstBytesChecksums(std::uint64_t length, std::span<const std::uint8_t> start);
 
 // The file's MD5 and the slices' checksums are independent streams: for
 // large chunks the file's MD5 runs on a second thread meanwhile (MD5 is the

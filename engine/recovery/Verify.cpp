@@ -1,52 +1,77 @@
 #include "Verify.h"
 
 #include <algorithm>
+#include <array>
+#include <span>
 
 #include "Error.h"
 #include "File.h"
+#include "recovery/Md5Lanes.h"
 
 namespace vokram::recovery {
 
 namespace {
 
 // Slices are judged by MD5 alone: the CRC-32 beside it serves readers that
-// look for slices moved from their place, which this one does not.
+// look for slices moved from their place, which this one does not. The
+// slices of a buffer are hashed side by side, slice s in MD5 lane s % lanes.
 class SliceJudge {
  public:
   SliceJudge(const SetFileEntry& file, std::uint64_t sliceSize, FileVerdict& verdict)
       : file_(file), sliceSize_(sliceSize), verdict_(verdict) {}
 
   void Update(const std::uint8_t* data, std::size_t n) {
+    const std::size_t lanes = md5_.Count();
     while (n > 0) {
-      const auto take = static_cast<std::size_t>(std::min<std::uint64_t>(n, sliceSize_ - inSlice_));
-      md5_.Update(data, take);
-      data += take;
-      n -= take;
-      inSlice_ += take;
-      if (inSlice_ == sliceSize_) Judge();
+      // The slices that follow, one per lane, the first perhaps begun in an
+      // earlier buffer.
+      std::array<std::span<const std::uint8_t>, kMaxMd5Lanes> chunks{};
+      std::size_t complete = 0;
+      for (std::size_t j = 0; j < lanes && n > 0; ++j) {
+        const std::size_t lane = (index_ + j) % lanes;
+        if (inSlice_ == 0) md5_.Reset(lane);
+        const auto take = static_cast<std::size_t>(std::min<std::uint64_t>(n, sliceSize_ - inSlice_));
+        chunks[lane] = {data, take};
+        data += take;
+        n -= take;
+        inSlice_ += take;
+        if (inSlice_ == sliceSize_) {
+          ++complete;
+          inSlice_ = 0;
+        }
+      }
+      md5_.Update(std::span(chunks.data(), lanes));
+      for (; complete > 0; --complete) Judge();
     }
   }
   // At the recorded length: the short last slice, zero-padded.
   void Finish() {
     if (inSlice_ == 0) return;
-    md5_.UpdateZeros(sliceSize_ - inSlice_);
+    static constexpr std::uint8_t kZeros[4096] = {};
+    std::array<std::span<const std::uint8_t>, kMaxMd5Lanes> chunks{};
+    const std::size_t lane = index_ % md5_.Count();
+    for (std::uint64_t left = sliceSize_ - inSlice_; left > 0;) {
+      const auto take = static_cast<std::size_t>(std::min<std::uint64_t>(left, sizeof kZeros));
+      chunks[lane] = {kZeros, take};
+      md5_.Update(std::span(chunks.data(), lane + 1));
+      left -= take;
+    }
+    inSlice_ = 0;
     Judge();
   }
 
  private:
   void Judge() {
-    verdict_.good[index_] = md5_.Digest() == file_.slices[index_].md5;
+    verdict_.good[index_] = md5_.Digest(index_ % md5_.Count()) == file_.slices[index_].md5;
     ++index_;
-    md5_ = Md5();
-    inSlice_ = 0;
   }
 
   const SetFileEntry& file_;
   std::uint64_t sliceSize_;
   FileVerdict& verdict_;
-  Md5 md5_;
-  std::uint64_t inSlice_ = 0;
-  std::size_t index_ = 0;
+  Md5Lanes md5_;
+  std::uint64_t inSlice_ = 0;  // bytes of slice index_ fed
+  std::size_t index_ = 0;      // the first slice not judged
 };
 
 FileVerdict VerifyFile(const SetFileEntry& file, std::uint64_t sliceSize, const std::filesystem::path& path,

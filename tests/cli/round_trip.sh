@@ -44,6 +44,16 @@ expect "byte for byte" cmp -s rec/-r.003 ./-r.003
 for f in plain/*; do
   expect "without the option $f is as before" cmp -s "$f" "rec/${f#plain/}"
 done
+# Pieces whose recovery slices do not fit the encoder's memory at once (two
+# of about 24 MiB and two losses: 128 slices of 384 KiB, computed in passes)
+# have their checksums taken as they are copied: par2 verifies that set too.
+mkdir big
+head -c $((48 << 20)) /dev/urandom >big.bin
+"$cli" split big.bin big --min 24000 --max 24600 --recovery 2 >/dev/null 2>&1
+expect "a split whose recovery slices take passes succeeds" test $? -eq 0
+(cd big && par2 verify -q big.par2 >/dev/null 2>&1)
+expect "par2 verifies its set" test $? -eq 0
+rm -r big big.bin
 
 # The receiving side: a lost piece and a flipped byte are restorable (exit 1,
 # as par2 verify says), a join restores the source and says how many pieces,

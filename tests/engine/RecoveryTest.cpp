@@ -13,6 +13,7 @@
 #include "recovery/Crc32.h"
 #include "recovery/Gf16.h"
 #include "recovery/Md5.h"
+#include "recovery/Md5Lanes.h"
 #include "recovery/Recovery.h"
 #include "recovery/Rebuild.h"
 #include "recovery/RecoveryPlan.h"
@@ -77,6 +78,49 @@ TEST(Checksums, KnownVectorsAndAnyChunking) {
   }
 }
 
+// Every MD5 kernel this processor runs against one stream at a time: lanes of
+// unequal lengths around the block and padding sizes, fed in chunks of their
+// own sizes (an empty one idles a lane for a round), each lane over other
+// bytes; with fewer streams than lanes the others keep their digests.
+TEST(Checksums, EveryMd5KernelsLanesAgreeWithOneStream) {
+  const Bytes data = test::RandomBytes((3 << 20) + 300, 11);
+  const std::size_t lengths[] = {0,  1,   55,   56,      63,  64,  65,  3 << 20,
+                                 127, 128, 1000, 4096 + 5, 119, 120, 121, (3 << 20) + 77};
+  const std::size_t chunkSizes[] = {0, 1, 3, 63, 64, 65, 200, 4096, 1 << 20};
+  for (Md5Kernel kernel : {Md5Kernel::Portable, Md5Kernel::Avx2, Md5Kernel::Avx512}) {
+    if (static_cast<int>(kernel) > static_cast<int>(SupportedMd5Kernel())) continue;
+    SCOPED_TRACE(Md5KernelName(kernel));
+    Md5Lanes lanes(kernel);
+    std::mt19937 generator(static_cast<std::uint32_t>(kernel));
+    for (const std::size_t streams : {lanes.Count(), lanes.Count() - 1, std::size_t{1}}) {
+      SCOPED_TRACE(streams);
+      std::vector<Md5Digest> before;
+      for (std::size_t lane = 0; lane < lanes.Count(); ++lane) before.push_back(lanes.Digest(lane));
+      std::vector<std::size_t> start(streams), length(streams), fed(streams, 0);
+      for (std::size_t s = 0; s < streams; ++s) {
+        start[s] = 7 * s + streams;
+        length[s] = lengths[(s + streams) % std::size(lengths)];
+        lanes.Reset(s);
+      }
+      for (bool more = true; more;) {
+        more = false;
+        std::vector<std::span<const std::uint8_t>> chunks(streams);
+        for (std::size_t s = 0; s < streams; ++s) {
+          const std::size_t n = std::min(chunkSizes[generator() % std::size(chunkSizes)], length[s] - fed[s]);
+          chunks[s] = std::span(data).subspan(start[s] + fed[s], n);
+          fed[s] += n;
+          more = more || fed[s] < length[s];
+        }
+        lanes.Update(chunks);
+      }
+      for (std::size_t s = 0; s < streams; ++s) {
+        EXPECT_EQ(lanes.Digest(s), Md5Of(std::span(data).subspan(start[s], length[s]))) << s << ": " << length[s];
+      }
+      for (std::size_t lane = streams; lane < lanes.Count(); ++lane) EXPECT_EQ(lanes.Digest(lane), before[lane]) << lane;
+    }
+  }
+}
+
 // Shift-and-add with reduction, independent of the field's tables.
 std::uint16_t SlowMultiply(std::uint16_t a, std::uint16_t b) {
   std::uint32_t r = 0, x = a;
@@ -135,12 +179,16 @@ TEST(Gf16, EveryKernelAgreesWithThePortableOne) {
   }
 }
 
-TEST(Gf16, TheEnvironmentOnlyNarrowsTheKernel) {
+TEST(Kernels, TheEnvironmentOnlyNarrowsTheChoice) {
   EXPECT_EQ(CappedGfKernel(GfKernel::Affine512, nullptr), GfKernel::Affine512);
   EXPECT_EQ(CappedGfKernel(GfKernel::Affine512, "shuffle256"), GfKernel::Shuffle256);
   EXPECT_EQ(CappedGfKernel(GfKernel::Affine256, "affine512"), GfKernel::Affine256);
   EXPECT_EQ(CappedGfKernel(GfKernel::Shuffle256, "portable"), GfKernel::Portable);
   EXPECT_EQ(CappedGfKernel(GfKernel::Affine512, "fast"), GfKernel::Affine512);
+  EXPECT_EQ(CappedMd5Kernel(Md5Kernel::Avx512, "avx2"), Md5Kernel::Avx2);
+  EXPECT_EQ(CappedMd5Kernel(Md5Kernel::Avx2, "avx512"), Md5Kernel::Avx2);
+  EXPECT_EQ(CappedMd5Kernel(Md5Kernel::Avx512, "portable"), Md5Kernel::Portable);
+  EXPECT_EQ(CappedMd5Kernel(Md5Kernel::Avx2, "affine512"), Md5Kernel::Avx2);
 }
 
 struct PlanCase {
@@ -211,7 +259,8 @@ TEST(PlanRecovery, NamesVolumesByFirstExponentAndCountInCommonWidths) {
 }
 
 // Stops between batches when asked, with progress that only grows; names a
-// piece that ended before its length.
+// piece that ended before its length. Both in passes and in one pass whose
+// helper thread is busy with the last batch when the stop comes.
 TEST(WriteRecoverySet, StopsWhenAskedAndNamesAPieceThatEndedEarly) {
   test::TempDir dir;
   const RecoveryRequest request{{"p.000", "p.001"}, {300000, 200001}, 1, 1 << 20, 0};
@@ -230,31 +279,37 @@ TEST(WriteRecoverySet, StopsWhenAskedAndNamesAPieceThatEndedEarly) {
     files.push_back(*File::CreateNew(dir / ("out" + std::to_string(files.size()))));
     return files.back();
   };
-  std::atomic<bool> stop{false};
-  std::vector<std::uint64_t> seen;
-  const Progress progress{[&](std::uint64_t done, std::uint64_t total) {
-                            seen.push_back(done);
-                            EXPECT_EQ(total, std::uint64_t{plan->inputSlices} * plan->sliceSize);
-                            if (seen.size() == 3) stop = true;
-                          },
-                          &stop};
-  const EncoderOptions small{16 << 10, 2, ChosenGfKernel()};
-  try {
-    WriteRecoverySet(*plan, inputs, {}, open, progress, small);
-    ADD_FAILURE() << "not stopped";
-  } catch (const VokError& e) {
-    EXPECT_EQ(e.Code(), ErrorCode::Cancelled);
+  const EncoderOptions inPasses{16 << 10, 2, ChosenGfKernel()}, inLanes{};
+  ASSERT_FALSE(ChecksumsWhileEncoding(*plan, inPasses));
+  ASSERT_TRUE(ChecksumsWhileEncoding(*plan, inLanes));
+  for (const EncoderOptions& options : {inPasses, inLanes}) {
+    std::atomic<bool> stop{false};
+    std::vector<std::uint64_t> seen;
+    const Progress progress{[&](std::uint64_t done, std::uint64_t total) {
+                              seen.push_back(done);
+                              EXPECT_EQ(total, std::uint64_t{plan->inputSlices} * plan->sliceSize);
+                              if (seen.size() == 3) stop = true;
+                            },
+                            &stop};
+    try {
+      WriteRecoverySet(*plan, inputs, {}, open, progress, options);
+      ADD_FAILURE() << "not stopped";
+    } catch (const VokError& e) {
+      EXPECT_EQ(e.Code(), ErrorCode::Cancelled);
+    }
+    EXPECT_EQ(seen.size(), 3u);
+    EXPECT_TRUE(std::is_sorted(seen.begin(), seen.end()));
   }
-  EXPECT_EQ(seen.size(), 3u);
-  EXPECT_TRUE(std::is_sorted(seen.begin(), seen.end()));
 
   std::filesystem::resize_file(dir / "p.001", 150000);
-  try {
-    WriteRecoverySet(*plan, inputs, {}, open, {}, small);
-    ADD_FAILURE() << "a short piece went unnoticed";
-  } catch (const VokError& e) {
-    EXPECT_EQ(e.Code(), ErrorCode::IoFailed);
-    EXPECT_EQ(e.File(), dir / "p.001");
+  for (const EncoderOptions& options : {inPasses, inLanes}) {
+    try {
+      WriteRecoverySet(*plan, inputs, {}, open, {}, options);
+      ADD_FAILURE() << "a short piece went unnoticed";
+    } catch (const VokError& e) {
+      EXPECT_EQ(e.Code(), ErrorCode::IoFailed);
+      EXPECT_EQ(e.File(), dir / "p.001");
+    }
   }
 }
 
@@ -463,7 +518,8 @@ struct Damaged {
 };
 
 // Names recorded in code page 932, as older tools wrote them. Piece 0 is
-// lost, piece 1 has a flipped byte at `flipAt`, piece 2 is cut to `cutTo`.
+// lost, piece 1 (longer than a read buffer, so slices straddle two reads)
+// has a flipped byte at `flipAt`, piece 2 is cut to `cutTo`.
 void Damage(Damaged& d, std::size_t flipAt, std::size_t cutTo) {
   std::vector<std::string> recorded;
   std::vector<std::filesystem::path> names, paths;
@@ -471,7 +527,7 @@ void Damage(Damaged& d, std::size_t flipAt, std::size_t cutTo) {
     names.push_back(test::U8("分割." + std::to_string(i)));
     recorded.push_back(*EncodeCp932(names.back()));
   }
-  d.made = WriteTestSet(d.dir, {90000, 64000, 50001, 7000}, 3, recorded);
+  d.made = WriteTestSet(d.dir, {90000, 1200000, 50001, 7000}, 3, recorded);
   for (const auto& name : d.made.names) paths.push_back(d.dir / name);
   d.reading = ReadRecoverySets(d.made.files);
   const auto match = MatchSet(d.reading, names);

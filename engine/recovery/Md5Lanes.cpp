@@ -1,0 +1,148 @@
+#include "Md5Lanes.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <string_view>
+
+namespace vokram::recovery {
+
+namespace {
+
+// A loop over the scalar compression: enough lanes for the callers' layout,
+// no more buffers than that needs.
+constexpr std::size_t kPortableLanes = 4;
+
+constexpr std::array<std::uint32_t, 4> kInitial = {0x67452301, 0xefcdab89, 0x98badcfe, 0x10325476};
+
+}  // namespace
+
+#if defined(__x86_64__) || defined(_M_X64)
+
+Md5Kernel SupportedMd5Kernel() noexcept {
+  static const Md5Kernel kernel = [] {
+    if (__builtin_cpu_supports("avx512f")) return Md5Kernel::Avx512;
+    if (__builtin_cpu_supports("avx2")) return Md5Kernel::Avx2;
+    return Md5Kernel::Portable;
+  }();
+  return kernel;
+}
+
+#else
+
+Md5Kernel SupportedMd5Kernel() noexcept { return Md5Kernel::Portable; }
+
+#endif
+
+Md5Kernel CappedMd5Kernel(Md5Kernel supported, const char* limit) noexcept {
+  if (limit == nullptr) return supported;
+  const std::string_view text(limit);
+  Md5Kernel wanted = supported;
+  for (Md5Kernel k : {Md5Kernel::Portable, Md5Kernel::Avx2, Md5Kernel::Avx512}) {
+    if (text == Md5KernelName(k)) wanted = k;
+  }
+  return static_cast<int>(wanted) < static_cast<int>(supported) ? wanted : supported;
+}
+
+Md5Kernel ChosenMd5Kernel() noexcept {
+  static const Md5Kernel kernel = CappedMd5Kernel(SupportedMd5Kernel(), std::getenv("VOKRAM_MD5_KERNEL"));
+  return kernel;
+}
+
+const char* Md5KernelName(Md5Kernel kernel) noexcept {
+  switch (kernel) {
+    case Md5Kernel::Avx2: return "avx2";
+    case Md5Kernel::Avx512: return "avx512";
+    case Md5Kernel::Portable: break;
+  }
+  return "portable";
+}
+
+std::size_t Md5LaneCount(Md5Kernel kernel) noexcept {
+  switch (kernel) {
+    case Md5Kernel::Avx2: return 8;
+    case Md5Kernel::Avx512: return 16;
+    case Md5Kernel::Portable: break;
+  }
+  return kPortableLanes;
+}
+
+Md5Lanes::Md5Lanes(Md5Kernel kernel) noexcept : kernel_(kernel), count_(Md5LaneCount(kernel)) {
+  for (std::size_t lane = 0; lane < kMaxMd5Lanes; ++lane) Reset(lane);
+}
+
+void Md5Lanes::Reset(std::size_t lane) noexcept {
+  for (std::size_t w = 0; w < 4; ++w) state_[w][lane] = kInitial[w];
+  length_[lane] = 0;
+}
+
+void Md5Lanes::Blocks(const std::uint8_t* const* data, std::size_t blocks) noexcept {
+  switch (kernel_) {
+#if defined(__x86_64__) || defined(_M_X64)
+    case Md5Kernel::Avx2: kernel::Md5Blocks8(&state_[0][0], data, blocks); return;
+    case Md5Kernel::Avx512: kernel::Md5Blocks16(&state_[0][0], data, blocks); return;
+#endif
+    default: break;
+  }
+  for (std::size_t lane = 0; lane < count_; ++lane) {
+    if (!data[lane]) continue;
+    std::array<std::uint32_t, 4> words = {state_[0][lane], state_[1][lane], state_[2][lane], state_[3][lane]};
+    Md5Compress(words, data[lane], blocks);
+    for (std::size_t w = 0; w < 4; ++w) state_[w][lane] = words[w];
+  }
+}
+
+void Md5Lanes::Update(std::span<const std::span<const std::uint8_t>> chunks) noexcept {
+  std::array<const std::uint8_t*, kMaxMd5Lanes> at{}, data{};
+  std::array<std::size_t, kMaxMd5Lanes> left{};
+  const std::size_t lanes = std::min(chunks.size(), count_);
+  // Lanes with a partial block first complete it where they can.
+  bool any = false;
+  for (std::size_t lane = 0; lane < lanes; ++lane) {
+    at[lane] = chunks[lane].data();
+    left[lane] = chunks[lane].size();
+    const auto used = static_cast<std::size_t>(length_[lane] % 64);
+    if (used == 0 || left[lane] == 0) continue;
+    const std::size_t take = std::min(left[lane], 64 - used);
+    std::memcpy(pending_[lane].data() + used, at[lane], take);
+    at[lane] += take;
+    left[lane] -= take;
+    length_[lane] += take;
+    if (used + take == 64) data[lane] = pending_[lane].data(), any = true;
+  }
+  if (any) Blocks(data.data(), 1);
+  // Then whole blocks, as many at a time as every lane that has any still has.
+  for (;;) {
+    std::size_t blocks = 0;
+    for (std::size_t lane = 0; lane < lanes; ++lane) {
+      const std::size_t has = left[lane] / 64;
+      if (has > 0 && (blocks == 0 || has < blocks)) blocks = has;
+    }
+    if (blocks == 0) break;
+    for (std::size_t lane = 0; lane < kMaxMd5Lanes; ++lane) {
+      data[lane] = lane < lanes && left[lane] >= 64 ? at[lane] : nullptr;
+    }
+    Blocks(data.data(), blocks);
+    for (std::size_t lane = 0; lane < lanes; ++lane) {
+      if (!data[lane]) continue;
+      at[lane] += 64 * blocks;
+      left[lane] -= 64 * blocks;
+      length_[lane] += 64 * blocks;
+    }
+  }
+  for (std::size_t lane = 0; lane < lanes; ++lane) {
+    if (left[lane] == 0) continue;
+    std::memcpy(pending_[lane].data(), at[lane], left[lane]);
+    length_[lane] += left[lane];
+  }
+}
+
+Md5Digest Md5Lanes::Digest(std::size_t lane) const noexcept {
+  Md5 md5;
+  for (std::size_t w = 0; w < 4; ++w) md5.state_[w] = state_[w][lane];
+  md5.pending_ = pending_[lane];
+  md5.length_ = length_[lane];
+  return md5.Digest();
+}
+
+}  // namespace vokram::recovery
