@@ -28,11 +28,9 @@ inline std::uint32_t LoadLe32(const std::uint8_t* p) {
   return std::uint32_t{p[0]} | std::uint32_t{p[1]} << 8 | std::uint32_t{p[2]} << 16 | std::uint32_t{p[3]} << 24;
 }
 
-}  // namespace
-
-std::uint32_t UpdateCrc32(std::uint32_t crc, const std::uint8_t* p, std::size_t n) noexcept {
+// The register (the CRC inverted) over n more bytes, by the tables.
+std::uint32_t Sliced(std::uint32_t c, const std::uint8_t* p, std::size_t n) noexcept {
   const auto& t = kTables;
-  std::uint32_t c = ~crc;
   for (; n >= 16; n -= 16, p += 16) {
     const std::uint32_t w0 = LoadLe32(p) ^ c, w1 = LoadLe32(p + 4), w2 = LoadLe32(p + 8), w3 = LoadLe32(p + 12);
     c = t[15][w0 & 0xFF] ^ t[14][(w0 >> 8) & 0xFF] ^ t[13][(w0 >> 16) & 0xFF] ^ t[12][w0 >> 24] ^
@@ -41,7 +39,35 @@ std::uint32_t UpdateCrc32(std::uint32_t crc, const std::uint8_t* p, std::size_t 
         t[3][w3 & 0xFF] ^ t[2][(w3 >> 8) & 0xFF] ^ t[1][(w3 >> 16) & 0xFF] ^ t[0][w3 >> 24];
   }
   for (; n > 0; --n, ++p) c = (c >> 8) ^ t[0][(c ^ *p) & 0xFF];
-  return ~c;
+  return c;
+}
+
+#if defined(__x86_64__) || defined(_M_X64)
+bool CanFold() noexcept {
+  static const bool can = __builtin_cpu_supports("pclmul") && __builtin_cpu_supports("sse4.1");
+  return can;
+}
+#endif
+
+}  // namespace
+
+std::uint32_t UpdateCrc32Sliced(std::uint32_t crc, const std::uint8_t* p, std::size_t n) noexcept {
+  return ~Sliced(~crc, p, n);
+}
+
+std::uint32_t UpdateCrc32(std::uint32_t crc, const std::uint8_t* p, std::size_t n) noexcept {
+  std::uint32_t c = ~crc;
+#if defined(__x86_64__) || defined(_M_X64)
+  // Below a few blocks the tables are as quick.
+  if (n >= 256 && CanFold()) {
+    std::uint8_t rest[16];
+    const std::size_t done = detail::Crc32Fold(c, p, n, rest);
+    c = Sliced(0, rest, sizeof rest);
+    p += done;
+    n -= done;
+  }
+#endif
+  return ~Sliced(c, p, n);
 }
 
 std::uint32_t UpdateCrc32Zeros(std::uint32_t crc, std::uint64_t n) noexcept {
