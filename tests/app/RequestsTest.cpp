@@ -7,6 +7,7 @@
 #include "GetCRC.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cmath>
 #include <fstream>
 #include <functional>
@@ -15,7 +16,6 @@
 #include <new>
 #include <stdexcept>
 #include <optional>
-#include <regex>
 #include <set>
 #include <string>
 #include <variant>
@@ -863,22 +863,51 @@ std::vector<std::string> Sentences(const std::string& line) {
   return sentences;
 }
 
-// Matches the guide's 「（ファイル名）」, 「mv.000」, N and 3 where the program has a name or a number.
-std::regex PatternOf(const std::string& text) {
-  std::string pattern;
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    if (text[i] == '\x01') {
-      pattern += "(.+)";
-    } else if (text.compare(i, 9, "987654321") == 0) {
-      pattern += "(N|[0-9][0-9,]*)";
-      i += 8;
-    } else {
-      if (std::string_view("\\^$.|?*+()[]{}").find(text[i]) != std::string_view::npos) pattern += '\\';
-      pattern += text[i];
+// A program text with its name ("\x01") and number (987654321) left open:
+// the guide writes （ファイル名）, 「mv.000」, N or 3 there.
+class Pattern {
+ public:
+  explicit Pattern(const std::string& text) {
+    for (std::size_t i = 0; i < text.size(); ++i) {
+      if (text[i] == '\x01') {
+        parts_.push_back({Part::Name, {}});
+      } else if (text.compare(i, 9, "987654321") == 0) {
+        parts_.push_back({Part::Number, {}});
+        i += 8;
+      } else {
+        if (parts_.empty() || parts_.back().kind != Part::Literal) parts_.push_back({Part::Literal, {}});
+        parts_.back().text += text[i];
+      }
     }
   }
-  return std::regex(pattern);
-}
+  bool Matches(std::string_view quote) const { return MatchFrom(quote, 0, 0); }
+
+ private:
+  struct Part {
+    enum Kind { Literal, Name, Number } kind;
+    std::string text;
+  };
+  bool MatchFrom(std::string_view quote, std::size_t at, std::size_t part) const {
+    if (part == parts_.size()) return at == quote.size();
+    const Part& p = parts_[part];
+    if (p.kind == Part::Literal) {
+      return quote.substr(at).starts_with(p.text) && MatchFrom(quote, at + p.text.size(), part + 1);
+    }
+    if (p.kind == Part::Number) {
+      if (quote.substr(at).starts_with("N")) return MatchFrom(quote, at + 1, part + 1);
+      for (std::size_t end = at; end < quote.size() && (std::isdigit(static_cast<unsigned char>(quote[end])) ||
+                                                        (end > at && quote[end] == ','));) {
+        if (MatchFrom(quote, ++end, part + 1)) return true;
+      }
+      return false;
+    }
+    for (std::size_t end = at + 1; end <= quote.size(); ++end) {
+      if (MatchFrom(quote, end, part + 1)) return true;
+    }
+    return false;
+  }
+  std::vector<Part> parts_;
+};
 
 // Columns in a Japanese font: ASCII and half-width katakana take one, the rest two.
 std::size_t Columns(std::string_view line) {
@@ -902,18 +931,22 @@ TEST(Guide, QuotesOnlyTheProgramsTextsWithinSeventySixColumns) {
   std::ifstream in(VOKRAM_GUIDE, std::ios::binary);
   std::string guide{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
   ASSERT_TRUE(guide.starts_with("\xEF\xBB\xBF"));
-  std::vector<std::regex> program;
+  std::vector<Pattern> program;
   for (const std::string& line : ProgramLines()) {
     const std::vector<std::string> sentences = Sentences(line);
     for (std::size_t i = 0; i < sentences.size(); ++i) {
       std::string run;
-      for (std::size_t j = i; j < sentences.size(); ++j) program.push_back(PatternOf(run += sentences[j]));
+      for (std::size_t j = i; j < sentences.size(); ++j) program.emplace_back(run += sentences[j]);
     }
   }
-  auto isProgramText = [&](std::string quote) {
-    static const std::regex option("^--[a-z]+: ");
-    quote = std::regex_replace(quote, option, "");
-    return std::any_of(program.begin(), program.end(), [&](const std::regex& p) { return std::regex_match(quote, p); });
+  auto isProgramText = [&](std::string_view quote) {
+    // The command line puts the option before a field's text: "--max: ".
+    if (const std::size_t colon = quote.find(": "); quote.starts_with("--") && colon != std::string_view::npos &&
+                                                    std::all_of(quote.begin() + 2, quote.begin() + static_cast<std::ptrdiff_t>(colon),
+                                                                [](char c) { return c >= 'a' && c <= 'z'; })) {
+      quote.remove_prefix(colon + 2);
+    }
+    return std::any_of(program.begin(), program.end(), [&](const Pattern& p) { return p.Matches(quote); });
   };
   // Windows' own texts, and the file picker's title (the picker's own tests see it).
   const std::set<std::string> notOurs = {"このファイルは他のコンピューターから取得したものです。", "ファイルを選択して下さい。"};
