@@ -9,6 +9,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "FoldMath.h"
 #include "Folds.h"
 
 namespace vokram::detail::fold {
@@ -23,35 +24,13 @@ namespace {
 // x^16 * (x^16 + x^12 + x^5 + 1), the CRC-16 generator lifted to 32 bits.
 constexpr std::uint64_t kGenerator = 0x110210000;
 
-consteval std::uint64_t Reflect(std::uint64_t v, int bits) {
-  std::uint64_t r = 0;
-  for (int i = 0; i < bits; ++i) r |= ((v >> i) & 1) << (bits - 1 - i);
-  return r;
-}
-
-consteval std::uint64_t XPowModG(int n) {
-  std::uint64_t r = 1;
-  for (int i = 0; i < n; ++i) {
-    r <<= 1;
-    if (r >> 32 & 1) r ^= kGenerator;
-  }
-  return r;
-}
-
 // Folding constant for a distance of n bits, in the reflected 33-bit form.
-consteval std::uint64_t K(int n) { return Reflect(XPowModG(n), 32) << 1; }
+consteval std::uint64_t K(int n) { return FoldConstant(kGenerator, n); }
 
 // The pair of constants that moves a 128-bit lane forward by `bits`.
-struct Distance {
-  std::uint64_t low, high;
-  consteval explicit Distance(int bits) : low(K(bits + 32)), high(K(bits - 32)) {}
-  __m128i Lane() const { return _mm_set_epi64x(static_cast<long long>(high), static_cast<long long>(low)); }
+struct Distance : FoldDistance {
+  consteval explicit Distance(int bits) : FoldDistance(kGenerator, bits) {}
 };
-
-inline __m128i Fold128By(__m128i lane, Distance d) {
-  const __m128i k = d.Lane();
-  return _mm_xor_si128(_mm_clmulepi64_si128(lane, k, 0x00), _mm_clmulepi64_si128(lane, k, 0x11));
-}
 
 // Four accumulators of one register width L, 4 * L::kBytes bytes per step,
 // then one, then down to one 128-bit lane for Finish. L gives Load, Start
