@@ -28,9 +28,16 @@ constexpr std::uint64_t kGenerator = 0x110210000;
 consteval std::uint64_t K(int n) { return FoldConstant(kGenerator, n); }
 
 // The pair of constants that moves a 128-bit lane forward by `bits`.
-struct Distance : FoldDistance {
-  consteval explicit Distance(int bits) : FoldDistance(kGenerator, bits) {}
+struct Distance {
+  std::uint64_t low, high;
+  consteval explicit Distance(int bits) : low(K(bits + 32)), high(K(bits - 32)) {}
+  __m128i Lane() const { return _mm_set_epi64x(static_cast<long long>(high), static_cast<long long>(low)); }
 };
+
+inline __m128i Fold128By(__m128i lane, Distance d) {
+  const __m128i k = d.Lane();
+  return _mm_xor_si128(_mm_clmulepi64_si128(lane, k, 0x00), _mm_clmulepi64_si128(lane, k, 0x11));
+}
 
 // Four accumulators of one register width L, 4 * L::kBytes bytes per step,
 // then one, then down to one 128-bit lane for Finish. L gives Load, Start

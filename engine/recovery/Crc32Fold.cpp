@@ -11,13 +11,23 @@ namespace vokram::recovery::detail {
 
 namespace {
 
-using vokram::detail::fold::FoldDistance;
+using vokram::detail::fold::FoldConstant;
 
 // x^32 + x^26 + ... + 1, the polynomial whose reflection is 0xEDB88320.
 constexpr std::uint64_t kGenerator = 0x104C11DB7;
 
+// The pair of constants that moves a lane forward by `bits`.
+struct Distance {
+  std::uint64_t low, high;
+  consteval explicit Distance(int bits)
+      : low(FoldConstant(kGenerator, bits + 32)), high(FoldConstant(kGenerator, bits - 32)) {}
+};
+
 // Moves a lane forward and adds the bytes found there.
-inline __m128i FoldInto(__m128i lane, FoldDistance d, __m128i next) { return _mm_xor_si128(vokram::detail::fold::Fold128By(lane, d), next); }
+inline __m128i FoldInto(__m128i lane, Distance d, __m128i next) {
+  const __m128i k = _mm_set_epi64x(static_cast<long long>(d.high), static_cast<long long>(d.low));
+  return _mm_xor_si128(_mm_xor_si128(_mm_clmulepi64_si128(lane, k, 0x00), _mm_clmulepi64_si128(lane, k, 0x11)), next);
+}
 
 inline __m128i Load(const std::uint8_t* p) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)); }
 
@@ -30,7 +40,7 @@ std::size_t Crc32Fold(std::uint32_t reg, const std::uint8_t* p, std::size_t n, s
   __m128i x1 = Load(p + 16), x2 = Load(p + 32), x3 = Load(p + 48);
   p += 64;
   n -= 64;
-  constexpr FoldDistance four(kGenerator, 512), one(kGenerator, 128);
+  constexpr Distance four(512), one(128);
   for (; n >= 64; p += 64, n -= 64) {
     x0 = FoldInto(x0, four, Load(p));
     x1 = FoldInto(x1, four, Load(p + 16));
