@@ -33,17 +33,6 @@ inline void Step(std::uint32_t& a, std::uint32_t b, std::uint32_t c, std::uint32
   a = b + Rotl(a + f + kMd5Sine[I] + m[Md5Word(I)], kMd5Shift[round][I % 4]);
 }
 
-template <int I>
-inline void Steps(std::uint32_t& a, std::uint32_t& b, std::uint32_t& c, std::uint32_t& d, const std::uint32_t* m) {
-  if constexpr (I < 64) {
-    Step<I>(a, b, c, d, m);
-    Step<I + 1>(d, a, b, c, m);
-    Step<I + 2>(c, d, a, b, m);
-    Step<I + 3>(b, c, d, a, m);
-    Steps<I + 4>(a, b, c, d, m);
-  }
-}
-
 }  // namespace
 
 void Md5Compress(std::array<std::uint32_t, 4>& state, const std::uint8_t* p, std::size_t blocks) noexcept {
@@ -52,7 +41,7 @@ void Md5Compress(std::array<std::uint32_t, 4>& state, const std::uint8_t* p, std
     std::uint32_t m[16];
     for (std::size_t i = 0; i < 16; ++i) m[i] = LoadLe32(p + 4 * i);
     const std::uint32_t a0 = a, b0 = b, c0 = c, d0 = d;
-    Steps<0>(a, b, c, d, m);
+    Md5Steps(a, b, c, d, m, []<int I>(auto& sa, auto sb, auto sc, auto sd, const auto* sm) { Step<I>(sa, sb, sc, sd, sm); });
     a += a0;
     b += b0;
     c += c0;

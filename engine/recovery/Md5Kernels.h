@@ -1,7 +1,8 @@
 // MD5's constants and the x86-64 lane kernels, each file compiled for its own
-// instructions (see engine/CMakeLists.txt). Only constants here, and a
-// function evaluated at compile time: an inline function compiled for one
-// kernel's instructions could be the copy the linker keeps for every caller.
+// instructions (see engine/CMakeLists.txt). Only constants here, a function
+// evaluated at compile time and a template of internal linkage: an inline
+// function compiled for one kernel's instructions could otherwise be the copy
+// the linker keeps for every caller.
 #pragma once
 
 #include <cstddef>
@@ -27,6 +28,23 @@ constexpr int Md5Word(int i) {
 }
 
 inline constexpr std::size_t kMaxMd5Lanes = 16;
+
+namespace {
+
+// The 64 steps in order, each on the registers turned one place; `step` is
+// the kernel's own, step.operator()<I>(a, b, c, d, m), on words or lanes.
+template <int I = 0, class V, class Step>
+inline void Md5Steps(V& a, V& b, V& c, V& d, const V* m, Step step) {
+  if constexpr (I < 64) {
+    step.template operator()<I>(a, b, c, d, m);
+    step.template operator()<I + 1>(d, a, b, c, m);
+    step.template operator()<I + 2>(c, d, a, b, m);
+    step.template operator()<I + 3>(b, c, d, a, m);
+    Md5Steps<I + 4>(a, b, c, d, m, step);
+  }
+}
+
+}  // namespace
 
 namespace kernel {
 

@@ -30,17 +30,6 @@ inline void Step(__m256i& a, __m256i b, __m256i c, __m256i d, const __m256i* m) 
   a = _mm256_add_epi32(b, _mm256_or_si256(_mm256_slli_epi32(sum, shift), _mm256_srli_epi32(sum, 32 - shift)));
 }
 
-template <int I>
-inline void Steps(__m256i& a, __m256i& b, __m256i& c, __m256i& d, const __m256i* m) {
-  if constexpr (I < 64) {
-    Step<I>(a, b, c, d, m);
-    Step<I + 1>(d, a, b, c, m);
-    Step<I + 2>(c, d, a, b, m);
-    Step<I + 3>(b, c, d, a, m);
-    Steps<I + 4>(a, b, c, d, m);
-  }
-}
-
 // One block of each lane, transposed so that m[k] holds word k of every lane,
 // a half block at a time: 32-bit then 64-bit interleaves give, for each group
 // of four lanes, their word 4q + w in 128-bit half q; halves are then paired
@@ -93,7 +82,7 @@ void Md5Blocks8(std::uint32_t* state, const std::uint8_t* const* data, std::size
     LoadWords(p, m);
     for (auto& q : p) q += 64;
     const __m256i a0 = a, b0 = b, c0 = c, d0 = d;
-    Steps<0>(a, b, c, d, m);
+    Md5Steps(a, b, c, d, m, []<int I>(auto& sa, auto sb, auto sc, auto sd, const auto* sm) { Step<I>(sa, sb, sc, sd, sm); });
     a = _mm256_add_epi32(a, a0);
     b = _mm256_add_epi32(b, b0);
     c = _mm256_add_epi32(c, c0);

@@ -30,17 +30,6 @@ inline void Step(__m512i& a, __m512i b, __m512i c, __m512i d, const __m512i* m) 
   a = _mm512_add_epi32(b, _mm512_rol_epi32(_mm512_add_epi32(sum, f), shift));
 }
 
-template <int I>
-inline void Steps(__m512i& a, __m512i& b, __m512i& c, __m512i& d, const __m512i* m) {
-  if constexpr (I < 64) {
-    Step<I>(a, b, c, d, m);
-    Step<I + 1>(d, a, b, c, m);
-    Step<I + 2>(c, d, a, b, m);
-    Step<I + 3>(b, c, d, a, m);
-    Steps<I + 4>(a, b, c, d, m);
-  }
-}
-
 // One block of each lane, transposed so that m[k] holds word k of every
 // lane: 32-bit then 64-bit interleaves within each 128-bit quarter give, for
 // each group of four lanes, their word 4q + w in quarter q; quarters are then
@@ -94,7 +83,7 @@ void Md5Blocks16(std::uint32_t* state, const std::uint8_t* const* data, std::siz
     LoadWords(p, m);
     for (auto& q : p) q += 64;
     const __m512i a0 = a, b0 = b, c0 = c, d0 = d;
-    Steps<0>(a, b, c, d, m);
+    Md5Steps(a, b, c, d, m, []<int I>(auto& sa, auto sb, auto sc, auto sd, const auto* sm) { Step<I>(sa, sb, sc, sd, sm); });
     a = _mm512_add_epi32(a, a0);
     b = _mm512_add_epi32(b, b0);
     c = _mm512_add_epi32(c, c0);

@@ -131,6 +131,9 @@ expect "Enter declines" test $? -eq 1 -a "$(cat 'pty2/source 表.bin')" = old
 expect "after the question" grep -q '「source 表.bin」は既に存在します。置き換えますか？ \[y/N\]' ask.out
 printf 'y\n' | script -qec "\"$cli\" join 'out/source 表.vok' pty2 --quiet" /dev/null >/dev/null
 expect "y replaces" cmp -s 'source 表.bin' 'pty2/source 表.bin'
+echo old >'pty2/source 表.bin'
+printf 'ｙ\n' | script -qec "\"$cli\" join 'out/source 表.vok' pty2 --quiet" /dev/null >/dev/null
+expect "so does y typed with the input method on" cmp -s 'source 表.bin' 'pty2/source 表.bin'
 
 
 printf 'X' | dd of='out/source 表.001' bs=1 seek=5 conv=notrunc 2>/dev/null
