@@ -106,10 +106,11 @@ namespace {
 
 // The recovery files over the pieces just written (their temporaries), with
 // the descriptor's bytes when there is one, into the set's temporaries from
-// `first` on.
-void WriteRecoveryFiles(const recovery::RecoveryPlan& plan, const std::vector<recovery::RecoveryInput>& inputs,
-                        const std::filesystem::path& vokPath, std::size_t first,
-                        const std::optional<std::string>& mark, OutputSet& outputs, const Progress& progress) {
+// `first` on: `write` computes them into the files `open` hands out.
+using RecoveryWrite = std::function<void(std::span<const std::uint8_t> descriptor,
+                                         const std::function<File&(std::size_t output)>& open)>;
+void WriteRecoveryFiles(const recovery::RecoveryPlan& plan, const std::filesystem::path& vokPath, std::size_t first,
+                        const std::optional<std::string>& mark, OutputSet& outputs, const RecoveryWrite& write) {
   std::vector<std::uint8_t> descriptor;
   if (!vokPath.empty()) {
     File vok = File::OpenRead(vokPath);
@@ -119,14 +120,36 @@ void WriteRecoveryFiles(const recovery::RecoveryPlan& plan, const std::vector<re
   }
   std::vector<File> files;
   files.reserve(plan.outputs.size());  // handed out by reference
-  recovery::WriteRecoverySet(plan, inputs, descriptor, [&](std::size_t index) -> File& {
+  write(descriptor, [&](std::size_t index) -> File& {
     files.push_back(outputs.Create(first + index));
     return files.back();
-  }, progress);
+  });
   for (File& file : files) {
     file.Close();
     if (mark) WriteZoneMark(file.Path(), *mark);
   }
+}
+
+// What orders a recovery set's files, read from the source before the copy
+// (a read per piece, where the stop is heard): each piece's name, length and
+// first 16 KiB.
+std::vector<recovery::RecoveryInput> FirstBytesOfPieces(File& source, const std::vector<std::uint32_t>& lengths,
+                                                        const NativeString& baseName, const Progress& progress) {
+  std::vector<recovery::RecoveryInput> pieces;
+  std::vector<std::uint8_t> buffer(recovery::kFirstBytesHashed);
+  std::uint64_t at = 0;
+  for (std::size_t i = 0; i < lengths.size(); ++i) {
+    progress.Step(0, 1);
+    const auto n = static_cast<std::size_t>(std::min<std::uint64_t>(lengths[i], buffer.size()));
+    source.Seek(at);
+    if (!source.ReadExact(buffer.data(), n)) throw VokError(ErrorCode::SourceModified, source.Path());
+    pieces.push_back({ToUtf8(std::filesystem::path(PieceName(baseName, static_cast<std::int32_t>(i)))),
+                      {},
+                      recovery::FirstBytesChecksums(lengths[i], {buffer.data(), n})});
+    at += lengths[i];
+  }
+  source.Seek(0);
+  return pieces;
 }
 
 // Writes every output to its temporary and commits the set; its files are
@@ -156,20 +179,23 @@ SplitResult WriteSet(SplitPlan& plan, const SplitOptions& options, const Progres
   const std::uint64_t total = plan.recovery ? 2 * sourceLength : sourceLength;
   std::vector<recovery::RecoveryInput> recoveryInputs;
 
-  // The recovery files' checksums are taken as the pieces are read again for
-  // them, in one pass, where the recovery slices fit in memory; then the copy
-  // only hashes each piece's first 16 KiB, which orders the set's files.
-  // Otherwise they are taken on another thread as the bytes pass: the chunk
-  // just written is hashed while the next one is copied, so three buffers
-  // take turns.
-  const bool hashLater = plan.recovery && recovery::ChecksumsWhileEncoding(*plan.recovery);
+  // The recovery files are computed on other threads as the copy goes on:
+  // where they fit in memory, each piece is read back once written, hashed
+  // in MD5 lanes beside others and multiplied into the recovery slices;
+  // otherwise the chunk just written is hashed while the next one is copied
+  // (three buffers take turns), and the slices are computed afterwards.
   std::vector<CopyBuffer> buffers;
   buffers.push_back(MakeCopyBuffer());
-  std::optional<recovery::HashingThread> hashing;  // after the buffers it reads: it ends first
-  if (plan.recovery && !hashLater) {
-    buffers.push_back(MakeCopyBuffer());
-    buffers.push_back(MakeCopyBuffer());
-    hashing.emplace(plan.recovery->sliceSize);
+  std::optional<recovery::RecoveryAlongside> alongside;  // stopped before the set is abandoned
+  std::optional<recovery::HashingThread> hashing;      // after the buffers it reads: it ends first
+  if (plan.recovery) {
+    if (recovery::RecoveryAlongside::Fits(*plan.recovery, *std::max_element(lengths.begin(), lengths.end()))) {
+      alongside.emplace(*plan.recovery, FirstBytesOfPieces(source, lengths, names.baseName, progress));
+    } else {
+      buffers.push_back(MakeCopyBuffer());
+      buffers.push_back(MakeCopyBuffer());
+      hashing.emplace(plan.recovery->sliceSize);
+    }
   }
   std::size_t turn = 0;
   std::uint16_t sourceCrc = kCrcInitial;
@@ -181,14 +207,12 @@ SplitResult WriteSet(SplitPlan& plan, const SplitOptions& options, const Progres
     const std::uint64_t pieceLength = lengths[i];
 
     std::uint16_t pieceCrc = kCrcInitial;
-    recovery::FileChecksums firstBytes;
     for (std::uint64_t left = pieceLength; left > 0;) {
       std::uint8_t* const buffer = buffers[turn].get();
       turn = (turn + 1) % buffers.size();
       if (hashing) hashing->WaitUntilAtMost(buffers.size() - 1);  // this buffer's last chunk is hashed
       const std::size_t chunk = static_cast<std::size_t>(std::min<std::uint64_t>(left, kCopyBufferSize));
       if (!source.ReadExact(buffer, chunk)) throw VokError(ErrorCode::SourceModified, source.Path());
-      if (hashLater && left == pieceLength) firstBytes = recovery::FirstBytesChecksums(pieceLength, {buffer, chunk});
       pieceCrc = UpdateCRC(pieceCrc, buffer, chunk);
       piece.Write(buffer, chunk);
       if (hashing) hashing->Add(buffer, chunk);
@@ -200,9 +224,9 @@ SplitResult WriteSet(SplitPlan& plan, const SplitOptions& options, const Progres
     if (plan.mark) WriteZoneMark(piece.Path(), *plan.mark);
     sourceCrc = CombineCRC(sourceCrc, pieceCrc, pieceLength);
     if (hashing) hashing->EndFile();
-    if (plan.recovery) {
-      recoveryInputs.push_back(
-          {ToUtf8(std::filesystem::path(PieceName(names.baseName, number))), piece.Path(), std::move(firstBytes)});
+    if (alongside) alongside->Written(piece.Path());
+    if (hashing) {
+      recoveryInputs.push_back({ToUtf8(std::filesystem::path(PieceName(names.baseName, number))), piece.Path(), {}});
     }
 
     if (vok) vok->AddPiece({baseBytes + "." + Digits(number), static_cast<std::int32_t>(pieceLength), pieceCrc});
@@ -216,17 +240,25 @@ SplitResult WriteSet(SplitPlan& plan, const SplitOptions& options, const Progres
   if (source.Stamp() != plan.stamp) throw VokError(ErrorCode::SourceModified, source.Path());
   source.Close();
   if (plan.recovery) {
-    if (hashing) {
-      std::vector<recovery::FileChecksums> sums = hashing->Finish();
-      for (std::size_t i = 0; i < sums.size(); ++i) recoveryInputs[i].sums = std::move(sums[i]);
-    }
-    WriteRecoveryFiles(*plan.recovery, recoveryInputs, vokPath, firstRecoveryFile, plan.mark, outputs,
-                       Progress{[&](std::uint64_t part, std::uint64_t whole) {
-                                  if (progress.onProgress && whole > 0) {
-                                    progress.onProgress(sourceLength + part * sourceLength / whole, total);
-                                  }
-                                },
-                                progress.stop});
+    const Progress recoveryProgress{[&](std::uint64_t part, std::uint64_t whole) {
+                                      if (progress.onProgress && whole > 0) {
+                                        progress.onProgress(sourceLength + part * sourceLength / whole, total);
+                                      }
+                                    },
+                                    progress.stop};
+    WriteRecoveryFiles(*plan.recovery, vokPath, firstRecoveryFile, plan.mark, outputs,
+                       [&](std::span<const std::uint8_t> descriptor, const auto& open) {
+                         if (alongside) {
+                           // A piece that reads back otherwise than the source did beforehand.
+                           if (!alongside->Finish(descriptor, open, recoveryProgress)) {
+                             throw VokError(ErrorCode::SourceModified, source.Path());
+                           }
+                           return;
+                         }
+                         std::vector<recovery::FileChecksums> sums = hashing->Finish();
+                         for (std::size_t i = 0; i < sums.size(); ++i) recoveryInputs[i].sums = std::move(sums[i]);
+                         recovery::WriteRecoverySet(*plan.recovery, recoveryInputs, descriptor, open, recoveryProgress);
+                       });
   }
   outputs.Commit();
   return {static_cast<int>(lengths.size()), sourceCrc, outputs.NotRemoved()};

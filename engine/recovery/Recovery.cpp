@@ -1,6 +1,12 @@
 #include "Recovery.h"
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <exception>
+#include <mutex>
+#include <thread>
 #include <bit>
 #include <numeric>
 #include <optional>
@@ -186,6 +192,176 @@ void WriteRecoverySet(const RecoveryPlan& plan, const std::vector<RecoveryInput>
       },
       progress, options, whileEncoding ? &taken : nullptr);
   writer->Finish();
+}
+
+namespace {
+
+// The encoder's share of the 64 MiB a split with recovery files keeps within
+// when it runs beside the copy, whose buffer needs some of the rest.
+constexpr std::size_t kAlongsideEncoderMemory = std::size_t{52} << 20;
+// What the pieces read side by side may span and still be in the page cache
+// right after they were written, on any machine that runs a split.
+constexpr std::uint64_t kReadBackSpan = std::uint64_t{1} << 30;
+
+EncoderOptions AlongsideOptions() {
+  EncoderOptions options;
+  options.memoryLimit = kAlongsideEncoderMemory;
+  return options;
+}
+
+}  // namespace
+
+struct RecoveryAlongside::State {
+  State(const RecoveryPlan& p, std::vector<RecoveryInput> pieces) : plan(p), inputs(std::move(pieces)) {
+    std::vector<Md5Digest> ids;
+    for (const RecoveryInput& input : inputs) ids.push_back(FileId(input.sums, input.name));
+    std::vector<std::size_t> order(inputs.size());
+    std::iota(order.begin(), order.end(), std::size_t{0});
+    std::sort(order.begin(), order.end(), [&ids](std::size_t a, std::size_t b) { return IdBefore(ids[a], ids[b]); });
+    feed.order.resize(order.size());
+    for (std::size_t k = 0; k < order.size(); ++k) {
+      mainOrder.push_back(order[k]);
+      sortedIds.push_back(ids[order[k]]);
+      encoderInputs.push_back({{}, inputs[order[k]].sums.length});
+      feed.order[order[k]] = k;  // Main's files in the order they are written
+    }
+    feed.take = [this](std::size_t k, bool wait) -> std::optional<std::filesystem::path> {
+      std::unique_lock lock(mutex);
+      const auto ready = [&] { return stop || written.size() > mainOrder[k]; };
+      if (wait) changed.wait(lock, ready);
+      if (stop) throw VokError(ErrorCode::Cancelled, {});
+      if (!ready()) return std::nullopt;
+      return written[mainOrder[k]];
+    };
+    encoder = std::thread([this] { Encode(); });
+  }
+
+  void Encode() {
+    try {
+      const Progress progress{[this](std::uint64_t d, std::uint64_t t) {
+                                done = d;
+                                total = t;
+                              },
+                              &stop};
+      EncodeRecovery(
+          encoderInputs, plan.sliceSize, plan.recoverySlices,
+          [this](std::uint32_t exponent, std::uint64_t offset, const std::uint8_t* data, std::size_t n) {
+            if (!writer) {
+              // Every piece is read and hashed: the files wait for the
+              // descriptor, written once the copy ends.
+              std::unique_lock lock(mutex);
+              read = true;
+              changed.notify_all();
+              changed.wait(lock, [this] { return stop || writer.has_value(); });
+              if (stop) throw VokError(ErrorCode::Cancelled, {});
+            }
+            writer->Take(exponent, offset, data, n);
+          },
+          progress, AlongsideOptions(), &sums, &feed);
+    } catch (...) {
+      const std::lock_guard lock(mutex);
+      failure = std::current_exception();
+    }
+    {
+      const std::lock_guard lock(mutex);
+      finished = true;
+    }
+    changed.notify_all();
+  }
+
+  void Stop() {
+    {
+      const std::lock_guard lock(mutex);
+      stop = true;
+    }
+    changed.notify_all();
+    if (encoder.joinable()) encoder.join();
+  }
+
+  const RecoveryPlan& plan;
+  const std::vector<RecoveryInput> inputs;  // in the order written
+  std::vector<std::size_t> mainOrder;       // the written index of each of Main's files
+  std::vector<Md5Digest> sortedIds;
+  std::vector<EncoderInput> encoderInputs;  // in Main's order
+  EncoderFeed feed;
+  std::mutex mutex;
+  std::condition_variable changed;
+  std::vector<std::filesystem::path> written;
+  std::atomic<bool> stop{false};
+  std::atomic<std::uint64_t> done{0}, total{0};
+  bool read = false;  // every piece, the checksums complete
+  bool finished = false;
+  std::exception_ptr failure;
+  std::vector<FileChecksums> sums;  // the encoder's, in Main's order, complete once it calls the sink
+  std::optional<SetPackets> packets;
+  std::optional<SetWriter> writer;
+  std::thread encoder;
+};
+
+bool RecoveryAlongside::Fits(const RecoveryPlan& plan, std::uint64_t largestPiece) {
+  const EncoderOptions options = AlongsideOptions();
+  return largestPiece * Md5LaneCount(options.md5) <= kReadBackSpan &&
+         ShapeEncoder(plan.sliceSize, plan.recoverySlices, plan.inputSlices, options).lanes > 0;
+}
+
+RecoveryAlongside::RecoveryAlongside(const RecoveryPlan& plan, std::vector<RecoveryInput> pieces)
+    : state_(std::make_unique<State>(plan, std::move(pieces))) {}
+
+RecoveryAlongside::~RecoveryAlongside() { state_->Stop(); }
+
+void RecoveryAlongside::Written(const std::filesystem::path& path) {
+  {
+    const std::lock_guard lock(state_->mutex);
+    state_->written.push_back(path);
+  }
+  state_->changed.notify_all();
+}
+
+bool RecoveryAlongside::Finish(std::span<const std::uint8_t> descriptor,
+                               const std::function<File&(std::size_t output)>& open, const Progress& progress) {
+  try {
+    return Complete(descriptor, open, progress);
+  } catch (...) {
+    state_->Stop();  // before `open` and what it writes to are gone
+    throw;
+  }
+}
+
+bool RecoveryAlongside::Complete(std::span<const std::uint8_t> descriptor,
+                                 const std::function<File&(std::size_t output)>& open, const Progress& progress) {
+  State& s = *state_;
+  // The encoder's progress is passed on from here, the thread that may call
+  // the front end, until it has read every piece (it then waits for the
+  // files to write into) or failed.
+  const auto waitFor = [&](const auto& until) {
+    for (;;) {
+      progress.Step(s.done, s.total);
+      std::unique_lock lock(s.mutex);
+      if (s.changed.wait_for(lock, std::chrono::milliseconds(50), until)) return;
+    }
+  };
+  waitFor([&s] { return s.read || s.finished; });
+  if (!s.read) {
+    s.encoder.join();
+    std::rethrow_exception(s.failure);
+  }
+  for (std::size_t k = 0; k < s.mainOrder.size(); ++k) {
+    if (s.sums[k].md5First16k != s.inputs[s.mainOrder[k]].sums.md5First16k) return false;
+  }
+  std::vector<SetFile> files;
+  for (std::size_t k = 0; k < s.mainOrder.size(); ++k) files.push_back({s.inputs[s.mainOrder[k]].name, &s.sums[k]});
+  s.packets = MakeSetPackets(s.plan.sliceSize, files, s.sortedIds, descriptor);
+  {
+    const std::lock_guard lock(s.mutex);
+    s.writer.emplace(s.plan, *s.packets, open);
+    s.writer->WriteIndex();
+  }
+  s.changed.notify_all();
+  waitFor([&s] { return s.finished; });
+  s.encoder.join();
+  if (s.failure) std::rethrow_exception(s.failure);
+  s.writer->Finish();
+  return true;
 }
 
 }  // namespace vokram::recovery

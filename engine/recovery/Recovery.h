@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <span>
 #include <string>
 #include <vector>
@@ -46,5 +47,40 @@ bool ChecksumsWhileEncoding(const RecoveryPlan& plan, const EncoderOptions& opti
 void WriteRecoverySet(const RecoveryPlan& plan, const std::vector<RecoveryInput>& inputs,
                       std::span<const std::uint8_t> descriptor, const std::function<File&(std::size_t output)>& open,
                       const Progress& progress = {}, const EncoderOptions& options = {});
+
+// A recovery set computed beside the split that writes its pieces: each
+// piece is read back as soon as it is written, on threads of their own,
+// hashed in MD5 lanes beside others and multiplied into the recovery slices,
+// and the files are written at the end. The set's order of files, which numbers the slices, comes from
+// each piece's length and first 16 KiB, read from the source beforehand.
+class RecoveryAlongside {
+ public:
+  // Whether a plan is computed so: in one pass within the encoder's memory,
+  // over pieces small enough that those read side by side are still in the
+  // page cache right after they were written.
+  static bool Fits(const RecoveryPlan& plan, std::uint64_t largestPiece);
+  // The pieces in the order they are written, each with its name and
+  // FirstBytesChecksums (the path comes with Written).
+  RecoveryAlongside(const RecoveryPlan& plan, std::vector<RecoveryInput> pieces);
+  // Stops the threads (a split that failed or was stopped) and waits for them.
+  ~RecoveryAlongside();
+  RecoveryAlongside(const RecoveryAlongside&) = delete;
+  RecoveryAlongside& operator=(const RecoveryAlongside&) = delete;
+
+  // The next piece is written whole at `path` and no longer written to.
+  void Written(const std::filesystem::path& path);
+  // After the last piece: waits for the checksums and recovery slices and
+  // writes the files as WriteRecoverySet does (progress counts the input
+  // bytes multiplied in). False, writing nothing, where a piece read back
+  // does not begin as it did beforehand: the source changed meanwhile.
+  bool Finish(std::span<const std::uint8_t> descriptor, const std::function<File&(std::size_t output)>& open,
+              const Progress& progress);
+
+ private:
+  bool Complete(std::span<const std::uint8_t> descriptor, const std::function<File&(std::size_t output)>& open,
+                const Progress& progress);
+  struct State;
+  std::unique_ptr<State> state_;
+};
 
 }  // namespace vokram::recovery

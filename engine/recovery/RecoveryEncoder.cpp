@@ -55,9 +55,10 @@ class SliceReader {
 };
 
 // Reads whole slices of several pieces side by side, one piece per MD5 lane,
-// longest first so that the lanes run dry together; a lane takes the next
-// piece when its own ends. Each round reads one slice of every lane's piece
-// and, when asked, takes the slices' checksums and the pieces' MD5s.
+// longest first so that the lanes run dry together, or where a feed gives
+// them, as they are written; a lane takes the next piece when its own ends.
+// Each round reads one slice of every lane's piece and, when asked, takes the
+// slices' checksums and the pieces' MD5s.
 class LaneReader {
  public:
   struct Slice {
@@ -66,24 +67,31 @@ class LaneReader {
   };
 
   LaneReader(const std::vector<EncoderInput>& inputs, std::uint64_t sliceSize, std::size_t lanes, Md5Kernel kernel,
-             std::vector<FileChecksums>* sums)
-      : inputs_(inputs), sliceSize_(sliceSize), span_(RoundUpToBlock(sliceSize)), sums_(sums), files_(kernel),
-        slices_(kernel) {
+             std::vector<FileChecksums>* sums, const EncoderFeed* feed)
+      : inputs_(inputs), sliceSize_(sliceSize), span_(RoundUpToBlock(sliceSize)), sums_(sums), feed_(feed),
+        files_(kernel), slices_(kernel) {
     std::uint32_t first = 0;
     for (std::size_t i = 0; i < inputs.size(); ++i) {
       firstSlice_.push_back(first);
       first += static_cast<std::uint32_t>((inputs[i].length + sliceSize - 1) / sliceSize);
       if (inputs[i].length > 0) queue_.push_back(i);
     }
-    std::stable_sort(queue_.begin(), queue_.end(),
-                     [&inputs](std::size_t a, std::size_t b) { return inputs[a].length > inputs[b].length; });
+    if (feed) {
+      queue_.clear();
+      for (std::size_t i : feed->order) {
+        if (inputs[i].length > 0) queue_.push_back(i);
+      }
+    } else {
+      std::stable_sort(queue_.begin(), queue_.end(),
+                       [&inputs](std::size_t a, std::size_t b) { return inputs[a].length > inputs[b].length; });
+    }
     lanes_.resize(std::min({lanes, queue_.size(), files_.Count()}));
     buffer_ = Allocate(lanes_.size() * span_);
     if (sums_) {
       sums_->assign(inputs.size(), {});
       for (std::size_t i = 0; i < inputs.size(); ++i) {
         (*sums_)[i].length = inputs[i].length;
-        if (inputs[i].length == 0) (*sums_)[i].md5 = Md5Of({});
+        if (inputs[i].length == 0) (*sums_)[i].md5 = (*sums_)[i].md5First16k = Md5Of({});
       }
     }
   }
@@ -100,28 +108,49 @@ class LaneReader {
     std::optional<File> file;  // none: the lane is idle
     std::uint64_t at = 0;
     std::uint32_t slice = 0;  // in the piece
+    Md5 first;                // of its first kFirstBytesHashed bytes
   };
+
+  // Idle lanes take the next pieces; from a feed, only those written by now,
+  // unless every lane is idle.
+  void TakePieces() {
+    for (std::size_t l = 0; l < lanes_.size() && next_ < queue_.size(); ++l) {
+      Lane& lane = lanes_[l];
+      if (lane.file) continue;
+      std::optional<std::filesystem::path> path;
+      if (!feed_) {
+        path = inputs_[queue_[next_]].path;
+      } else {
+        const bool idle = std::none_of(lanes_.begin(), lanes_.end(), [](const Lane& x) { return x.file.has_value(); });
+        path = feed_->take(queue_[next_], idle);
+        if (!path) return;
+      }
+      lane.input = queue_[next_++];
+      lane.file = File::OpenRead(*path);
+      lane.at = 0;
+      lane.slice = 0;
+      lane.first = Md5();
+      files_.Reset(l);
+    }
+  }
 
   void Read() {
     round_.clear();
     taken_ = 0;
     std::array<std::span<const std::uint8_t>, kMaxMd5Lanes> whole{}, read{};
+    TakePieces();
     for (std::size_t l = 0; l < lanes_.size(); ++l) {
       Lane& lane = lanes_[l];
-      if (!lane.file) {
-        if (next_ == queue_.size()) continue;
-        lane.input = queue_[next_++];
-        lane.file = File::OpenRead(inputs_[lane.input].path);
-        lane.at = 0;
-        lane.slice = 0;
-        files_.Reset(l);
-      }
+      if (!lane.file) continue;
       std::uint8_t* const bytes = buffer_.get() + l * span_;
       const auto got = static_cast<std::size_t>(std::min(sliceSize_, inputs_[lane.input].length - lane.at));
       if (!lane.file->ReadExact(bytes, got)) {
         throw VokError(ErrorCode::IoFailed, lane.file->Path(), Cause::SourceEndedEarly);
       }
       std::memset(bytes + got, 0, span_ - got);
+      if (sums_ && lane.at < kFirstBytesHashed) {
+        lane.first.Update(bytes, static_cast<std::size_t>(std::min<std::uint64_t>(got, kFirstBytesHashed - lane.at)));
+      }
       lane.at += got;
       round_.push_back({firstSlice_[lane.input] + lane.slice++, bytes});
       whole[l] = {bytes, static_cast<std::size_t>(sliceSize_)};
@@ -141,7 +170,10 @@ class LaneReader {
       if (sums_) {
         FileChecksums& sums = (*sums_)[lane.input];
         sums.slices.push_back({slices_.Digest(l), UpdateCrc32(0, whole[l].data(), whole[l].size())});
-        if (ends) sums.md5 = files_.Digest(l);
+        if (ends) {
+          sums.md5 = files_.Digest(l);
+          sums.md5First16k = lane.first.Digest();
+        }
       }
       if (ends) lane.file.reset();
     }
@@ -151,6 +183,7 @@ class LaneReader {
   std::uint64_t sliceSize_;
   std::size_t span_;
   std::vector<FileChecksums>* sums_;
+  const EncoderFeed* feed_;
   std::vector<std::uint32_t> firstSlice_;
   std::vector<std::size_t> queue_;  // inputs by length, longest first
   std::size_t next_ = 0;            // in queue_
@@ -161,6 +194,9 @@ class LaneReader {
   std::size_t taken_ = 0;
 };
 
+// The smallest batch the shape takes to read each slice only once.
+constexpr std::size_t kSmallestOnePassBatch = 8;
+
 // Work units a batch is cut into, per thread: enough that the threads finish
 // a batch close together however the reading went.
 constexpr std::size_t kUnitsPerThread = 4;
@@ -170,7 +206,8 @@ constexpr std::size_t kUnitsPerThread = 4;
 // them: the work is handed out in units of a tile of some sums.
 void EncodeInLanes(const std::vector<EncoderInput>& inputs, std::uint64_t sliceSize, std::uint32_t recoverySlices,
                    std::uint32_t inputSlices, const EncoderShape& shape, const RecoverySink& sink,
-                   const Progress& progress, const EncoderOptions& options, std::vector<FileChecksums>* checksums) {
+                   const Progress& progress, const EncoderOptions& options, std::vector<FileChecksums>* checksums,
+                   const EncoderFeed* feed) {
   const std::size_t width = shape.width, r = recoverySlices, stride = GfPreparedBytes(options.kernel);
   const Buffer recovery = Allocate(r * width);
   std::memset(recovery.get(), 0, r * width);
@@ -178,7 +215,7 @@ void EncodeInLanes(const std::vector<EncoderInput>& inputs, std::uint64_t sliceS
   const Buffer prepared[2] = {Allocate(shape.batch * r * stride), Allocate(shape.batch * r * stride)};
   std::vector<std::uint32_t> slices[2] = {std::vector<std::uint32_t>(shape.batch),
                                           std::vector<std::uint32_t>(shape.batch)};
-  LaneReader reader(inputs, sliceSize, shape.lanes, options.md5, checksums);
+  LaneReader reader(inputs, sliceSize, shape.lanes, options.md5, checksums, feed);
   const std::uint64_t total = std::uint64_t{inputSlices} * sliceSize;
   std::uint64_t done = 0;
   std::uint32_t next = 0;
@@ -252,7 +289,9 @@ EncoderShape ShapeEncoder(std::uint64_t sliceSize, std::uint32_t recoverySlices,
     const std::size_t prepared = batch * r * stride;
     const std::size_t left = options.memoryLimit > prepared ? options.memoryLimit - prepared : 0;
     width = left / (r + batch + 1) / kGfBlock * kGfBlock;
-    if (width >= kGfBlock || batch == 1) break;
+    // A smaller batch, down to a few slices, is worth one pass instead of two.
+    const bool onePass = width >= RoundUpToBlock(sliceSize);
+    if ((width >= kGfBlock && (onePass || batch <= kSmallestOnePassBatch)) || batch == 1) break;
     batch = std::max<std::size_t>(1, batch / 2);
   }
   shape.width = std::clamp(width, kGfBlock, RoundUpToBlock(sliceSize));
@@ -276,15 +315,15 @@ EncoderShape ShapeEncoder(std::uint64_t sliceSize, std::uint32_t recoverySlices,
 
 void EncodeRecovery(const std::vector<EncoderInput>& inputs, std::uint64_t sliceSize, std::uint32_t recoverySlices,
                     const RecoverySink& sink, const Progress& progress, const EncoderOptions& options,
-                    std::vector<FileChecksums>* checksums) {
+                    std::vector<FileChecksums>* checksums, const EncoderFeed* feed) {
   std::uint64_t total = 0;
   for (const auto& input : inputs) total += (input.length + sliceSize - 1) / sliceSize;
   const auto inputSlices = static_cast<std::uint32_t>(total);
   total *= sliceSize;
   const EncoderShape shape = ShapeEncoder(sliceSize, recoverySlices, inputSlices, options);
-  if (checksums && shape.lanes == 0) throw std::logic_error("checksums asked of an encoder that makes passes");
+  if ((checksums || feed) && shape.lanes == 0) throw std::logic_error("an encoder that makes passes takes no checksums");
   if (shape.lanes > 0) {
-    EncodeInLanes(inputs, sliceSize, recoverySlices, inputSlices, shape, sink, progress, options, checksums);
+    EncodeInLanes(inputs, sliceSize, recoverySlices, inputSlices, shape, sink, progress, options, checksums, feed);
     return;
   }
   if (shape.passes == 0) return;

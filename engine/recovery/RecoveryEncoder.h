@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <optional>
 #include <vector>
 
 #include "Progress.h"
@@ -53,15 +54,24 @@ EncoderShape ShapeEncoder(std::uint64_t sliceSize, std::uint32_t recoverySlices,
 using RecoverySink =
     std::function<void(std::uint32_t exponent, std::uint64_t offset, const std::uint8_t* data, std::size_t n)>;
 
-// Recovery slices 0 .. recoverySlices - 1 over the inputs' slices, taken in
-// the order given (Main's). Throws VokError(IoFailed) for a piece that cannot
+// An encoder that runs beside the writer of its inputs reads them as they
+// are written (only in one pass).
+struct EncoderFeed {
+  std::vector<std::size_t> order;  // the inputs in the order they are written
+  // Where input i is once written whole; nothing while it is not, unless
+  // `wait`, which blocks until it is. Throws to stop the encoder.
+  std::function<std::optional<std::filesystem::path>(std::size_t input, bool wait)> take;
+};
+
+// Recovery slices 0 .. recoverySlices - 1 over the inputs' slices, numbered
+// in the order given (Main's) and read in that order or the feed's. Throws VokError(IoFailed) for a piece that cannot
 // be read or is shorter than its length, VokError(Cancelled) on a stop.
 // Progress counts input bytes (padded slices) over all passes.
-// `checksums`, where given, receives each input's checksums but the MD5 of
-// its first 16 KiB, before the first call of the sink; only a shape with
-// lanes takes them (std::logic_error otherwise).
+// `checksums`, where given, receives each input's checksums before the first
+// call of the sink; only a shape with lanes takes them or a feed
+// (std::logic_error otherwise).
 void EncodeRecovery(const std::vector<EncoderInput>& inputs, std::uint64_t sliceSize, std::uint32_t recoverySlices,
                     const RecoverySink& sink, const Progress& progress = {}, const EncoderOptions& options = {},
-                    std::vector<FileChecksums>* checksums = nullptr);
+                    std::vector<FileChecksums>* checksums = nullptr, const EncoderFeed* feed = nullptr);
 
 }  // namespace vokram::recovery

@@ -5,6 +5,8 @@
 
 #include <sys/wait.h>
 
+#include <algorithm>
+#include <chrono>
 #include <cstdlib>
 #include <deque>
 #include <functional>
@@ -12,6 +14,7 @@
 #include <numeric>
 #include <random>
 #include <set>
+#include <thread>
 
 #include "TestSupport.h"
 #include "recovery/Packets.h"
@@ -94,6 +97,33 @@ std::vector<fs::path> WriteSet(const test::TempDir& dir, const RecoveryPlan& pla
   return paths;
 }
 
+// The same set computed beside a writer that hands the pieces over one by
+// one from another thread, in the order of the request.
+std::vector<fs::path> WriteAlongside(const test::TempDir& dir, const RecoveryPlan& plan,
+                                     const std::vector<RecoveryInput>& inputs, const std::string& prefix) {
+  const Bytes descriptor = test::RandomBytes(37, 99);
+  std::deque<File> files;
+  std::vector<fs::path> paths;
+  RecoveryAlongside alongside(plan, inputs);
+  std::thread writer([&] {
+    for (const RecoveryInput& input : inputs) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(2));
+      alongside.Written(input.path);
+    }
+  });
+  writer.join();
+  EXPECT_TRUE(alongside.Finish(
+      descriptor,
+      [&](std::size_t i) -> File& {
+        paths.push_back(dir.Path() / (prefix + plan.outputs[i].name));
+        files.push_back(*File::CreateNew(paths.back()));
+        return files.back();
+      },
+      {}));
+  for (auto& file : files) file.Close();
+  return paths;
+}
+
 int Par2(const test::TempDir& dir, const std::string& arguments) {
   const int status = std::system(("cd '" + dir.Path().string() + "' && par2 " + arguments + " >/dev/null 2>&1").c_str());
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
@@ -171,14 +201,22 @@ void ExpectPar2AgreesAndRepairs(const std::vector<Piece>& pieceList, std::uint32
   const auto plan = PlanRecovery(pieces.request, VOKRAM_NATIVE("set"));
   ASSERT_TRUE(plan);
   // In one pass the encoder takes the checksums; in passes they are the
-  // hasher's, taken beforehand.
+  // hasher's, taken beforehand; beside a writer, the pieces are read as they
+  // come.
   ASSERT_TRUE(ChecksumsWhileEncoding(*plan));
   const auto ours = WriteSet(dir, *plan, FirstBytes(dir, pieces), {});
   if (alsoInPasses) {
-    ASSERT_GT(ShapeEncoder(plan->sliceSize, plan->recoverySlices, plan->inputSlices, {64 << 10, 1}).passes, 2u);
-    const auto again = WriteSet(dir, *plan, Hash(dir, pieces, plan->sliceSize), {64 << 10, 1}, "passes-");
-    for (std::size_t i = 0; i < ours.size(); ++i) ASSERT_EQ(test::ReadFile(again[i]), test::ReadFile(ours[i]));
+    ASSERT_GT(ShapeEncoder(plan->sliceSize, plan->recoverySlices, plan->inputSlices, {32 << 10, 1}).passes, 2u);
+    const auto again = WriteSet(dir, *plan, Hash(dir, pieces, plan->sliceSize), {32 << 10, 1}, "passes-");
+    ASSERT_TRUE(RecoveryAlongside::Fits(*plan, *std::max_element(pieces.request.lengths.begin(),
+                                                                 pieces.request.lengths.end())));
+    const auto beside = WriteAlongside(dir, *plan, FirstBytes(dir, pieces), "beside-");
+    for (std::size_t i = 0; i < ours.size(); ++i) {
+      ASSERT_EQ(test::ReadFile(again[i]), test::ReadFile(ours[i]));
+      ASSERT_EQ(test::ReadFile(beside[i]), test::ReadFile(ours[i]));
+    }
     for (const auto& path : again) fs::remove(path);
+    for (const auto& path : beside) fs::remove(path);
   }
 
   const std::string names = Quoted(pieces.request.names);

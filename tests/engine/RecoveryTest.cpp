@@ -270,7 +270,9 @@ TEST(PlanRecovery, NamesVolumesByFirstExponentAndCountInCommonWidths) {
 
 // Stops between batches when asked, with progress that only grows; names a
 // piece that ended before its length. Both in passes and in one pass whose
-// helper thread is busy with the last batch when the stop comes.
+// helper thread is busy with the last batch when the stop comes, and beside
+// a writer, which also notices a piece that changed since its first bytes
+// were read.
 TEST(WriteRecoverySet, StopsWhenAskedAndNamesAPieceThatEndedEarly) {
   test::TempDir dir;
   const RecoveryRequest request{{"p.000", "p.001"}, {300000, 200001}, 1, 1 << 20, 0};
@@ -311,6 +313,31 @@ TEST(WriteRecoverySet, StopsWhenAskedAndNamesAPieceThatEndedEarly) {
     EXPECT_TRUE(std::is_sorted(seen.begin(), seen.end()));
   }
 
+  // Beside a writer: stopped while it waits for the files, or abandoned
+  // before every piece came.
+  ASSERT_TRUE(RecoveryAlongside::Fits(*plan, 300000));
+  {
+    std::atomic<bool> stop{true};
+    RecoveryAlongside alongside(*plan, inputs);
+    for (const RecoveryInput& input : inputs) alongside.Written(input.path);
+    try {
+      alongside.Finish({}, open, {nullptr, &stop});
+      ADD_FAILURE() << "not stopped";
+    } catch (const VokError& e) {
+      EXPECT_EQ(e.Code(), ErrorCode::Cancelled);
+    }
+    RecoveryAlongside abandoned(*plan, inputs);
+    abandoned.Written(inputs[0].path);
+  }
+  // A piece that does not begin as the source did beforehand.
+  std::vector<RecoveryInput> before = inputs;
+  before[1].sums = FirstBytesChecksums(200001, test::RandomBytes(200001, 5));
+  RecoveryAlongside changed(*plan, before);
+  for (const RecoveryInput& input : before) changed.Written(input.path);
+  const std::size_t opened = files.size();
+  EXPECT_FALSE(changed.Finish({}, open, {}));
+  EXPECT_EQ(files.size(), opened);
+
   std::filesystem::resize_file(dir / "p.001", 150000);
   for (const EncoderOptions& options : {inPasses, inLanes}) {
     try {
@@ -320,6 +347,15 @@ TEST(WriteRecoverySet, StopsWhenAskedAndNamesAPieceThatEndedEarly) {
       EXPECT_EQ(e.Code(), ErrorCode::IoFailed);
       EXPECT_EQ(e.File(), dir / "p.001");
     }
+  }
+  RecoveryAlongside shortened(*plan, inputs);
+  for (const RecoveryInput& input : inputs) shortened.Written(input.path);
+  try {
+    shortened.Finish({}, open, {});
+    ADD_FAILURE() << "a short piece went unnoticed beside the writer";
+  } catch (const VokError& e) {
+    EXPECT_EQ(e.Code(), ErrorCode::IoFailed);
+    EXPECT_EQ(e.File(), dir / "p.001");
   }
 }
 
