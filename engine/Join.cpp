@@ -1,6 +1,13 @@
 #include "Join.h"
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstring>
+#include <exception>
+#include <mutex>
+#include <thread>
 
 #include "Error.h"
 #include "File.h"
@@ -100,6 +107,147 @@ bool Restore(const JoinPlan& plan, const std::vector<bool>& sound, File& out, co
       {nullptr, progress.stop});
 }
 
+// Pieces lost before the join began (no file of their name, or one of
+// another length) are rebuilt beside the copy: the rebuild reads each other
+// piece once the copy has read it, so from the page cache, on threads of its
+// own, and holds what it rebuilt until the copy ends. Where the copy finds
+// other pieces damaged, or the rebuild cannot be held in memory, the join
+// restores after the copy instead.
+class RebuildAlongside {
+ public:
+  RebuildAlongside(const JoinPlan& plan, std::vector<bool> guess) : plan_(plan), guess_(std::move(guess)) {
+    thread_ = std::thread([this] { Run(); });
+  }
+  ~RebuildAlongside() {
+    {
+      const std::lock_guard lock(mutex_);
+      stop_ = true;
+    }
+    changed_.notify_all();
+    thread_.join();
+  }
+  RebuildAlongside(const RebuildAlongside&) = delete;
+  RebuildAlongside& operator=(const RebuildAlongside&) = delete;
+
+  // The pieces guessed lost; nothing when none is.
+  static std::optional<std::vector<bool>> Guess(const JoinPlan& plan) {
+    std::vector<bool> sound;
+    for (const DescriptorPiece& piece : plan.descriptor.pieces) {
+      const auto length = FileLength(std::filesystem::path(plan.piecesFolder + piece.name.native()));
+      sound.push_back(length == static_cast<std::uint32_t>(piece.size));
+    }
+    if (std::find(sound.begin(), sound.end(), false) == sound.end()) return std::nullopt;
+    return sound;
+  }
+
+  // The copy has read every piece before `piece`.
+  void CopiedUpTo(std::size_t piece) {
+    {
+      const std::lock_guard lock(mutex_);
+      copied_ = piece;
+    }
+    changed_.notify_all();
+  }
+
+  // After the copy, which found `sound`: writes the rebuilt pieces into
+  // their places in `out` and says whether it could.
+  bool Finish(const std::vector<bool>& sound, File& out, const std::vector<std::uint64_t>& offsets,
+              const Progress& progress) {
+    CopiedUpTo(plan_.descriptor.pieces.size());
+    if (sound != guess_) return false;
+    const Progress stopOnly{nullptr, progress.stop};
+    for (;;) {
+      stopOnly.Step(0, 0);
+      std::unique_lock lock(mutex_);
+      if (changed_.wait_for(lock, std::chrono::milliseconds(50), [this] { return finished_; })) break;
+    }
+    if (failure_) std::rethrow_exception(failure_);
+    if (!rebuilt_) return false;
+    for (std::size_t piece = 0; piece < held_.size(); ++piece) {
+      if (guess_[piece]) continue;
+      out.Seek(offsets[piece]);
+      out.Write(held_[piece].data(), held_[piece].size());
+    }
+    return true;
+  }
+
+ private:
+  // What the rebuild may hold of the lost pieces; its own memory is less by
+  // as much, within the 64 MiB a join keeps to.
+  static constexpr std::uint64_t kHeld = std::uint64_t{32} << 20;
+
+  void Run() {
+    try {
+      rebuilt_ = Rebuild();
+    } catch (const VokError& e) {
+      if (e.Code() != ErrorCode::Cancelled) failure_ = std::current_exception();
+    } catch (...) {
+      failure_ = std::current_exception();
+    }
+    {
+      const std::lock_guard lock(mutex_);
+      finished_ = true;
+    }
+    changed_.notify_all();
+  }
+
+  bool Rebuild() {
+    const std::optional<FoundRecovery> found = FindRecovery(plan_.vokPath, plan_.descriptor, {nullptr, &stop_}, guess_);
+    if (!found || !found->Covers(guess_) || !found->verdict.solution) return false;
+    const recovery::RecoverySet& set = found->Set();
+    std::uint64_t held = 0;
+    for (std::size_t i = 0; i < guess_.size(); ++i) {
+      if (!guess_[i]) held += static_cast<std::uint32_t>(plan_.descriptor.pieces[i].size);
+    }
+    if (held > kHeld) return false;
+    held_.resize(guess_.size());
+    for (std::size_t i = 0; i < guess_.size(); ++i) {
+      if (!guess_[i]) held_[i].resize(static_cast<std::uint32_t>(plan_.descriptor.pieces[i].size));
+    }
+    std::vector<std::uint32_t> fileOf(set.inputSlices);  // the set's file of each slice
+    for (std::uint32_t f = 0; f < set.files.size(); ++f) {
+      for (std::size_t k = 0; k < set.files[f].slices.size(); ++k) fileOf[set.files[f].firstSlice + k] = f;
+    }
+    recovery::RebuildFeed feed;
+    for (std::uint32_t f = 0; f < set.files.size(); ++f) feed.order.push_back(f);
+    const auto& pieceOf = found->match.nameOfFile;
+    const auto rank = [&pieceOf](std::uint32_t f) { return pieceOf[f].value_or(SIZE_MAX); };
+    std::stable_sort(feed.order.begin(), feed.order.end(),
+                     [&rank](std::uint32_t a, std::uint32_t b) { return rank(a) < rank(b); });
+    feed.await = [this, &pieceOf](std::uint32_t f) {
+      if (!pieceOf[f]) return;
+      std::unique_lock lock(mutex_);
+      changed_.wait(lock, [&] { return stop_ || copied_ > *pieceOf[f]; });
+      if (stop_) throw VokError(ErrorCode::Cancelled, {});
+    };
+    recovery::RebuildOptions options;
+    options.memoryLimit -= static_cast<std::size_t>(held);
+    return recovery::RebuildSlices(
+        set, found->verdict, found->verdict.solution->missing,
+        [&](std::uint32_t slice, std::uint64_t offset, const std::uint8_t* data, std::size_t n) {
+          const std::uint32_t f = fileOf[slice];
+          const auto piece = pieceOf[f];
+          if (!piece || *piece >= held_.size()) return;  // not a piece: the descriptor, a stranger
+          std::vector<std::uint8_t>& bytes = held_[*piece];
+          const std::uint64_t from = std::uint64_t{slice - set.files[f].firstSlice} * set.sliceSize + offset;
+          if (from + n <= bytes.size()) std::memcpy(bytes.data() + from, data, n);
+        },
+        {nullptr, &stop_}, options, &feed);
+  }
+
+  const JoinPlan& plan_;
+  const std::vector<bool> guess_;
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  std::atomic<bool> stop_{false};
+  std::size_t copied_ = 0;
+  bool finished_ = false;
+  bool rebuilt_ = false;
+  std::exception_ptr failure_;
+  std::vector<std::vector<std::uint8_t>> held_;  // of each piece guessed lost
+  std::thread thread_;
+};
+
 // The output's CRC-16 once the places of the pieces not sound were rebuilt:
 // only those are read again, the rest keep the CRC-16 taken while copying.
 std::uint16_t RestoredCrc(const std::filesystem::path& output, const Descriptor& descriptor,
@@ -145,6 +293,10 @@ JoinResult WriteJoined(const JoinPlan& plan, const Progress& progress, OutputSet
   // The joined bytes go to a temporary file that takes the output's name only
   // when every piece has been copied.
   File out = outputs.Create(0);
+  std::optional<RebuildAlongside> alongside;  // stopped before the output is abandoned
+  if (recoveryAtHand) {
+    if (auto guess = RebuildAlongside::Guess(plan)) alongside.emplace(plan, std::move(*guess));
+  }
   const FileIdentity temporaryIdentity = out.Identity();
   const std::uint64_t total = descriptor.sourceSize;
   progress.Step(0, total);
@@ -230,6 +382,7 @@ JoinResult WriteJoined(const JoinPlan& plan, const Progress& progress, OutputSet
       }
       pieceBytes = recorded;
       sound.push_back(!lost && pieceCrc == piece.crc);
+      if (alongside) alongside->CopiedUpTo(sound.size());
     }
     crc = CombineCRC(crc, pieceCrc, pieceBytes);
     pieceCrcs.push_back(pieceCrc);
@@ -237,7 +390,12 @@ JoinResult WriteJoined(const JoinPlan& plan, const Progress& progress, OutputSet
   }
   if (filled > 0) out.Write(buffer.get(), filled);
   if (recoveryAtHand && std::count(sound.begin(), sound.end(), false) > 0) {
-    if (Restore(plan, sound, out, progress, true) || Restore(plan, sound, out, progress, false)) {
+    std::vector<std::uint64_t> offsets{0};  // of each piece in the output
+    for (const DescriptorPiece& piece : descriptor.pieces) {
+      offsets.push_back(offsets.back() + static_cast<std::uint32_t>(piece.size));
+    }
+    if ((alongside && alongside->Finish(sound, out, offsets, progress)) || Restore(plan, sound, out, progress, true) ||
+        Restore(plan, sound, out, progress, false)) {
       result.restored = static_cast<int>(std::count(sound.begin(), sound.end(), false));
       out.Close();
       crc = RestoredCrc(out.Path(), descriptor, sound, pieceCrcs, buffer.get());

@@ -69,6 +69,9 @@ std::uint64_t RebuildTotal(const RecoverySet& set, const SetVerdict& verdict, st
   return (std::uint64_t{known} + m) * set.sliceSize;
 }
 
+// The smallest batch the shape takes to read each slice only once.
+constexpr std::size_t kSmallestOnePassBatch = 8;
+
 struct Shape {
   std::size_t width = 0;
   std::size_t batch = 0;
@@ -88,7 +91,9 @@ Shape ShapeRebuild(std::uint64_t sliceSize, std::size_t m, std::size_t known, co
     const std::size_t fixed = coefficients + shape.batch * m * stride;
     const std::size_t left = options.memoryLimit > fixed ? options.memoryLimit - fixed : 0;
     width = left / (m + shape.batch + 2) / kGfBlock * kGfBlock;
-    if (width >= kGfBlock || shape.batch == 1) break;
+    // A smaller batch, down to a few slices, is worth one pass instead of two.
+    const bool onePass = width >= RoundUpToBlock(sliceSize);
+    if ((width >= kGfBlock && (onePass || shape.batch <= kSmallestOnePassBatch)) || shape.batch == 1) break;
     shape.batch = std::max<std::size_t>(1, shape.batch / 2);
   }
   shape.width = std::clamp(width, kGfBlock, RoundUpToBlock(sliceSize));
@@ -99,7 +104,8 @@ Shape ShapeRebuild(std::uint64_t sliceSize, std::size_t m, std::size_t known, co
 }  // namespace
 
 bool RebuildSlices(const RecoverySet& set, const SetVerdict& verdict, const std::vector<std::uint32_t>& wanted,
-                   const RebuiltSink& sink, const Progress& progress, const RebuildOptions& options) {
+                   const RebuiltSink& sink, const Progress& progress, const RebuildOptions& options,
+                   const RebuildFeed* feed) {
   if (wanted.empty()) return true;
   if (!verdict.solution) throw std::logic_error("no solution to rebuild with");
   const Solution& solution = *verdict.solution;
@@ -119,7 +125,14 @@ bool RebuildSlices(const RecoverySet& set, const SetVerdict& verdict, const std:
     if (at == set.recovery.end() || at->exponent != exponent) throw std::logic_error("a solution of another set");
     sources.push_back(&*at);
   }
-  const std::vector<KnownSlice> known = KnownSlices(set, verdict);
+  std::vector<KnownSlice> known = KnownSlices(set, verdict);
+  std::vector<bool> awaited(set.files.size(), !feed);
+  if (feed) {
+    std::vector<std::size_t> rank(set.files.size(), feed->order.size());
+    for (std::size_t k = 0; k < feed->order.size(); ++k) rank[feed->order[k]] = k;
+    std::stable_sort(known.begin(), known.end(),
+                     [&rank](const KnownSlice& a, const KnownSlice& b) { return rank[a.file] < rank[b.file]; });
+  }
 
   const Shape shape = ShapeRebuild(sliceSize, m, known.size(), options);
   const std::size_t width = shape.width, stride = GfPreparedBytes(options.kernel);
@@ -151,6 +164,10 @@ bool RebuildSlices(const RecoverySet& set, const SetVerdict& verdict, const std:
                       solution.exponents.data(), inputs.get(), prepared.get(), sums.get()};
       for (; batch.count < shape.batch && next < known.size(); ++batch.count, ++next) {
         const KnownSlice& slice = known[next];
+        if (!awaited[slice.file]) {
+          feed->await(slice.file);
+          awaited[slice.file] = true;
+        }
         reader.Read(verdict.files[slice.file].path, slice.start + offset, set.files[slice.file].length, raw.get(),
                     part);
         ToWorkingLayout(inputs.get() + batch.count * width, raw.get(), span);

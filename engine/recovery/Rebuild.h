@@ -33,6 +33,14 @@ struct RebuildOptions {
 using RebuiltSink =
     std::function<void(std::uint32_t slice, std::uint64_t offset, const std::uint8_t* data, std::size_t n)>;
 
+// A rebuild beside the writer that reads the same files: the set's files in
+// the order they are read there, and a wait before each is first read
+// (which throws to stop the rebuild).
+struct RebuildFeed {
+  std::vector<std::uint32_t> order;  // set.files indices; those not named are read last
+  std::function<void(std::uint32_t file)> await;
+};
+
 // Rebuilds `wanted` (each among verdict.solution->missing). The good slices
 // are read from the paths the verdict names, so they must not have changed
 // since. Returns whether every rebuilt slice has the MD5 the set records
@@ -40,7 +48,8 @@ using RebuiltSink =
 // VokError(IoFailed) for a file that cannot be read, VokError(Cancelled) on
 // a stop; progress counts the bytes read.
 bool RebuildSlices(const RecoverySet& set, const SetVerdict& verdict, const std::vector<std::uint32_t>& wanted,
-                   const RebuiltSink& sink, const Progress& progress = {}, const RebuildOptions& options = {});
+                   const RebuiltSink& sink, const Progress& progress = {}, const RebuildOptions& options = {},
+                   const RebuildFeed* feed = nullptr);
 
 // A file of the set to write whole, into a file the caller opened (empty).
 struct FileOutput {

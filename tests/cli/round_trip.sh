@@ -45,7 +45,7 @@ for f in plain/*; do
   expect "without the option $f is as before" cmp -s "$f" "rec/${f#plain/}"
 done
 # Pieces whose recovery slices do not fit the encoder's memory at once (two
-# of about 24 MiB and two losses: 128 slices of 384 KiB, computed in passes)
+# of about 24 MiB and two losses: 32 slices of 1.5 MiB, computed in passes)
 # have their checksums taken as they are copied: par2 verifies that set too.
 mkdir big
 head -c $((48 << 20)) /dev/urandom >big.bin

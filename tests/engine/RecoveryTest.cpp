@@ -234,10 +234,10 @@ TEST(PlanRecovery, CoversTheLargestLossesAndKeepsEveryFileWithinTheLimit) {
     }
     EXPECT_EQ(plan->inputSlices, all);
     EXPECT_EQ(plan->recoverySlices, needed);
-    // A 32nd of the largest piece, or the smallest size within the slice limit.
+    // A 16th of the largest piece, or the smallest size within the slice limit.
     std::uint64_t smaller = 0;
     for (std::uint64_t length : sorted) smaller += plan->sliceSize > 4 ? SlicesOf(length, plan->sliceSize - 4) : 0;
-    EXPECT_TRUE(plan->sliceSize == std::max<std::uint64_t>(4, (sorted.front() + 127) / 128 * 4) ||
+    EXPECT_TRUE(plan->sliceSize == std::max<std::uint64_t>(4, (sorted.front() + 63) / 64 * 4) ||
                 smaller > kMaxSlices)
         << plan->sliceSize;
     std::uint32_t next = 0;
