@@ -53,7 +53,13 @@ head -c $((48 << 20)) /dev/urandom >big.bin
 expect "a split whose recovery slices take passes succeeds" test $? -eq 0
 (cd big && par2 verify -q big.par2 >/dev/null 2>&1)
 expect "par2 verifies its set" test $? -eq 0
-rm -r big big.bin
+# Two lost pieces of 24 MiB are more than a join holds beside its copy: they
+# are rebuilt after it.
+rm big/big.000 big/big.001
+mkdir bigj
+"$cli" join big/big.vok bigj >/dev/null 2>&1
+expect "pieces too large to hold are rebuilt after the copy" cmp -s big.bin bigj/big.bin
+rm -r big bigj big.bin
 
 # The receiving side: a lost piece and a flipped byte are restorable (exit 1,
 # as par2 verify says), a join restores the source and says how many pieces,
