@@ -31,11 +31,14 @@ measure() { /usr/bin/time -f '%e %M' -o "$out/.time" "$@" >"$out/.out" 2>&1; cat
 echo "Source: $mib MiB cut into 1-10 MiB pieces, $(nproc) cores, kernel $(uname -r)"
 echo "| round | split (s) | split --recovery 1 (s) | RSS (KiB) | par2 create (s) | RSS (KiB) | with / without | with / par2 |"
 echo "|---|---|---|---|---|---|---|---|"
+# Every run writes into an empty folder, as a first split or join does (one
+# that replaces an earlier set also spends the time of deleting it).
+fresh() { rm -rf "$1" && mkdir -p "$1" && sync; }
 for r in $(seq 1 "$rounds"); do
-  sync
-  read -r plain _ < <(measure "$cli" split "$src" "$out/plain" --min 1024 --max 10240 --force)
-  sync
-  read -r with with_rss < <(measure "$cli" split "$src" "$out/rec" --min 1024 --max 10240 --recovery 1 --force)
+  fresh "$out/plain"
+  read -r plain _ < <(measure "$cli" split "$src" "$out/plain" --min 1024 --max 10240)
+  fresh "$out/rec"
+  read -r with with_rss < <(measure "$cli" split "$src" "$out/rec" --min 1024 --max 10240 --recovery 1)
   # The same slice size and count as the set just written.
   (cd "$out/rec" && "$root/build/native/bench/recovery_write" . probe 1 $((10 * 1048576)) source.[0-9]* >"$out/.plan")
   read -r _ slice _ _ _ count _ <"$out/.plan"
@@ -58,15 +61,16 @@ echo "Joining with the largest piece, $lost ($(stat -c %s "$lost") bytes), lost:
 echo "| round | join (s) | join, a piece lost (s) | RSS (KiB) | par2 repair + join (s) | lost / whole | lost / par2 |"
 echo "|---|---|---|---|---|---|---|"
 for r in $(seq 1 "$rounds"); do
-  sync
-  read -r whole _ < <(measure "$cli" join source.vok "$out/joined" --force)
+  fresh "$out/joined"
+  read -r whole _ < <(measure "$cli" join source.vok "$out/joined")
   mv "$lost" "$out/lost"
-  sync
-  read -r without lost_rss < <(measure "$cli" join source.vok "$out/joined" --force)
+  fresh "$out/joined"
+  read -r without lost_rss < <(measure "$cli" join source.vok "$out/joined")
   cmp -s "$out/joined/source.bin" "$src" || echo "the join with $lost lost differs"
   sync
   read -r repair _ < <(measure par2 repair -q source.par2)
-  read -r after _ < <(measure "$cli" join source.vok "$out/joined" --force)
+  fresh "$out/joined"
+  read -r after _ < <(measure "$cli" join source.vok "$out/joined")
   cmp -s "$lost" "$out/lost" || echo "par2 repair did not restore $lost"
   rm -f "$out/lost"
   awk -v j="$whole" -v l="$without" -v p="$repair" -v a="$after" -v r="$r" -v m="$lost_rss" \

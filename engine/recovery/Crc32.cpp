@@ -47,6 +47,12 @@ bool CanFold() noexcept {
   static const bool can = __builtin_cpu_supports("pclmul") && __builtin_cpu_supports("sse4.1");
   return can;
 }
+
+bool CanFoldWide() noexcept {
+  static const bool can = CanFold() && __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512vl") &&
+                          __builtin_cpu_supports("vpclmulqdq");
+  return can;
+}
 #endif
 
 }  // namespace
@@ -61,7 +67,9 @@ std::uint32_t UpdateCrc32(std::uint32_t crc, const std::uint8_t* p, std::size_t 
   // Below a few blocks the tables are as quick.
   if (n >= 256 && CanFold()) {
     std::uint8_t rest[16];
-    const std::size_t done = detail::Crc32Fold(c, p, n, rest);
+    // The wide fold from a few of its steps on.
+    const std::size_t done = n >= 1024 && CanFoldWide() ? detail::Crc32Fold512(c, p, n, rest)
+                                                        : detail::Crc32Fold(c, p, n, rest);
     c = Sliced(0, rest, sizeof rest);
     p += done;
     n -= done;

@@ -21,6 +21,8 @@ namespace detail {
 // and leaves in `rest` sixteen bytes whose table CRC from a register of 0 is
 // the register after them. x86-64 with PCLMULQDQ only.
 std::size_t Crc32Fold(std::uint32_t reg, const std::uint8_t* data, std::size_t n, std::uint8_t rest[16]) noexcept;
+// The same from 256 bytes on, with VPCLMULQDQ and AVX-512.
+std::size_t Crc32Fold512(std::uint32_t reg, const std::uint8_t* data, std::size_t n, std::uint8_t rest[16]) noexcept;
 }  // namespace detail
 
 }  // namespace vokram::recovery

@@ -53,10 +53,10 @@ TEST(Checksums, KnownVectorsAndAnyChunking) {
   EXPECT_EQ(crc(AsBytes("The quick brown fox jumps over the lazy dog")), 0x414FA339u);
   EXPECT_EQ(crc(Pattern(1000)), 0x17BC2A46u);
   EXPECT_EQ(crc(Bytes{}), 0u);
-  // The carry-less fold, where it runs, agrees with the tables from any
-  // register, at any length past its threshold and any alignment.
+  // The carry-less folds (the 512-bit one from 1 KiB) agree with the tables
+  // from any register, at any length past their thresholds and alignment.
   const Bytes many = test::RandomBytes(5000, 4);
-  for (const std::size_t n : {256u, 257u, 271u, 319u, 320u, 1000u, 4099u}) {
+  for (const std::size_t n : {256u, 257u, 271u, 319u, 320u, 1000u, 1024u, 1311u, 2000u, 4099u}) {
     for (std::size_t offset = 0; offset < 4; ++offset) {
       for (const std::uint32_t from : {0u, 0xDEADBEEFu}) {
         ASSERT_EQ(UpdateCrc32(from, many.data() + offset, n), UpdateCrc32Sliced(from, many.data() + offset, n)) << n;
@@ -176,14 +176,16 @@ TEST(Gf16, EveryKernelAgreesWithThePortableOne) {
       }
     }
   }
-  // The portable kernel in raw words, through the layout and back.
-  Bytes layout(kGfBlock), product(kGfBlock, 0), back(kGfBlock);
-  ToWorkingLayout(layout.data(), raw.data(), kGfBlock);
+  // The portable kernel in raw words, through the layout and back, over a
+  // few blocks.
+  constexpr std::size_t kBlocks = 3 * kGfBlock;
+  Bytes layout(kBlocks), product(kBlocks, 0), back(kBlocks);
+  ToWorkingLayout(layout.data(), raw.data(), kBlocks);
   alignas(64) std::uint8_t prepared[1024];
   GfPrepare(GfKernel::Portable, 0x4321, prepared);
-  GfMultiplyAdd(GfKernel::Portable, product.data(), layout.data(), kGfBlock, prepared);
-  FromWorkingLayout(back.data(), product.data(), kGfBlock);
-  for (std::size_t w = 0; w < kGfBlock / 2; ++w) {
+  GfMultiplyAdd(GfKernel::Portable, product.data(), layout.data(), kBlocks, prepared);
+  FromWorkingLayout(back.data(), product.data(), kBlocks);
+  for (std::size_t w = 0; w < kBlocks / 2; ++w) {
     const auto word = static_cast<std::uint16_t>(raw[2 * w] | raw[2 * w + 1] << 8);
     ASSERT_EQ(back[2 * w] | back[2 * w + 1] << 8, SlowMultiply(word, 0x4321)) << w;
   }
