@@ -27,6 +27,16 @@ trap 'rm -rf "$out"' EXIT
 cli=$root/build/native/cli/vokram-cli
 cat "$src" >/dev/null
 
+# A last row with the median of a table's two ratio columns (fields a and
+# a + 1 of its "| ... |" rows): one slow round on a shared machine says
+# little.
+median() {
+  local m1 m2
+  m1=$(awk -F'|' -v f="$2" '{gsub(/ /, "", $f); print $f}' "$1" | sort -g | awk '{v[NR] = $1} END {print v[int((NR + 1) / 2)]}')
+  m2=$(awk -F'|' -v f="$(($2 + 1))" '{gsub(/ /, "", $f); print $f}' "$1" | sort -g | awk '{v[NR] = $1} END {print v[int((NR + 1) / 2)]}')
+  printf '| median |%s %s | %s |\n' "$(printf ' |%.0s' $(seq 1 $(($2 - 3))))" "$m1" "$m2"
+}
+
 measure() { /usr/bin/time -f '%e %M' -o "$out/.time" "$@" >"$out/.out" 2>&1; cat "$out/.time"; }
 echo "Source: $mib MiB cut into 1-10 MiB pieces, $(nproc) cores, kernel $(uname -r)"
 echo "| round | split (s) | split --recovery 1 (s) | RSS (KiB) | par2 create (s) | RSS (KiB) | with / without | with / par2 |"
@@ -46,8 +56,10 @@ for r in $(seq 1 "$rounds"); do
   sync
   read -r theirs theirs_rss < <(cd "$out/rec" && measure par2 create -q -s"$slice" -c"$count" -n1 ref.par2 -- source.[0-9]*)
   awk -v p="$plain" -v w="$with" -v t="$theirs" -v r="$r" -v a="$with_rss" -v b="$theirs_rss" \
-    'BEGIN {printf "| %d | %.2f | %.2f | %d | %.2f | %d | %.2f | %.3f |\n", r, p, w, a, t, b, w / p, w / t}'
+    'BEGIN {printf "| %d | %.2f | %.2f | %d | %.2f | %d | %.2f | %.3f |\n", r, p, w, a, t, b, w / p, w / t}' |
+    tee -a "$out/.split"
 done
+median "$out/.split" 8
 echo "(slice $slice bytes, $count recovery slices)"
 (cd "$out/rec" && par2 verify -q source.par2 >/dev/null) && echo "par2 verify: ok"
 
@@ -74,8 +86,10 @@ for r in $(seq 1 "$rounds"); do
   cmp -s "$lost" "$out/lost" || echo "par2 repair did not restore $lost"
   rm -f "$out/lost"
   awk -v j="$whole" -v l="$without" -v p="$repair" -v a="$after" -v r="$r" -v m="$lost_rss" \
-    'BEGIN {printf "| %d | %.2f | %.2f | %d | %.2f | %.2f | %.3f |\n", r, j, l, m, p + a, l / j, l / (p + a)}'
+    'BEGIN {printf "| %d | %.2f | %.2f | %d | %.2f | %.2f | %.3f |\n", r, j, l, m, p + a, l / j, l / (p + a)}' |
+    tee -a "$out/.join"
 done
+median "$out/.join" 7
 
 echo
 "$root/build/native/bench/recovery_bench" 2>/dev/null | grep -E '^(MultiplyAdd|Md5|Crc32|FileHashing)'
