@@ -69,7 +69,7 @@ rm -r big bigj big.bin
 mkdir rx rxj
 "$cli" split 'source 表.bin' rx --min 100 --max 300 --seed 7 --recovery 2 >/dev/null 2>&1
 rm 'rx/source 表.002'
-printf 'X' | dd of='rx/source 表.004' bs=1 seek=9 conv=notrunc 2>/dev/null
+flip 'rx/source 表.004' 9
 "$cli" check 'rx/source 表.vok' >rx.out
 expect "check: restorable, exit 1" test $? -eq 1
 expect "it says so after the pieces" test "$(tail -1 rx.out)" = 'リカバリファイルで復元できます。'
@@ -142,7 +142,7 @@ printf 'ｙ\n' | script -qec "\"$cli\" join 'out/source 表.vok' pty2 --quiet" /
 expect "so does y typed with the input method on" cmp -s 'source 表.bin' 'pty2/source 表.bin'
 
 
-printf 'X' | dd of='out/source 表.001' bs=1 seek=5 conv=notrunc 2>/dev/null
+flip 'out/source 表.001' 5
 "$cli" check 'out/source 表.vok' >check2.out
 expect "check with a damaged piece exits non-zero" test $? -ne 0
 expect "damaged piece marked" grep -q '^ △  source 表\.001$' check2.out

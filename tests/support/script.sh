@@ -13,3 +13,10 @@ expect() {  # description, condition...
   shift
   if "$@"; then echo "ok: $what"; else fail "$what"; fi
 }
+# Changes one byte of a file to its complement, so that it differs whatever
+# it was (a fixed byte leaves 1 file in 256 as it was).
+flip() {  # file, offset
+  local byte
+  byte=$(od -An -tu1 -j "$2" -N1 "$1" | tr -d ' ')
+  printf "\\$(printf '%03o' $((255 - byte)))" | dd of="$1" bs=1 seek="$2" conv=notrunc status=none
+}
