@@ -18,5 +18,5 @@ expect() {  # description, condition...
 flip() {  # file, offset
   local byte
   byte=$(od -An -tu1 -j "$2" -N1 "$1" | tr -d ' ')
-  printf "\\$(printf '%03o' $((255 - byte)))" | dd of="$1" bs=1 seek="$2" conv=notrunc status=none
+  printf '%b' "\\0$(printf '%03o' $((255 - byte)))" | dd of="$1" bs=1 seek="$2" conv=notrunc status=none
 }
