@@ -111,6 +111,34 @@ TEST_F(JoinFixture, RoundTripsASplitWithJapaneseNamesIntoItsOwnFolder) {
   EXPECT_EQ(test::ReadFile(parts / "out/表ソ日本語.dat"), data);
 }
 
+// With recovery files beside the pieces: a piece missing before the join is
+// rebuilt beside the copy; with another one damaged, both are rebuilt after
+// it; a piece found under a browser's name needs no rebuild at all.
+TEST_F(JoinFixture, PiecesLostOnTheWayAreRebuiltFromRecoveryFiles) {
+  const Bytes data = test::RandomBytes(300'000, 11);
+  test::WriteFile(parts / "src.bin", data);
+  SplitFile((parts / "src.bin").native(), (parts / "p").native(), 10, 30, {true, false, false, 2});
+  std::filesystem::remove(parts / "src.bin");
+  const Bytes third = test::ReadFile(parts / "p.003"), fifth = test::ReadFile(parts / "p.005");
+  const auto join = [&](int restored) {
+    std::filesystem::remove(restore / "src.bin");
+    const JoinResult result = JoinFile(parts / "src.vok", restore.Path().native());
+    EXPECT_TRUE(result.matchesRecord);
+    EXPECT_EQ(result.restored, restored);
+    EXPECT_EQ(test::ReadFile(restore / "src.bin"), data);
+    return result;
+  };
+  std::filesystem::remove(parts / "p.003");
+  join(1);
+  Bytes damaged = fifth;
+  damaged[7] ^= 0x20;
+  test::WriteFile(parts / "p.005", damaged);
+  join(2);
+  test::WriteFile(parts / "p (1).003", third);
+  test::WriteFile(parts / "p.005", fifth);
+  EXPECT_EQ(join(0).renamed.size(), 1u);
+}
+
 TEST_F(JoinFixture, ZeroPiecesAreABrokenDescriptorThatEmptiesNoFile) {
   const auto vok = Describe("notes.txt", {}, 10, 0x1234);
   test::WriteFile(restore / "notes.txt", test::AsBytes("notes"));

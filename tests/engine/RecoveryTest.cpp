@@ -270,6 +270,18 @@ TEST(PlanRecovery, NamesVolumesByFirstExponentAndCountInCommonWidths) {
   EXPECT_EQ(plan->outputs.back().name.find(VOKRAM_NATIVE("b.vol1")), 0u);
 }
 
+// Fewer slices a batch are worth reading each slice once: where a full batch
+// leaves too little room for whole slices, the shape takes fewer at a time;
+// slices too large for a few at a time still take passes.
+TEST(ShapeEncoder, TakesASmallerBatchToReadEachSliceOnce) {
+  const EncoderOptions options{48 << 20, 2, GfKernel::Affine512, Md5Kernel::Avx512};
+  const EncoderShape shape = ShapeEncoder(653276, 16, 800, options);
+  EXPECT_EQ(shape.passes, 1u);
+  EXPECT_GE(shape.batch, 8u);
+  EXPECT_LT(shape.batch, 64u);
+  EXPECT_GT(ShapeEncoder(8 << 20, 16, 800, options).passes, 1u);
+}
+
 // Stops between batches when asked, with progress that only grows; names a
 // piece that ended before its length. Both in passes and in one pass whose
 // helper thread is busy with the last batch when the stop comes, and beside
@@ -635,6 +647,25 @@ TEST(VerifyAndRebuild, JudgesEachSliceAndRebuildsThePiecesInPassesOrAtOnce) {
   };
   const auto ignore = [](std::uint32_t, std::uint64_t, const std::uint8_t*, std::size_t) {};
   EXPECT_TRUE(RebuildSlices(set, verdict, wanted, collect, {}, {20 << 10, 1, GfKernel::Portable}));
+  const std::map<std::uint32_t, Bytes> inPasses = rebuilt;
+  // Beside a writer: every file with good slices is awaited once, before it
+  // is read, in the feed's order; the bytes are the same; a wait that throws
+  // stops the rebuild.
+  RebuildFeed feed;
+  for (auto f = static_cast<std::uint32_t>(set.files.size()); f-- > 0;) feed.order.push_back(f);
+  std::vector<std::uint32_t> awaited, expected;
+  for (const std::uint32_t f : feed.order) {
+    const auto& good = verdict.files[f].good;
+    if (std::find(good.begin(), good.end(), true) != good.end()) expected.push_back(f);
+  }
+  feed.await = [&awaited](std::uint32_t f) { awaited.push_back(f); };
+  rebuilt.clear();
+  EXPECT_TRUE(RebuildSlices(set, verdict, wanted, collect, {}, {}, &feed));
+  EXPECT_EQ(rebuilt, inPasses);
+  EXPECT_EQ(awaited, expected);
+  feed.await = [](std::uint32_t) { throw VokError(ErrorCode::Cancelled, {}); };
+  EXPECT_THROW(RebuildSlices(set, verdict, wanted, collect, {}, {}, &feed), VokError);
+  rebuilt = inPasses;
   for (std::size_t piece = 0; piece < 4; ++piece) {
     const SetFileEntry& file = set.files[d.fileOfPiece[piece]];
     const Bytes& original = d.made.contents[piece];
