@@ -4,30 +4,12 @@
 // stands for, so the register comes out as the table would leave it.
 #include <immintrin.h>
 
-#include "fold/FoldMath.h"
 #include "recovery/Crc32.h"
+#include "recovery/Crc32Steps.h"
 
 namespace vokram::recovery::detail {
 
 namespace {
-
-using vokram::detail::fold::FoldConstant;
-
-// x^32 + x^26 + ... + 1, the polynomial whose reflection is 0xEDB88320.
-constexpr std::uint64_t kGenerator = 0x104C11DB7;
-
-// The pair of constants that moves a lane forward by `bits`.
-struct Distance {
-  std::uint64_t low, high;
-  consteval explicit Distance(int bits)
-      : low(FoldConstant(kGenerator, bits + 32)), high(FoldConstant(kGenerator, bits - 32)) {}
-};
-
-// Moves a lane forward and adds the bytes found there.
-inline __m128i FoldInto(__m128i lane, Distance d, __m128i next) {
-  const __m128i k = _mm_set_epi64x(static_cast<long long>(d.high), static_cast<long long>(d.low));
-  return _mm_xor_si128(_mm_xor_si128(_mm_clmulepi64_si128(lane, k, 0x00), _mm_clmulepi64_si128(lane, k, 0x11)), next);
-}
 
 inline __m128i Load(const std::uint8_t* p) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)); }
 

@@ -10,34 +10,19 @@
 #endif
 #include <immintrin.h>
 
-#include "fold/FoldMath.h"
 #include "recovery/Crc32.h"
+#include "recovery/Crc32Steps.h"
 
 namespace vokram::recovery::detail {
 
 namespace {
 
-using vokram::detail::fold::FoldConstant;
-
-constexpr std::uint64_t kGenerator = 0x104C11DB7;
-
-// The pair of constants that moves a lane forward by `bits`.
-struct Distance {
-  std::uint64_t low, high;
-  consteval explicit Distance(int bits)
-      : low(FoldConstant(kGenerator, bits + 32)), high(FoldConstant(kGenerator, bits - 32)) {}
-};
-
+// Moves every 128-bit lane forward and adds the bytes found there.
 inline __m512i FoldInto(__m512i lanes, Distance d, __m512i next) {
   const __m512i k =
       _mm512_broadcast_i32x4(_mm_set_epi64x(static_cast<long long>(d.high), static_cast<long long>(d.low)));
   return _mm512_ternarylogic_epi64(_mm512_clmulepi64_epi128(lanes, k, 0x00), _mm512_clmulepi64_epi128(lanes, k, 0x11),
                                    next, 0x96);
-}
-
-inline __m128i FoldInto(__m128i lane, Distance d, __m128i next) {
-  const __m128i k = _mm_set_epi64x(static_cast<long long>(d.high), static_cast<long long>(d.low));
-  return _mm_xor_si128(_mm_xor_si128(_mm_clmulepi64_si128(lane, k, 0x00), _mm_clmulepi64_si128(lane, k, 0x11)), next);
 }
 
 inline __m512i Load(const std::uint8_t* p) { return _mm512_loadu_si512(p); }
