@@ -118,14 +118,7 @@ class RebuildAlongside {
   RebuildAlongside(const JoinPlan& plan, std::vector<bool> guess) : plan_(plan), guess_(std::move(guess)) {
     thread_ = std::thread([this] { Run(); });
   }
-  ~RebuildAlongside() {
-    {
-      const std::lock_guard lock(mutex_);
-      stop_ = true;
-    }
-    changed_.notify_all();
-    thread_.join();
-  }
+  ~RebuildAlongside() { Stop(); }
   RebuildAlongside(const RebuildAlongside&) = delete;
   RebuildAlongside& operator=(const RebuildAlongside&) = delete;
 
@@ -154,24 +147,39 @@ class RebuildAlongside {
   bool Finish(const std::vector<bool>& sound, File& out, const std::vector<std::uint64_t>& offsets,
               const Progress& progress) {
     CopiedUpTo(plan_.descriptor.pieces.size());
-    if (sound != guess_) return false;
-    const Progress stopOnly{nullptr, progress.stop};
-    for (;;) {
-      stopOnly.Step(0, 0);
-      std::unique_lock lock(mutex_);
-      if (changed_.wait_for(lock, std::chrono::milliseconds(50), [this] { return finished_; })) break;
+    if (sound == guess_) {
+      const Progress stopOnly{nullptr, progress.stop};
+      for (;;) {
+        stopOnly.Step(0, 0);
+        std::unique_lock lock(mutex_);
+        if (changed_.wait_for(lock, std::chrono::milliseconds(50), [this] { return finished_; })) break;
+      }
+      if (failure_) std::rethrow_exception(failure_);
+      if (rebuilt_) {
+        for (std::size_t piece = 0; piece < held_.size(); ++piece) {
+          if (guess_[piece]) continue;
+          out.Seek(offsets[piece]);
+          out.Write(held_[piece].data(), held_[piece].size());
+        }
+        return true;
+      }
     }
-    if (failure_) std::rethrow_exception(failure_);
-    if (!rebuilt_) return false;
-    for (std::size_t piece = 0; piece < held_.size(); ++piece) {
-      if (guess_[piece]) continue;
-      out.Seek(offsets[piece]);
-      out.Write(held_[piece].data(), held_[piece].size());
-    }
-    return true;
+    // The restore after the copy runs alone, in the memory this one held.
+    Stop();
+    held_ = {};
+    return false;
   }
 
  private:
+  void Stop() {
+    {
+      const std::lock_guard lock(mutex_);
+      stop_ = true;
+    }
+    changed_.notify_all();
+    if (thread_.joinable()) thread_.join();
+  }
+
   // What the rebuild may hold of the lost pieces; its own memory is less by
   // as much, within the 64 MiB a join keeps to.
   static constexpr std::uint64_t kHeld = std::uint64_t{32} << 20;
