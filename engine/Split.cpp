@@ -137,9 +137,10 @@ std::vector<recovery::RecoveryInput> FirstBytesOfPieces(File& source, const std:
                                                         const NativeString& baseName, const Progress& progress) {
   std::vector<recovery::RecoveryInput> pieces;
   std::vector<std::uint8_t> buffer(recovery::kFirstBytesHashed);
+  const Progress stopOnly{nullptr, progress.stop};
   std::uint64_t at = 0;
   for (std::size_t i = 0; i < lengths.size(); ++i) {
-    progress.Step(0, 1);
+    stopOnly.Step(0, 0);
     const auto n = static_cast<std::size_t>(std::min<std::uint64_t>(lengths[i], buffer.size()));
     source.Seek(at);
     if (!source.ReadExact(buffer.data(), n)) throw VokError(ErrorCode::SourceModified, source.Path());
