@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <functional>
 #include <cstdlib>
 #include <map>
@@ -193,6 +194,45 @@ TEST(SplitFaults, AHookThatNeverFailsChangesNothing) {
   EXPECT_EQ(files.size(), static_cast<std::size_t>(kPieces + 2));  // pieces, batch, descriptor
   for (int i = 0; i < kPieces; ++i) {
     EXPECT_EQ(ReadZoneMark(hooked.out / (kBaseName + (".00" + std::to_string(i)))) == kMark, kMarksKept) << i;
+  }
+}
+
+// With recovery files computed beside the copy, reads and the volumes'
+// writes also come from other threads: whichever write or read fails, on
+// whichever thread, the split says so and leaves the folder as it was.
+TEST(SplitFaults, AFailingCallBesideTheCopyLeavesTheFolderAsItWas) {
+  test::TempDir in, out;
+  const fs::path source = in / "s.bin";
+  test::WriteFile(source, test::RandomBytes(120'000, 9));
+  const auto run = [&] {
+    return SplitFile(source.native(), WithTrailingSeparator(out.Path().native()) + N("s"), 8, 24,
+                     SplitOptions{true, false, false, 1});
+  };
+  for (const io::Op op : {io::Op::Write, io::Op::Read}) {
+    std::atomic<std::size_t> calls{0};
+    {
+      HookGuard count([&](io::Op o, const fs::path&) -> std::optional<int> {
+        if (o == op) ++calls;
+        return std::nullopt;
+      });
+      run();
+    }
+    ASSERT_GT(calls.load(), 10u);
+    for (std::size_t n = 1; n <= calls; n += calls / 7) {
+      SCOPED_TRACE(std::string(OpName(op)) + " " + std::to_string(n));
+      for (const auto& entry : fs::directory_iterator(out.Path())) fs::remove(entry.path());
+      std::atomic<std::size_t> seen{0};
+      HookGuard fail([&](io::Op o, const fs::path&) -> std::optional<int> {
+        return o == op && ++seen == n ? std::optional<int>(kInjectedError) : std::nullopt;
+      });
+      try {
+        run();
+        ADD_FAILURE() << "the failure went unnoticed";
+      } catch (const VokError& e) {
+        EXPECT_TRUE(e.Code() == ErrorCode::IoFailed || e.Code() == ErrorCode::SourceModified) << e.what();
+      }
+      EXPECT_TRUE(fs::is_empty(out.Path()));
+    }
   }
 }
 
