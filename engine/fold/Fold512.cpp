@@ -1,11 +1,5 @@
 // The 512-bit fold (AVX-512 and VPCLMULQDQ).
-//
-// GCC 12's AVX-512 intrinsics build on deliberately undefined placeholder
-// vectors, which its own uninitialised-use warning then reports.
-#pragma GCC diagnostic ignored "-Wuninitialized"
-#if !defined(__clang__)
-#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
-#endif
+#include "Avx512.h"
 #include "FoldLoop.h"
 
 namespace vokram::detail::fold {

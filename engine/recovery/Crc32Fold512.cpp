@@ -1,14 +1,7 @@
 // CRC-32 by carry-less multiplication in 512-bit registers: four of them
 // take 256 bytes a step, sixteen 128-bit lanes in all, then fold into one
 // lane as the 128-bit fold does (see Crc32Fold.cpp).
-//
-// GCC 12's AVX-512 intrinsics build on deliberately undefined placeholder
-// vectors, which its own uninitialised-use warning then reports.
-#pragma GCC diagnostic ignored "-Wuninitialized"
-#if !defined(__clang__)
-#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
-#endif
-#include <immintrin.h>
+#include "Avx512.h"
 
 #include "recovery/Crc32.h"
 #include "recovery/Crc32Steps.h"

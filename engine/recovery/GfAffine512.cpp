@@ -1,13 +1,7 @@
 // The affine kernel in 512-bit registers (GFNI with AVX-512).
-//
-// GCC 12's AVX-512 intrinsics build on deliberately undefined placeholder
-// vectors, which its own uninitialised-use warning then reports.
-#pragma GCC diagnostic ignored "-Wuninitialized"
-#if !defined(__clang__)
-#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
-#endif
 #include <cstring>
 
+#include "Avx512.h"
 #include "GfAffine.h"
 #include "GfKernels.h"
 

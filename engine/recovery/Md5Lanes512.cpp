@@ -1,13 +1,6 @@
 // Sixteen MD5 lanes in 512-bit registers (AVX-512F): one ternary-logic
 // instruction for each round's function and a rotate instruction.
-//
-// GCC 12's AVX-512 intrinsics build on deliberately undefined placeholder
-// vectors, which its own uninitialised-use warning then reports.
-#pragma GCC diagnostic ignored "-Wuninitialized"
-#if !defined(__clang__)
-#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
-#endif
-#include <immintrin.h>
+#include "Avx512.h"
 
 #include "Md5Kernels.h"
 
