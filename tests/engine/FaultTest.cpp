@@ -199,14 +199,15 @@ TEST(SplitFaults, AHookThatNeverFailsChangesNothing) {
 
 // With recovery files computed beside the copy, reads and the volumes'
 // writes also come from other threads: whichever write or read fails, on
-// whichever thread, the split says so and leaves the folder as it was.
+// whichever thread, the split says so and leaves the folder as it was; so
+// does a stop.
 TEST(SplitFaults, AFailingCallBesideTheCopyLeavesTheFolderAsItWas) {
   test::TempDir in, out;
   const fs::path source = in / "s.bin";
   test::WriteFile(source, test::RandomBytes(120'000, 9));
-  const auto run = [&] {
+  const auto run = [&](const Progress& progress = {}) {
     return SplitFile(source.native(), WithTrailingSeparator(out.Path().native()) + N("s"), 8, 24,
-                     SplitOptions{true, false, false, 1});
+                     SplitOptions{true, false, false, 1}, progress);
   };
   for (const io::Op op : {io::Op::Write, io::Op::Read}) {
     std::atomic<std::size_t> calls{0};
@@ -233,6 +234,23 @@ TEST(SplitFaults, AFailingCallBesideTheCopyLeavesTheFolderAsItWas) {
       }
       EXPECT_TRUE(fs::is_empty(out.Path()));
     }
+  }
+  // So does a stop: at the copy's first step, halfway through it, or once
+  // the copy is done and the recovery files are being written (the second
+  // half of the progress).
+  for (const double when : {0.0, 0.25, 0.5}) {
+    SCOPED_TRACE(when);
+    std::atomic<bool> stop{false};
+    try {
+      run({[&](std::uint64_t done, std::uint64_t total) {
+             if (static_cast<double>(done) >= when * static_cast<double>(total)) stop = true;
+           },
+           &stop});
+      ADD_FAILURE() << "not stopped";
+    } catch (const VokError& e) {
+      EXPECT_EQ(e.Code(), ErrorCode::Cancelled);
+    }
+    EXPECT_TRUE(fs::is_empty(out.Path()));
   }
 }
 
