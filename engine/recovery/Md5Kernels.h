@@ -50,9 +50,12 @@ namespace kernel {
 
 // `state` holds the lanes' chaining words a, b, c and d, each kMaxMd5Lanes
 // apart; lane i advances by `blocks` blocks read from data[i], or stays as it
-// is where data[i] is null.
-void Md5Blocks8(std::uint32_t* state, const std::uint8_t* const* data, std::size_t blocks) noexcept;
-void Md5Blocks16(std::uint32_t* state, const std::uint8_t* const* data, std::size_t blocks) noexcept;
+// is where data[i] is null. A second state, `also` unless it is null, takes
+// the same blocks.
+void Md5Blocks8(std::uint32_t* state, std::uint32_t* also, const std::uint8_t* const* data,
+                std::size_t blocks) noexcept;
+void Md5Blocks16(std::uint32_t* state, std::uint32_t* also, const std::uint8_t* const* data,
+                 std::size_t blocks) noexcept;
 
 }  // namespace kernel
 

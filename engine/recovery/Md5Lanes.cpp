@@ -76,29 +76,45 @@ void Md5Lanes::Reset(std::size_t lane) noexcept {
   length_[lane] = 0;
 }
 
-void Md5Lanes::Blocks(const std::uint8_t* const* data, std::size_t blocks) noexcept {
+void Md5Lanes::Blocks(const std::uint8_t* const* data, std::size_t blocks, Md5Lanes* also) noexcept {
+  std::uint32_t* const second = also ? &also->state_[0][0] : nullptr;
   // A stream alone runs faster by itself than in one lane of a vector (the
   // last pieces of a set, as their lanes run dry).
   const bool alone = std::count_if(data, data + count_, [](const std::uint8_t* d) { return d != nullptr; }) == 1;
   switch (alone ? Md5Kernel::Portable : kernel_) {
 #if defined(__x86_64__) || defined(_M_X64)
-    case Md5Kernel::Avx2: kernel::Md5Blocks8(&state_[0][0], data, blocks); return;
-    case Md5Kernel::Avx512: kernel::Md5Blocks16(&state_[0][0], data, blocks); return;
+    case Md5Kernel::Avx2: kernel::Md5Blocks8(&state_[0][0], second, data, blocks); return;
+    case Md5Kernel::Avx512: kernel::Md5Blocks16(&state_[0][0], second, data, blocks); return;
 #endif
     default: break;
   }
-  for (std::size_t lane = 0; lane < count_; ++lane) {
-    if (!data[lane]) continue;
-    std::array<std::uint32_t, 4> words = {state_[0][lane], state_[1][lane], state_[2][lane], state_[3][lane]};
-    Md5Compress(words, data[lane], blocks);
-    for (std::size_t w = 0; w < 4; ++w) state_[w][lane] = words[w];
+  for (std::uint32_t* state : {&state_[0][0], second}) {
+    if (!state) continue;
+    for (std::size_t lane = 0; lane < count_; ++lane) {
+      if (!data[lane]) continue;
+      std::array<std::uint32_t, 4> words;
+      for (std::size_t w = 0; w < 4; ++w) words[w] = state[w * kMaxMd5Lanes + lane];
+      Md5Compress(words, data[lane], blocks);
+      for (std::size_t w = 0; w < 4; ++w) state[w * kMaxMd5Lanes + lane] = words[w];
+    }
   }
 }
 
-void Md5Lanes::Update(std::span<const std::span<const std::uint8_t>> chunks) noexcept {
+void Md5Lanes::Update(std::span<const std::span<const std::uint8_t>> chunks, Md5Lanes* also) noexcept {
   std::array<const std::uint8_t*, kMaxMd5Lanes> at{}, data{};
   std::array<std::size_t, kMaxMd5Lanes> left{};
   const std::size_t lanes = std::min(chunks.size(), count_);
+  if (also) {
+    // Both read each block at once only where both streams stand at a block's
+    // start; otherwise each takes the bytes by itself.
+    for (std::size_t lane = 0; lane < lanes; ++lane) {
+      if (!chunks[lane].empty() && (length_[lane] % 64 != 0 || also->length_[lane] % 64 != 0)) {
+        Update(chunks);
+        also->Update(chunks);
+        return;
+      }
+    }
+  }
   // Lanes with a partial block first complete it where they can.
   bool any = false;
   for (std::size_t lane = 0; lane < lanes; ++lane) {
@@ -113,7 +129,7 @@ void Md5Lanes::Update(std::span<const std::span<const std::uint8_t>> chunks) noe
     length_[lane] += take;
     if (used + take == 64) data[lane] = pending_[lane].data(), any = true;
   }
-  if (any) Blocks(data.data(), 1);
+  if (any) Blocks(data.data(), 1, nullptr);
   // Then whole blocks, as many at a time as every lane that has any still has.
   for (;;) {
     std::size_t blocks = 0;
@@ -125,18 +141,22 @@ void Md5Lanes::Update(std::span<const std::span<const std::uint8_t>> chunks) noe
     for (std::size_t lane = 0; lane < kMaxMd5Lanes; ++lane) {
       data[lane] = lane < lanes && left[lane] >= 64 ? at[lane] : nullptr;
     }
-    Blocks(data.data(), blocks);
+    Blocks(data.data(), blocks, also);
     for (std::size_t lane = 0; lane < lanes; ++lane) {
       if (!data[lane]) continue;
       at[lane] += 64 * blocks;
       left[lane] -= 64 * blocks;
       length_[lane] += 64 * blocks;
+      if (also) also->length_[lane] += 64 * blocks;
     }
   }
   for (std::size_t lane = 0; lane < lanes; ++lane) {
     if (left[lane] == 0) continue;
-    std::memcpy(pending_[lane].data(), at[lane], left[lane]);
-    length_[lane] += left[lane];
+    for (Md5Lanes* target : {this, also}) {
+      if (!target) continue;
+      std::memcpy(target->pending_[lane].data(), at[lane], left[lane]);
+      target->length_[lane] += left[lane];
+    }
   }
 }
 

@@ -35,14 +35,18 @@ class Md5Lanes {
   // Starts a lane's stream afresh.
   void Reset(std::size_t lane) noexcept;
   // Feeds lane i the bytes of chunks[i], for the first chunks.size() lanes
-  // (at most Count()); an empty chunk leaves its lane as it is.
-  void Update(std::span<const std::span<const std::uint8_t>> chunks) noexcept;
+  // (at most Count()); an empty chunk leaves its lane as it is. Lanes of
+  // `also`, unless it is null, are fed the same bytes: where both stand at a
+  // block's start, each block is read once for both, for little more than the
+  // cost of one (a piece's hash and its slice's).
+  void Update(std::span<const std::span<const std::uint8_t>> chunks, Md5Lanes* also = nullptr) noexcept;
   // The digest of what a lane was fed since its reset; it may be fed on.
   Md5Digest Digest(std::size_t lane) const noexcept;
 
  private:
-  // Whole blocks, lane i reading from data[i] unless it is null.
-  void Blocks(const std::uint8_t* const* data, std::size_t blocks) noexcept;
+  // Whole blocks, lane i reading from data[i] unless it is null, for this
+  // and `also` unless it is null.
+  void Blocks(const std::uint8_t* const* data, std::size_t blocks, Md5Lanes* also) noexcept;
 
   Md5Kernel kernel_;
   std::size_t count_;

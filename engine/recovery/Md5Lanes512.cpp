@@ -1,8 +1,20 @@
-// Sixteen MD5 lanes in 512-bit registers (AVX-512F): one ternary-logic
+// Sixteen MD5 lanes with AVX-512's instructions: one ternary-logic
 // instruction for each round's function and a rotate instruction.
+//
+// One stream per lane runs as one chain of sixteen lanes in 512-bit
+// registers. Two streams per lane over the same bytes (a piece's hash and its
+// slice's) run as four chains of eight lanes in 256-bit registers (AVX-512VL),
+// each taking a step in turn: the words are loaded and turned once for both,
+// and each chain's steps fill the others' waits on their own results. Four
+// chains of 512 bits would not gain so much where a processor splits them
+// into halves, as 512-bit work then already fills it.
 #include "Avx512.h"
 
+#include <array>
+#include <utility>
+
 #include "Md5Kernels.h"
+#include "Md5Words256.h"
 
 namespace vokram::recovery::kernel {
 
@@ -54,9 +66,8 @@ inline void LoadWords(const std::uint8_t* const* p, __m512i* m) {
   }
 }
 
-}  // namespace
-
-void Md5Blocks16(std::uint32_t* state, const std::uint8_t* const* data, std::size_t blocks) noexcept {
+// One chain of sixteen lanes in 512-bit registers.
+void Blocks16(std::uint32_t* state, const std::uint8_t* const* data, std::size_t blocks) {
   // An idle lane reads along with a busy one and keeps its state.
   const std::uint8_t* p[16];
   const std::uint8_t* busy = nullptr;
@@ -86,6 +97,105 @@ void Md5Blocks16(std::uint32_t* state, const std::uint8_t* const* data, std::siz
   _mm512_mask_storeu_epi32(state + kMaxMd5Lanes, active, b);
   _mm512_mask_storeu_epi32(state + 2 * kMaxMd5Lanes, active, c);
   _mm512_mask_storeu_epi32(state + 3 * kMaxMd5Lanes, active, d);
+}
+
+constexpr std::size_t kRow = kMaxMd5Lanes / 8;  // a state's words apart, in vectors
+
+// The chaining words of eight lanes.
+struct Chain {
+  __m256i a, b, c, d;
+  Chain() = default;
+  explicit Chain(const std::uint32_t* state) {
+    const auto* words = reinterpret_cast<const __m256i*>(state);
+    a = _mm256_loadu_si256(words);
+    b = _mm256_loadu_si256(words + kRow);
+    c = _mm256_loadu_si256(words + 2 * kRow);
+    d = _mm256_loadu_si256(words + 3 * kRow);
+  }
+  void Add(const Chain& o) {
+    a = _mm256_add_epi32(a, o.a);
+    b = _mm256_add_epi32(b, o.b);
+    c = _mm256_add_epi32(c, o.c);
+    d = _mm256_add_epi32(d, o.d);
+  }
+  void Store(std::uint32_t* state, __mmask8 active) const {
+    _mm256_mask_storeu_epi32(state, active, a);
+    _mm256_mask_storeu_epi32(state + kMaxMd5Lanes, active, b);
+    _mm256_mask_storeu_epi32(state + 2 * kMaxMd5Lanes, active, c);
+    _mm256_mask_storeu_epi32(state + 3 * kMaxMd5Lanes, active, d);
+  }
+};
+
+template <int I>
+[[gnu::always_inline]] inline void Step(__m256i& a, __m256i b, __m256i c, __m256i d, __m256i word) {
+  constexpr int round = I / 16;
+  constexpr int shift = kMd5Shift[round][I % 4];
+  const __m256i f = _mm256_ternarylogic_epi32(b, c, d, kRoundFunction[round]);
+  __m256i sum = _mm256_add_epi32(a, word);
+  __asm__("" : "+v"(sum));  // as above
+  a = _mm256_add_epi32(b, _mm256_rol_epi32(_mm256_add_epi32(sum, f), shift));
+}
+
+// The four chains: lanes 0-7 and 8-15 of one state, then of the other.
+using Chains = std::array<Chain, 4>;
+
+// Step I of each chain in turn. Chain c reads the words of lane group c % 2:
+// the second state's chains read the first's words.
+template <int I>
+[[gnu::always_inline]] inline void StepEach(Chains& z, const __m256i (&m)[2][16]) {
+  const __m256i k = _mm256_set1_epi32(static_cast<int>(kMd5Sine[I]));
+  const __m256i w[2] = {_mm256_add_epi32(m[0][Md5Word(I)], k), _mm256_add_epi32(m[1][Md5Word(I)], k)};
+#pragma GCC unroll 4
+  for (std::size_t c = 0; c < z.size(); ++c) {
+    Chain& x = z[c];
+    if constexpr (I % 4 == 0) Step<I>(x.a, x.b, x.c, x.d, w[c % 2]);
+    else if constexpr (I % 4 == 1) Step<I>(x.d, x.a, x.b, x.c, w[c % 2]);
+    else if constexpr (I % 4 == 2) Step<I>(x.c, x.d, x.a, x.b, w[c % 2]);
+    else Step<I>(x.b, x.c, x.d, x.a, w[c % 2]);
+  }
+}
+
+template <int... I>
+[[gnu::always_inline]] inline void Steps(Chains& z, const __m256i (&m)[2][16], std::integer_sequence<int, I...>) {
+  (StepEach<I>(z, m), ...);
+}
+
+void PairBlocks(std::uint32_t* state, std::uint32_t* also, const std::uint8_t* const* data, std::size_t blocks) {
+  // An idle lane reads along with a busy one and keeps its state.
+  const std::uint8_t* p[16];
+  const std::uint8_t* busy = nullptr;
+  unsigned active = 0;
+  for (int i = 0; i < 16; ++i) {
+    if (data[i]) {
+      busy = data[i];
+      active |= 1u << i;
+    }
+  }
+  if (!busy || blocks == 0) return;
+  for (int i = 0; i < 16; ++i) p[i] = data[i] ? data[i] : busy;
+  std::uint32_t* const states[2] = {state, also};
+  Chains z;
+  for (std::size_t c = 0; c < z.size(); ++c) z[c] = Chain(states[c / 2] + 8 * (c % 2));
+  for (; blocks > 0; --blocks) {
+    __m256i m[2][16];
+    LoadWords(p, m[0]);
+    LoadWords(p + 8, m[1]);
+    for (auto& q : p) q += 64;
+    const Chains saved = z;
+    Steps(z, m, std::make_integer_sequence<int, 64>{});
+    for (std::size_t c = 0; c < z.size(); ++c) z[c].Add(saved[c]);
+  }
+  for (std::size_t c = 0; c < z.size(); ++c) {
+    z[c].Store(states[c / 2] + 8 * (c % 2), static_cast<__mmask8>(active >> 8 * (c % 2)));
+  }
+}
+
+}  // namespace
+
+void Md5Blocks16(std::uint32_t* state, std::uint32_t* also, const std::uint8_t* const* data,
+                 std::size_t blocks) noexcept {
+  if (also) PairBlocks(state, also, data, blocks);
+  else Blocks16(state, data, blocks);
 }
 
 }  // namespace vokram::recovery::kernel
