@@ -57,6 +57,10 @@ class SliceReader {
 // Reads whole slices of several pieces side by side, one piece per MD5 lane,
 // longest first so that the lanes run dry together, or where a feed gives
 // them, as they are written; a lane takes the next piece when its own ends.
+// A round reads this much of each lane's slice before hashing it: sixteen
+// lanes' worth stays within a second-level cache.
+constexpr std::size_t kReadPart = std::size_t{32} << 10;
+
 // Each round reads one slice of every lane's piece and, when asked, takes the
 // slices' checksums and the pieces' MD5s.
 class LaneReader {
@@ -137,39 +141,62 @@ class LaneReader {
   void Read() {
     round_.clear();
     taken_ = 0;
-    std::array<std::span<const std::uint8_t>, kMaxMd5Lanes> whole{}, read{};
     TakePieces();
+    std::array<std::size_t, kMaxMd5Lanes> got{};
+    std::array<std::uint32_t, kMaxMd5Lanes> crc{};
+    std::array<std::span<const std::uint8_t>, kMaxMd5Lanes> part{};
+    for (std::size_t l = 0; l < lanes_.size(); ++l) {
+      const Lane& lane = lanes_[l];
+      if (!lane.file) continue;
+      got[l] = static_cast<std::size_t>(std::min(sliceSize_, inputs_[lane.input].length - lane.at));
+      if (sums_) slices_.Reset(l);
+    }
+    // Every lane's slice a part at a time, each part hashed while all of
+    // them stay in the second-level cache.
+    for (std::size_t from = 0; from < sliceSize_; from += kReadPart) {
+      bool any = false;
+      for (std::size_t l = 0; l < lanes_.size(); ++l) {
+        Lane& lane = lanes_[l];
+        const std::size_t n = got[l] > from ? std::min(kReadPart, got[l] - from) : 0;
+        part[l] = {};
+        if (n == 0) continue;
+        std::uint8_t* const bytes = buffer_.get() + l * span_ + from;
+        if (!lane.file->ReadExact(bytes, n)) {
+          throw VokError(ErrorCode::IoFailed, lane.file->Path(), Cause::SourceEndedEarly);
+        }
+        part[l] = {bytes, n};
+        any = true;
+        if (!sums_) continue;
+        const std::uint64_t at = lane.at + from;
+        if (at < kFirstBytesHashed) {
+          lane.first.Update(bytes, static_cast<std::size_t>(std::min<std::uint64_t>(n, kFirstBytesHashed - at)));
+        }
+        crc[l] = UpdateCrc32(crc[l], bytes, n);
+      }
+      if (!any) break;
+      // The piece's hash and the slice's take the same bytes in one pass.
+      if (sums_) slices_.Update(std::span(part.data(), lanes_.size()), &files_);
+    }
+    for (std::size_t l = 0; l < lanes_.size(); ++l) {
+      Lane& lane = lanes_[l];
+      part[l] = {};
+      if (!lane.file) continue;
+      std::uint8_t* const bytes = buffer_.get() + l * span_;
+      std::memset(bytes + got[l], 0, span_ - got[l]);
+      // The slice's own checksums go on over its zero padding.
+      part[l] = {bytes + got[l], static_cast<std::size_t>(sliceSize_) - got[l]};
+      crc[l] = UpdateCrc32Zeros(crc[l], part[l].size());
+      lane.at += got[l];
+      round_.push_back({firstSlice_[lane.input] + lane.slice++, bytes});
+    }
+    if (sums_) slices_.Update(std::span(part.data(), lanes_.size()));
     for (std::size_t l = 0; l < lanes_.size(); ++l) {
       Lane& lane = lanes_[l];
       if (!lane.file) continue;
-      std::uint8_t* const bytes = buffer_.get() + l * span_;
-      const auto got = static_cast<std::size_t>(std::min(sliceSize_, inputs_[lane.input].length - lane.at));
-      if (!lane.file->ReadExact(bytes, got)) {
-        throw VokError(ErrorCode::IoFailed, lane.file->Path(), Cause::SourceEndedEarly);
-      }
-      std::memset(bytes + got, 0, span_ - got);
-      if (sums_ && lane.at < kFirstBytesHashed) {
-        lane.first.Update(bytes, static_cast<std::size_t>(std::min<std::uint64_t>(got, kFirstBytesHashed - lane.at)));
-      }
-      lane.at += got;
-      round_.push_back({firstSlice_[lane.input] + lane.slice++, bytes});
-      whole[l] = {bytes, static_cast<std::size_t>(sliceSize_)};
-      read[l] = {bytes, got};
-    }
-    if (sums_) {
-      for (std::size_t l = 0; l < lanes_.size(); ++l) {
-        if (!whole[l].empty()) slices_.Reset(l);
-      }
-      slices_.Update(std::span(whole.data(), lanes_.size()));
-      files_.Update(std::span(read.data(), lanes_.size()));
-    }
-    for (std::size_t l = 0; l < lanes_.size(); ++l) {
-      if (whole[l].empty()) continue;
-      Lane& lane = lanes_[l];
       const bool ends = lane.at == inputs_[lane.input].length;
       if (sums_) {
         FileChecksums& sums = (*sums_)[lane.input];
-        sums.slices.push_back({slices_.Digest(l), UpdateCrc32(0, whole[l].data(), whole[l].size())});
+        sums.slices.push_back({slices_.Digest(l), crc[l]});
         if (ends) {
           sums.md5 = files_.Digest(l);
           sums.md5First16k = lane.first.Digest();

@@ -228,7 +228,10 @@ TEST(SplitFaults, AFailingCallBesideTheCopyLeavesTheFolderAsItWas) {
       });
       try {
         run();
-        ADD_FAILURE() << "the failure went unnoticed";
+        // Pieces have random sizes, so a run may make fewer calls than the
+        // one counted, and then none failed.
+        EXPECT_LT(seen.load(), n) << "the failure went unnoticed";
+        for (const auto& entry : fs::directory_iterator(out.Path())) fs::remove(entry.path());
       } catch (const VokError& e) {
         EXPECT_TRUE(e.Code() == ErrorCode::IoFailed || e.Code() == ErrorCode::SourceModified) << e.what();
       }
