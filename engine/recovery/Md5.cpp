@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <utility>
 
 #include "recovery/Md5Kernels.h"
 
@@ -48,6 +49,41 @@ void Md5Compress(std::array<std::uint32_t, 4>& state, const std::uint8_t* p, std
     d += d0;
   }
   state = {a, b, c, d};
+}
+
+namespace {
+
+// Step I of both chains; the chaining words turn one place a step, so step I
+// updates word (4 - I % 4) % 4.
+template <int I>
+inline void StepBoth(std::array<std::uint32_t, 4>& x, std::array<std::uint32_t, 4>& y, const std::uint32_t* m) {
+  constexpr std::size_t t = (4 - I % 4) % 4;
+  Step<I>(x[t], x[(t + 1) % 4], x[(t + 2) % 4], x[(t + 3) % 4], m);
+  Step<I>(y[t], y[(t + 1) % 4], y[(t + 2) % 4], y[(t + 3) % 4], m);
+}
+
+template <int... I>
+inline void StepsBoth(std::array<std::uint32_t, 4>& x, std::array<std::uint32_t, 4>& y, const std::uint32_t* m,
+                      std::integer_sequence<int, I...>) {
+  (StepBoth<I>(x, y, m), ...);
+}
+
+}  // namespace
+
+void Md5Compress2(std::array<std::uint32_t, 4>& first, std::array<std::uint32_t, 4>& second, const std::uint8_t* p,
+                  std::size_t blocks) noexcept {
+  // Two independent chains, step by step: each one's steps fill the other's
+  // waits on its own results.
+  std::array<std::uint32_t, 4> x = first, y = second;
+  for (; blocks > 0; --blocks, p += 64) {
+    std::uint32_t m[16];
+    for (std::size_t i = 0; i < 16; ++i) m[i] = LoadLe32(p + 4 * i);
+    const std::array<std::uint32_t, 4> x0 = x, y0 = y;
+    StepsBoth(x, y, m, std::make_integer_sequence<int, 64>{});
+    for (std::size_t i = 0; i < 4; ++i) x[i] += x0[i], y[i] += y0[i];
+  }
+  first = x;
+  second = y;
 }
 
 Md5::Md5() noexcept : state_{0x67452301, 0xefcdab89, 0x98badcfe, 0x10325476} {}

@@ -21,7 +21,7 @@ constexpr std::array<std::uint32_t, 4> kInitial = {0x67452301, 0xefcdab89, 0x98b
 
 Md5Kernel SupportedMd5Kernel() noexcept {
   static const Md5Kernel kernel = [] {
-    if (__builtin_cpu_supports("avx512f")) return Md5Kernel::Avx512;
+    if (__builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512vl")) return Md5Kernel::Avx512;
     if (__builtin_cpu_supports("avx2")) return Md5Kernel::Avx2;
     return Md5Kernel::Portable;
   }();
@@ -88,15 +88,18 @@ void Md5Lanes::Blocks(const std::uint8_t* const* data, std::size_t blocks, Md5La
 #endif
     default: break;
   }
-  for (std::uint32_t* state : {&state_[0][0], second}) {
-    if (!state) continue;
-    for (std::size_t lane = 0; lane < count_; ++lane) {
-      if (!data[lane]) continue;
-      std::array<std::uint32_t, 4> words;
-      for (std::size_t w = 0; w < 4; ++w) words[w] = state[w * kMaxMd5Lanes + lane];
+  for (std::size_t lane = 0; lane < count_; ++lane) {
+    if (!data[lane]) continue;
+    std::array<std::uint32_t, 4> words, more;
+    for (std::size_t w = 0; w < 4; ++w) words[w] = state_[w][lane];
+    if (!also) {
       Md5Compress(words, data[lane], blocks);
-      for (std::size_t w = 0; w < 4; ++w) state[w * kMaxMd5Lanes + lane] = words[w];
+    } else {
+      for (std::size_t w = 0; w < 4; ++w) more[w] = also->state_[w][lane];
+      Md5Compress2(words, more, data[lane], blocks);
+      for (std::size_t w = 0; w < 4; ++w) also->state_[w][lane] = more[w];
     }
+    for (std::size_t w = 0; w < 4; ++w) state_[w][lane] = words[w];
   }
 }
 
