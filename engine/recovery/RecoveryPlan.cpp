@@ -17,14 +17,14 @@
 // from 4 KiB up to a multiple of 64, so that slices begin on MD5's blocks and
 // a piece's hash and its slices' read each block together. R stays near 8
 // per lost piece whatever the sizes, and with it the multiply-adds of every
-// writer and repairer: over 512 MiB in 1-10 MiB pieces, par2 rebuilds a lost
-// largest piece in 3.4 s at 1/8, 4.6 s at 1/16, 7.5 s at 1/64, and Vokram
-// writes the set in about half the arithmetic of 1/16. The price is small: a
-// piece beyond the N largest wastes under 1/8 of one, and readers, which
-// want slices below typical piece sizes (a slice as large as a piece made a
-// verify 25 times slower), verify those 512 MiB in 2.1 s with par2 at 1/8
-// against 1.9 s at 1/16. Only when the pieces would then need more than
-// 32,768 slices is S raised, to the smallest multiple of 4 that fits.
+// writer and repairer: half those of 1/16, a quarter of 1/32. Over 512 MiB
+// in 1-10 MiB pieces, par2 rebuilds a lost largest piece in 3.3 s at 1/8,
+// 3.7 s at 1/16 and 4.7 s at 1/32. The price: a piece beyond the N largest
+// wastes under 1/8 of one, and readers, which want slices below typical
+// piece sizes (a slice as large as a piece made a verify 25 times slower),
+// verify those 512 MiB in 2.05 s with par2 at 1/8, 1.83 s at 1/16 and 1.64 s
+// at 1/32. Only when the pieces would then need more than 32,768 slices is S
+// raised, to the smallest multiple of 4 that fits.
 //
 // Volumes: recovery slices go to files holding consecutive exponents, each
 // repeating the critical packets floor(log2(count)) + 1 times as readers
