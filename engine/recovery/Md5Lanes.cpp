@@ -163,12 +163,20 @@ void Md5Lanes::Update(std::span<const std::span<const std::uint8_t>> chunks, Md5
   }
 }
 
-Md5Digest Md5Lanes::Digest(std::size_t lane) const noexcept {
+Md5 Md5Lanes::Stream(std::size_t lane) const noexcept {
   Md5 md5;
   for (std::size_t w = 0; w < 4; ++w) md5.state_[w] = state_[w][lane];
   md5.pending_ = pending_[lane];
   md5.length_ = length_[lane];
-  return md5.Digest();
+  return md5;
 }
+
+void Md5Lanes::Load(std::size_t lane, const Md5& stream) noexcept {
+  for (std::size_t w = 0; w < 4; ++w) state_[w][lane] = stream.state_[w];
+  pending_[lane] = stream.pending_;
+  length_[lane] = stream.length_;
+}
+
+Md5Digest Md5Lanes::Digest(std::size_t lane) const noexcept { return Stream(lane).Digest(); }
 
 }  // namespace vokram::recovery

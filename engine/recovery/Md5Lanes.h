@@ -42,6 +42,9 @@ class Md5Lanes {
   void Update(std::span<const std::span<const std::uint8_t>> chunks, Md5Lanes* also = nullptr) noexcept;
   // The digest of what a lane was fed since its reset; it may be fed on.
   Md5Digest Digest(std::size_t lane) const noexcept;
+  // A lane's stream as it stands, and a stream put into a lane to be fed on.
+  Md5 Stream(std::size_t lane) const noexcept;
+  void Load(std::size_t lane, const Md5& stream) noexcept;
 
  private:
   // Whole blocks, lane i reading from data[i] unless it is null, for this

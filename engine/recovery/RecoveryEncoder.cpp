@@ -73,7 +73,7 @@ class LaneReader {
   LaneReader(const std::vector<EncoderInput>& inputs, std::uint64_t sliceSize, std::size_t lanes, Md5Kernel kernel,
              std::vector<FileChecksums>* sums, const EncoderFeed* feed)
       : inputs_(inputs), sliceSize_(sliceSize), span_(RoundUpToBlock(sliceSize)), sums_(sums), feed_(feed),
-        files_(kernel), slices_(kernel) {
+        files_(kernel), slices_(kernel), padding_(kernel) {
     std::uint32_t first = 0;
     for (std::size_t i = 0; i < inputs.size(); ++i) {
       firstSlice_.push_back(first);
@@ -106,6 +106,11 @@ class LaneReader {
     return round_[taken_++];
   }
 
+  // Completes the checksums once every slice was read.
+  void Finish() {
+    if (sums_) PadSlices();
+  }
+
  private:
   struct Lane {
     std::size_t input = 0;
@@ -115,20 +120,23 @@ class LaneReader {
     Md5 first;                // of its first kFirstBytesHashed bytes
   };
 
-  // Idle lanes take the next pieces; from a feed, only those written by now,
-  // unless every lane is idle.
+  // Idle lanes take the next pieces. From a feed, only those written by now
+  // while half the lanes or more are busy; below that a piece is awaited
+  // until the copy has written it: a round costs as much with one busy lane
+  // as with all, so rounds do not hash along behind the copy a piece or two
+  // at a time, nor wait for a piece while most lanes have work.
   void TakePieces() {
+    auto busy = static_cast<std::size_t>(
+        std::count_if(lanes_.begin(), lanes_.end(), [](const Lane& x) { return x.file.has_value(); }));
     for (std::size_t l = 0; l < lanes_.size() && next_ < queue_.size(); ++l) {
       Lane& lane = lanes_[l];
       if (lane.file) continue;
-      std::optional<std::filesystem::path> path;
-      if (!feed_) {
-        path = inputs_[queue_[next_]].path;
-      } else {
-        const bool idle = std::none_of(lanes_.begin(), lanes_.end(), [](const Lane& x) { return x.file.has_value(); });
-        path = feed_->take(queue_[next_], idle);
+      std::optional<std::filesystem::path> path = inputs_[queue_[next_]].path;
+      if (feed_) {
+        path = feed_->take(queue_[next_], 2 * busy < lanes_.size());
         if (!path) return;
       }
+      ++busy;
       lane.input = queue_[next_++];
       lane.file = File::OpenRead(*path);
       lane.at = 0;
@@ -179,24 +187,19 @@ class LaneReader {
     }
     for (std::size_t l = 0; l < lanes_.size(); ++l) {
       Lane& lane = lanes_[l];
-      part[l] = {};
       if (!lane.file) continue;
       std::uint8_t* const bytes = buffer_.get() + l * span_;
       std::memset(bytes + got[l], 0, span_ - got[l]);
-      // The slice's own checksums go on over its zero padding.
-      part[l] = {bytes + got[l], static_cast<std::size_t>(sliceSize_) - got[l]};
-      crc[l] = UpdateCrc32Zeros(crc[l], part[l].size());
       lane.at += got[l];
       round_.push_back({firstSlice_[lane.input] + lane.slice++, bytes});
-    }
-    if (sums_) slices_.Update(std::span(part.data(), lanes_.size()));
-    for (std::size_t l = 0; l < lanes_.size(); ++l) {
-      Lane& lane = lanes_[l];
-      if (!lane.file) continue;
       const bool ends = lane.at == inputs_[lane.input].length;
       if (sums_) {
         FileChecksums& sums = (*sums_)[lane.input];
-        sums.slices.push_back({slices_.Digest(l), crc[l]});
+        // The slice's own checksums go on over its zero padding, its MD5
+        // later with others' (PadSlices).
+        const auto zeros = static_cast<std::size_t>(sliceSize_) - got[l];
+        sums.slices.push_back({zeros ? Md5Digest{} : slices_.Digest(l), UpdateCrc32Zeros(crc[l], zeros)});
+        if (zeros) pads_.push_back({slices_.Stream(l), zeros, lane.input, sums.slices.size() - 1});
         if (ends) {
           sums.md5 = files_.Digest(l);
           sums.md5First16k = lane.first.Digest();
@@ -204,6 +207,33 @@ class LaneReader {
       }
       if (ends) lane.file.reset();
     }
+    if (pads_.size() >= padding_.Count()) PadSlices();
+  }
+
+  // The zero padding of slices that end short of the slice size, hashed in
+  // lanes: about one such slice ends in a round, and would hash alone.
+  void PadSlices() {
+    static const std::array<std::uint8_t, std::size_t{64} << 10> kZeros{};
+    for (std::size_t first = 0; first < pads_.size(); first += padding_.Count()) {
+      const std::size_t n = std::min(padding_.Count(), pads_.size() - first);
+      for (std::size_t i = 0; i < n; ++i) padding_.Load(i, pads_[first + i].stream);
+      for (bool more = true; more;) {
+        more = false;
+        std::array<std::span<const std::uint8_t>, kMaxMd5Lanes> zeros{};
+        for (std::size_t i = 0; i < n; ++i) {
+          std::size_t& left = pads_[first + i].zeros;
+          zeros[i] = std::span(kZeros).first(std::min(left, kZeros.size()));
+          left -= zeros[i].size();
+          more = more || !zeros[i].empty();
+        }
+        padding_.Update(std::span(zeros.data(), n));
+      }
+      for (std::size_t i = 0; i < n; ++i) {
+        const Pad& pad = pads_[first + i];
+        (*sums_)[pad.input].slices[pad.slice].md5 = padding_.Digest(i);
+      }
+    }
+    pads_.clear();
   }
 
   const std::vector<EncoderInput>& inputs_;
@@ -216,7 +246,14 @@ class LaneReader {
   std::size_t next_ = 0;            // in queue_
   std::vector<Lane> lanes_;
   Buffer buffer_;
-  Md5Lanes files_, slices_;
+  Md5Lanes files_, slices_, padding_;
+  // Slices whose MD5 awaits their zero padding.
+  struct Pad {
+    Md5 stream;
+    std::size_t zeros;
+    std::size_t input, slice;  // the slice's place in *sums_
+  };
+  std::vector<Pad> pads_;
   std::vector<Slice> round_;
   std::size_t taken_ = 0;
 };
@@ -292,6 +329,7 @@ void EncodeInLanes(const std::vector<EncoderInput>& inputs, std::uint64_t sliceS
     join();
     current = following;
   }
+  reader.Finish();
   progress.Step(total, total);
   std::uint8_t* const raw = batchInputs[0].get();
   for (std::uint32_t e = 0; e < recoverySlices; ++e) {
