@@ -140,13 +140,17 @@ std::uint16_t InputFactor(std::uint32_t slice, std::uint32_t exponent) noexcept 
 void ToWorkingLayout(std::uint8_t* dst, const std::uint8_t* src, std::size_t n) noexcept {
   const __m128i low = _mm_set1_epi16(0xFF);
   for (std::size_t block = 0; block < n; block += kGfBlock) {
+    // The whole block is loaded before any of it is stored: dst may be src.
+    __m128i lo[4], hi[4];
     for (std::size_t k = 0; k < 4; ++k) {
       const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + block + 32 * k));
       const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + block + 32 * k + 16));
-      const __m128i lo = _mm_packus_epi16(_mm_and_si128(a, low), _mm_and_si128(b, low));
-      const __m128i hi = _mm_packus_epi16(_mm_srli_epi16(a, 8), _mm_srli_epi16(b, 8));
-      _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + block + 16 * k), lo);
-      _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + block + 64 + 16 * k), hi);
+      lo[k] = _mm_packus_epi16(_mm_and_si128(a, low), _mm_and_si128(b, low));
+      hi[k] = _mm_packus_epi16(_mm_srli_epi16(a, 8), _mm_srli_epi16(b, 8));
+    }
+    for (std::size_t k = 0; k < 4; ++k) {
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + block + 16 * k), lo[k]);
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + block + 64 + 16 * k), hi[k]);
     }
   }
 }
@@ -176,9 +180,11 @@ GfKernel SupportedGfKernel() noexcept {
 
 void ToWorkingLayout(std::uint8_t* dst, const std::uint8_t* src, std::size_t n) noexcept {
   for (std::size_t block = 0; block < n; block += kGfBlock) {
+    std::uint8_t words[kGfBlock];  // dst may be src
+    std::memcpy(words, src + block, kGfBlock);
     for (std::size_t j = 0; j < kGfBlock / 2; ++j) {
-      dst[block + j] = src[block + 2 * j];
-      dst[block + 64 + j] = src[block + 2 * j + 1];
+      dst[block + j] = words[2 * j];
+      dst[block + 64 + j] = words[2 * j + 1];
     }
   }
 }

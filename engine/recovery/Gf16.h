@@ -27,7 +27,7 @@ std::uint16_t InputFactor(std::uint32_t slice, std::uint32_t exponent) noexcept;
 inline constexpr std::size_t kGfBlock = 128;
 
 // Raw bytes (little-endian words) to the working layout and back; n is a
-// multiple of kGfBlock.
+// multiple of kGfBlock. ToWorkingLayout's dst may be its src.
 void ToWorkingLayout(std::uint8_t* dst, const std::uint8_t* src, std::size_t n) noexcept;
 void FromWorkingLayout(std::uint8_t* dst, const std::uint8_t* src, std::size_t n) noexcept;
 

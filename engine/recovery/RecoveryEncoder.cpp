@@ -60,16 +60,13 @@ class SliceReader {
 // A round reads this much of each lane's slice before hashing it: sixteen
 // lanes' worth stays within a second-level cache.
 constexpr std::size_t kReadPart = std::size_t{32} << 10;
+static_assert(kReadPart % kGfBlock == 0, "parts go into the working layout whole");
 
-// Each round reads one slice of every lane's piece and, when asked, takes the
-// slices' checksums and the pieces' MD5s.
+// Each round reads one slice of every lane's piece into the caller's
+// buffer, in the working layout, and, when asked, takes the slices'
+// checksums and the pieces' MD5s.
 class LaneReader {
  public:
-  struct Slice {
-    std::uint32_t number;       // in the set
-    const std::uint8_t* bytes;  // RoundUpToBlock(sliceSize), zero past its piece's end
-  };
-
   LaneReader(const std::vector<EncoderInput>& inputs, std::uint64_t sliceSize, std::size_t lanes, Md5Kernel kernel,
              std::vector<FileChecksums>* sums, const EncoderFeed* feed)
       : inputs_(inputs), sliceSize_(sliceSize), span_(RoundUpToBlock(sliceSize)), sums_(sums), feed_(feed),
@@ -90,7 +87,6 @@ class LaneReader {
                        [&inputs](std::size_t a, std::size_t b) { return inputs[a].length > inputs[b].length; });
     }
     lanes_.resize(std::min({lanes, queue_.size(), files_.Count()}));
-    buffer_ = Allocate(lanes_.size() * span_);
     if (sums_) {
       sums_->assign(inputs.size(), {});
       for (std::size_t i = 0; i < inputs.size(); ++i) {
@@ -100,10 +96,81 @@ class LaneReader {
     }
   }
 
-  // The slices come in rounds: a slice's bytes stay until the next call.
-  Slice Next() {
-    if (taken_ == round_.size()) Read();
-    return round_[taken_++];
+  // The next round: slice k of it at into + k * span, its number in the set
+  // at numbers[k], for k below the count returned (at most the lanes; 0
+  // once every slice was read).
+  std::size_t Read(std::uint8_t* into, std::uint32_t* numbers) {
+    TakePieces();
+    std::size_t count = 0;
+    std::array<std::uint8_t*, kMaxMd5Lanes> bytes{};
+    std::array<std::size_t, kMaxMd5Lanes> got{};
+    std::array<std::uint32_t, kMaxMd5Lanes> crc{};
+    std::array<std::span<const std::uint8_t>, kMaxMd5Lanes> part{};
+    for (std::size_t l = 0; l < lanes_.size(); ++l) {
+      Lane& lane = lanes_[l];
+      if (!lane.file) continue;
+      bytes[l] = into + count * span_;
+      numbers[count++] = firstSlice_[lane.input] + lane.slice++;
+      got[l] = static_cast<std::size_t>(std::min(sliceSize_, inputs_[lane.input].length - lane.at));
+      if (sums_) slices_.Reset(l);
+    }
+    // Every lane's slice a part at a time, each part hashed and then put
+    // into the working layout where it stands while all of them stay in the
+    // second-level cache; the last part with the slice's zero padding.
+    for (std::size_t from = 0; from < sliceSize_; from += kReadPart) {
+      bool any = false;
+      for (std::size_t l = 0; l < lanes_.size(); ++l) {
+        Lane& lane = lanes_[l];
+        const std::size_t n = got[l] > from ? std::min(kReadPart, got[l] - from) : 0;
+        part[l] = {};
+        if (n == 0) continue;
+        if (!lane.file->ReadExact(bytes[l] + from, n)) {
+          throw VokError(ErrorCode::IoFailed, lane.file->Path(), Cause::SourceEndedEarly);
+        }
+        part[l] = {bytes[l] + from, n};
+        any = true;
+        if (!sums_) continue;
+        const std::uint64_t at = lane.at + from;
+        if (at < kFirstBytesHashed) {
+          lane.first.Update(bytes[l] + from,
+                            static_cast<std::size_t>(std::min<std::uint64_t>(n, kFirstBytesHashed - at)));
+        }
+        crc[l] = UpdateCrc32(crc[l], bytes[l] + from, n);
+      }
+      if (!any) break;
+      // The piece's hash and the slice's take the same bytes in one pass.
+      if (sums_) slices_.Update(std::span(part.data(), lanes_.size()), &files_);
+      for (std::size_t l = 0; l < lanes_.size(); ++l) {
+        if (part[l].empty()) continue;
+        std::size_t end = from + part[l].size();
+        if (end == got[l]) {
+          std::memset(bytes[l] + end, 0, span_ - end);
+          end = span_;
+        }
+        ToWorkingLayout(bytes[l] + from, bytes[l] + from, end - from);
+      }
+    }
+    for (std::size_t l = 0; l < lanes_.size(); ++l) {
+      Lane& lane = lanes_[l];
+      if (!lane.file) continue;
+      lane.at += got[l];
+      const bool ends = lane.at == inputs_[lane.input].length;
+      if (sums_) {
+        FileChecksums& sums = (*sums_)[lane.input];
+        // The slice's own checksums go on over its zero padding, its MD5
+        // later with others' (PadSlices).
+        const auto zeros = static_cast<std::size_t>(sliceSize_) - got[l];
+        sums.slices.push_back({zeros ? Md5Digest{} : slices_.Digest(l), UpdateCrc32Zeros(crc[l], zeros)});
+        if (zeros) pads_.push_back({slices_.Stream(l), zeros, lane.input, sums.slices.size() - 1});
+        if (ends) {
+          sums.md5 = files_.Digest(l);
+          sums.md5First16k = lane.first.Digest();
+        }
+      }
+      if (ends) lane.file.reset();
+    }
+    if (pads_.size() >= padding_.Count()) PadSlices();
+    return count;
   }
 
   // Completes the checksums once every slice was read.
@@ -146,70 +213,6 @@ class LaneReader {
     }
   }
 
-  void Read() {
-    round_.clear();
-    taken_ = 0;
-    TakePieces();
-    std::array<std::size_t, kMaxMd5Lanes> got{};
-    std::array<std::uint32_t, kMaxMd5Lanes> crc{};
-    std::array<std::span<const std::uint8_t>, kMaxMd5Lanes> part{};
-    for (std::size_t l = 0; l < lanes_.size(); ++l) {
-      const Lane& lane = lanes_[l];
-      if (!lane.file) continue;
-      got[l] = static_cast<std::size_t>(std::min(sliceSize_, inputs_[lane.input].length - lane.at));
-      if (sums_) slices_.Reset(l);
-    }
-    // Every lane's slice a part at a time, each part hashed while all of
-    // them stay in the second-level cache.
-    for (std::size_t from = 0; from < sliceSize_; from += kReadPart) {
-      bool any = false;
-      for (std::size_t l = 0; l < lanes_.size(); ++l) {
-        Lane& lane = lanes_[l];
-        const std::size_t n = got[l] > from ? std::min(kReadPart, got[l] - from) : 0;
-        part[l] = {};
-        if (n == 0) continue;
-        std::uint8_t* const bytes = buffer_.get() + l * span_ + from;
-        if (!lane.file->ReadExact(bytes, n)) {
-          throw VokError(ErrorCode::IoFailed, lane.file->Path(), Cause::SourceEndedEarly);
-        }
-        part[l] = {bytes, n};
-        any = true;
-        if (!sums_) continue;
-        const std::uint64_t at = lane.at + from;
-        if (at < kFirstBytesHashed) {
-          lane.first.Update(bytes, static_cast<std::size_t>(std::min<std::uint64_t>(n, kFirstBytesHashed - at)));
-        }
-        crc[l] = UpdateCrc32(crc[l], bytes, n);
-      }
-      if (!any) break;
-      // The piece's hash and the slice's take the same bytes in one pass.
-      if (sums_) slices_.Update(std::span(part.data(), lanes_.size()), &files_);
-    }
-    for (std::size_t l = 0; l < lanes_.size(); ++l) {
-      Lane& lane = lanes_[l];
-      if (!lane.file) continue;
-      std::uint8_t* const bytes = buffer_.get() + l * span_;
-      std::memset(bytes + got[l], 0, span_ - got[l]);
-      lane.at += got[l];
-      round_.push_back({firstSlice_[lane.input] + lane.slice++, bytes});
-      const bool ends = lane.at == inputs_[lane.input].length;
-      if (sums_) {
-        FileChecksums& sums = (*sums_)[lane.input];
-        // The slice's own checksums go on over its zero padding, its MD5
-        // later with others' (PadSlices).
-        const auto zeros = static_cast<std::size_t>(sliceSize_) - got[l];
-        sums.slices.push_back({zeros ? Md5Digest{} : slices_.Digest(l), UpdateCrc32Zeros(crc[l], zeros)});
-        if (zeros) pads_.push_back({slices_.Stream(l), zeros, lane.input, sums.slices.size() - 1});
-        if (ends) {
-          sums.md5 = files_.Digest(l);
-          sums.md5First16k = lane.first.Digest();
-        }
-      }
-      if (ends) lane.file.reset();
-    }
-    if (pads_.size() >= padding_.Count()) PadSlices();
-  }
-
   // The zero padding of slices that end short of the slice size, hashed in
   // lanes: about one such slice ends in a round, and would hash alone.
   void PadSlices() {
@@ -245,7 +248,6 @@ class LaneReader {
   std::vector<std::size_t> queue_;  // inputs by length, longest first
   std::size_t next_ = 0;            // in queue_
   std::vector<Lane> lanes_;
-  Buffer buffer_;
   Md5Lanes files_, slices_, padding_;
   // Slices whose MD5 awaits their zero padding.
   struct Pad {
@@ -254,12 +256,10 @@ class LaneReader {
     std::size_t input, slice;  // the slice's place in *sums_
   };
   std::vector<Pad> pads_;
-  std::vector<Slice> round_;
-  std::size_t taken_ = 0;
 };
 
-// The smallest batch the shape takes to read each slice only once.
-constexpr std::size_t kSmallestOnePassBatch = 8;
+// The batch passes take, at most: a larger one narrows each pass's part.
+constexpr std::size_t kPassBatch = 8;
 
 // Work units a batch is cut into, per thread: enough that the threads finish
 // a batch close together however the reading went.
@@ -275,24 +275,21 @@ void EncodeInLanes(const std::vector<EncoderInput>& inputs, std::uint64_t sliceS
   const std::size_t width = shape.width, r = recoverySlices, stride = GfPreparedBytes(options.kernel);
   const Buffer recovery = Allocate(r * width);
   std::memset(recovery.get(), 0, r * width);
+  // A round of the lanes is a batch: read into one buffer set while the
+  // last is multiplied in from the other.
   const Buffer batchInputs[2] = {Allocate(shape.batch * width), Allocate(shape.batch * width)};
   const Buffer prepared[2] = {Allocate(shape.batch * r * stride), Allocate(shape.batch * r * stride)};
   std::vector<std::uint32_t> slices[2] = {std::vector<std::uint32_t>(shape.batch),
                                           std::vector<std::uint32_t>(shape.batch)};
-  LaneReader reader(inputs, sliceSize, shape.lanes, options.md5, checksums, feed);
+  LaneReader reader(inputs, sliceSize, shape.batch, options.md5, checksums, feed);
   const std::uint64_t total = std::uint64_t{inputSlices} * sliceSize;
   std::uint64_t done = 0;
-  std::uint32_t next = 0;
   // The next batch into buffer set `which`, with its factors prepared.
   const auto read = [&](std::size_t which) {
     progress.Step(done, total);
     BatchSums batch{options.kernel,         width, width, shape.batch, 0, slices[which].data(), nullptr,
                     batchInputs[which].get(), prepared[which].get(), recovery.get()};
-    for (; batch.count < shape.batch && next < inputSlices; ++batch.count, ++next) {
-      const LaneReader::Slice slice = reader.Next();
-      ToWorkingLayout(batchInputs[which].get() + batch.count * width, slice.bytes, width);
-      slices[which][batch.count] = slice.number;
-    }
+    batch.count = reader.Read(batchInputs[which].get(), slices[which].data());
     batch.Prepare(0, r);
     done += std::uint64_t{batch.count} * sliceSize;
     return batch;
@@ -346,6 +343,19 @@ EncoderShape ShapeEncoder(std::uint64_t sliceSize, std::uint32_t recoverySlices,
   if (recoverySlices == 0 || inputSlices == 0) return shape;
   const std::size_t stride = GfPreparedBytes(options.kernel);
   const std::size_t r = recoverySlices;
+  // One pass in rounds of a slice per lane, each a batch read into one of
+  // two buffer sets while the other is multiplied in: as many lanes as the
+  // two leave room for beside the sums.
+  const std::size_t span = RoundUpToBlock(sliceSize);
+  for (std::size_t lanes = Md5LaneCount(options.md5); lanes > 0; lanes /= 2) {
+    if ((r + 2 * lanes) * span + 2 * lanes * r * stride <= options.memoryLimit) {
+      shape.width = span;
+      shape.batch = shape.lanes = lanes;
+      shape.passes = 1;
+      return shape;
+    }
+  }
+  // Otherwise passes over a part of every slice at a time.
   std::size_t batch = std::clamp<std::size_t>(kPreparedBudget / (r * stride), 1, std::min<std::size_t>(kMaxBatch, inputSlices));
   std::size_t width = 0;
   for (;;) {
@@ -354,27 +364,14 @@ EncoderShape ShapeEncoder(std::uint64_t sliceSize, std::uint32_t recoverySlices,
     const std::size_t prepared = batch * r * stride;
     const std::size_t left = options.memoryLimit > prepared ? options.memoryLimit - prepared : 0;
     width = left / (r + batch + 1) / kGfBlock * kGfBlock;
-    // A smaller batch, down to a few slices, is worth one pass instead of two.
-    const bool onePass = width >= RoundUpToBlock(sliceSize);
-    if ((width >= kGfBlock && (onePass || batch <= kSmallestOnePassBatch)) || batch == 1) break;
+    // A smaller batch, down to a few slices, leaves wider parts and so
+    // fewer passes.
+    if ((width >= kGfBlock && batch <= kPassBatch) || batch == 1) break;
     batch = std::max<std::size_t>(1, batch / 2);
   }
-  shape.width = std::clamp(width, kGfBlock, RoundUpToBlock(sliceSize));
+  shape.width = std::clamp(width, kGfBlock, span);
   shape.batch = batch;
   shape.passes = (sliceSize + shape.width - 1) / shape.width;
-  if (shape.passes == 1) {
-    // A second batch and a slice per lane, halving the batch while they do
-    // not fit.
-    const std::size_t lanes = Md5LaneCount(options.md5);
-    for (std::size_t b = shape.batch;; b = std::max<std::size_t>(1, b / 2)) {
-      if ((r + 2 * b + lanes) * shape.width + 2 * b * r * stride <= options.memoryLimit) {
-        shape.batch = b;
-        shape.lanes = lanes;
-        break;
-      }
-      if (b == 1) break;
-    }
-  }
   return shape;
 }
 

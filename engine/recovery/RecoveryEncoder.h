@@ -41,8 +41,9 @@ struct EncoderShape {
   std::size_t batch = 0;   // input slices read before they are applied
   std::uint64_t passes = 0;
   // Pieces read side by side, one per MD5 lane, when one pass reads every
-  // slice whole and a second batch is room for the next one; 0: slices are
-  // read one after another and no checksums are taken.
+  // slice whole: a batch is then a round of the lanes, and two of them fit
+  // beside the sums; 0: slices are read one after another in passes and no
+  // checksums are taken.
   std::size_t lanes = 0;
 };
 EncoderShape ShapeEncoder(std::uint64_t sliceSize, std::uint32_t recoverySlices, std::uint32_t inputSlices,

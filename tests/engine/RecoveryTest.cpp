@@ -187,11 +187,11 @@ TEST(Gf16, EveryKernelAgreesWithThePortableOne) {
       }
     }
   }
-  // The portable kernel in raw words, through the layout and back, over a
-  // few blocks.
+  // The portable kernel in raw words, through the layout (made where the
+  // words stand) and back, over a few blocks.
   constexpr std::size_t kBlocks = 3 * kGfBlock;
-  Bytes layout(kBlocks), product(kBlocks, 0), back(kBlocks);
-  ToWorkingLayout(layout.data(), raw.data(), kBlocks);
+  Bytes layout(raw.begin(), raw.begin() + kBlocks), product(kBlocks, 0), back(kBlocks);
+  ToWorkingLayout(layout.data(), layout.data(), kBlocks);
   alignas(64) std::uint8_t prepared[1024];
   GfPrepare(GfKernel::Portable, 0x4321, prepared);
   GfMultiplyAdd(GfKernel::Portable, product.data(), layout.data(), kBlocks, prepared);
@@ -283,15 +283,17 @@ TEST(PlanRecovery, NamesVolumesByFirstExponentAndCountInCommonWidths) {
   EXPECT_EQ(plan->outputs.back().name.find(VOKRAM_NATIVE("b.vol1")), 0u);
 }
 
-// Fewer slices a batch are worth reading each slice once: where a full batch
-// leaves too little room for whole slices, the shape takes fewer at a time;
+// Fewer lanes are worth reading each slice once: where two rounds of every
+// lane leave too little room beside the sums, the shape takes fewer lanes;
 // slices too large for a few at a time still take passes.
-TEST(ShapeEncoder, TakesASmallerBatchToReadEachSliceOnce) {
+TEST(ShapeEncoder, TakesFewerLanesToReadEachSliceOnce) {
   const EncoderOptions options{48 << 20, 2, GfKernel::Affine512, Md5Kernel::Avx512};
-  const EncoderShape shape = ShapeEncoder(653276, 16, 800, options);
-  EXPECT_EQ(shape.passes, 1u);
-  EXPECT_GE(shape.batch, 8u);
-  EXPECT_LT(shape.batch, 64u);
+  for (const auto& [slice, sums, lanes] : {std::tuple{653312u, 16u, 16u}, {1306560u, 8u, 8u}, {3u << 20, 8u, 2u}}) {
+    const EncoderShape shape = ShapeEncoder(slice, sums, 800, options);
+    EXPECT_EQ(shape.passes, 1u) << slice;
+    EXPECT_EQ(shape.lanes, lanes) << slice;
+    EXPECT_EQ(shape.batch, lanes) << slice;
+  }
   EXPECT_GT(ShapeEncoder(8 << 20, 16, 800, options).passes, 1u);
 }
 
