@@ -202,9 +202,16 @@ void ExpectPar2AgreesAndRepairs(const std::vector<Piece>& pieceList, std::uint32
   ASSERT_TRUE(plan);
   // In one pass the encoder takes the checksums; in passes they are the
   // hasher's, taken beforehand; beside a writer, the pieces are read as they
-  // come.
+  // come; with room for only two lanes, in rounds of two.
   ASSERT_TRUE(ChecksumsWhileEncoding(*plan));
   const auto ours = WriteSet(dir, *plan, FirstBytes(dir, pieces), {});
+  EncoderOptions twoLanes;
+  const std::size_t span = (plan->sliceSize + kGfBlock - 1) / kGfBlock * kGfBlock, r = plan->recoverySlices;
+  twoLanes.memoryLimit = (r + 4) * span + 4 * r * GfPreparedBytes(twoLanes.kernel);
+  ASSERT_EQ(ShapeEncoder(plan->sliceSize, plan->recoverySlices, plan->inputSlices, twoLanes).lanes, 2u);
+  const auto inPairs = WriteSet(dir, *plan, FirstBytes(dir, pieces), twoLanes, "two-");
+  for (std::size_t i = 0; i < ours.size(); ++i) ASSERT_EQ(test::ReadFile(inPairs[i]), test::ReadFile(ours[i]));
+  for (const auto& path : inPairs) fs::remove(path);
   ASSERT_TRUE(RecoveryAlongside::Fits(*plan, *std::max_element(pieces.request.lengths.begin(),
                                                                pieces.request.lengths.end())));
   const auto beside = WriteAlongside(dir, *plan, FirstBytes(dir, pieces), "beside-");
