@@ -309,6 +309,40 @@ TEST(ShapeEncoder, TakesFewerLanesToReadEachSliceOnce) {
   EXPECT_GT(ShapeEncoder(8 << 20, 16, 800, options).passes, 1u);
 }
 
+// Lanes beside a writer wait for a piece only while fewer than half of them
+// are busy, and otherwise take only what is written: a round costs as much
+// with one busy lane as with all. Every piece is taken once, in the feed's
+// order. Pieces of one length end in the same round, so each round's lanes
+// are taken afresh.
+TEST(EncoderFeed, AwaitsAPieceOnlyWhileFewerThanHalfTheLanesAreBusy) {
+  test::TempDir dir;
+  std::vector<EncoderInput> inputs;
+  for (std::uint32_t i = 0; i < 40; ++i) {
+    const Bytes bytes = test::RandomBytes(3 * 4096 + 5, i);
+    inputs.push_back({dir / ("p." + std::to_string(i)), bytes.size()});
+    test::WriteFile(inputs.back().path, bytes);
+  }
+  EncoderFeed feed;
+  for (std::size_t i = inputs.size(); i-- > 0;) feed.order.push_back(i);
+  std::vector<std::pair<std::size_t, bool>> takes;
+  feed.take = [&](std::size_t input, bool wait) -> std::optional<std::filesystem::path> {
+    takes.emplace_back(input, wait);
+    return inputs[input].path;
+  };
+  std::vector<FileChecksums> sums;
+  std::uint32_t slices = 0;
+  for (const auto& input : inputs) slices += static_cast<std::uint32_t>((input.length + 4095) / 4096);
+  const std::size_t lanes = ShapeEncoder(4096, 2, slices, {}).lanes;
+  ASSERT_GT(lanes, 1u);
+  EncodeRecovery(inputs, 4096, 2, [](std::uint32_t, std::uint64_t, const std::uint8_t*, std::size_t) {}, {}, {}, &sums,
+                 &feed);
+  ASSERT_EQ(takes.size(), inputs.size());
+  for (std::size_t k = 0; k < takes.size(); ++k) {
+    EXPECT_EQ(takes[k].first, feed.order[k]) << k;
+    EXPECT_EQ(takes[k].second, k % lanes < lanes / 2) << k;
+  }
+}
+
 // Stops between batches when asked, with progress that only grows; names a
 // piece that ended before its length. Both in passes and in one pass whose
 // helper thread is busy with the last batch when the stop comes, and beside
