@@ -44,34 +44,6 @@ inline __m256i Word(const __m256i* m) {
 
 namespace {
 
-constexpr std::size_t kRow = kMaxMd5Lanes / 8;  // a state's words apart, in vectors
-
-// The chaining words of eight lanes.
-struct Chain {
-  __m256i a, b, c, d;
-  Chain() = default;
-  explicit Chain(const std::uint32_t* state) {
-    const auto* words = reinterpret_cast<const __m256i*>(state);
-    a = _mm256_loadu_si256(words);
-    b = _mm256_loadu_si256(words + kRow);
-    c = _mm256_loadu_si256(words + 2 * kRow);
-    d = _mm256_loadu_si256(words + 3 * kRow);
-  }
-  void Add(const Chain& o) {
-    a = _mm256_add_epi32(a, o.a);
-    b = _mm256_add_epi32(b, o.b);
-    c = _mm256_add_epi32(c, o.c);
-    d = _mm256_add_epi32(d, o.d);
-  }
-  void Store(std::uint32_t* state, __m256i mask) const {
-    auto* const out = reinterpret_cast<int*>(state);
-    _mm256_maskstore_epi32(out, mask, a);
-    _mm256_maskstore_epi32(out + kMaxMd5Lanes, mask, b);
-    _mm256_maskstore_epi32(out + 2 * kMaxMd5Lanes, mask, c);
-    _mm256_maskstore_epi32(out + 3 * kMaxMd5Lanes, mask, d);
-  }
-};
-
 // Step I of each chain in turn: all read the same words, and each one's
 // steps fill the other's waits on its own results.
 template <int I, std::size_t N>
@@ -116,8 +88,7 @@ void Blocks(std::uint32_t* state, std::uint32_t* also, const std::uint8_t* const
     Steps(z, m, std::make_integer_sequence<int, 64>{});
     for (std::size_t c = 0; c < N; ++c) z[c].Add(saved[c]);
   }
-  const __m256i mask = _mm256_load_si256(reinterpret_cast<const __m256i*>(active));
-  for (std::size_t c = 0; c < N; ++c) z[c].Store(states[c], mask);
+  for (std::size_t c = 0; c < N; ++c) z[c].Store(states[c], active);
 }
 
 }  // namespace

@@ -99,33 +99,6 @@ void Blocks16(std::uint32_t* state, const std::uint8_t* const* data, std::size_t
   _mm512_mask_storeu_epi32(state + 3 * kMaxMd5Lanes, active, d);
 }
 
-constexpr std::size_t kRow = kMaxMd5Lanes / 8;  // a state's words apart, in vectors
-
-// The chaining words of eight lanes.
-struct Chain {
-  __m256i a, b, c, d;
-  Chain() = default;
-  explicit Chain(const std::uint32_t* state) {
-    const auto* words = reinterpret_cast<const __m256i*>(state);
-    a = _mm256_loadu_si256(words);
-    b = _mm256_loadu_si256(words + kRow);
-    c = _mm256_loadu_si256(words + 2 * kRow);
-    d = _mm256_loadu_si256(words + 3 * kRow);
-  }
-  void Add(const Chain& o) {
-    a = _mm256_add_epi32(a, o.a);
-    b = _mm256_add_epi32(b, o.b);
-    c = _mm256_add_epi32(c, o.c);
-    d = _mm256_add_epi32(d, o.d);
-  }
-  void Store(std::uint32_t* state, __mmask8 active) const {
-    _mm256_mask_storeu_epi32(state, active, a);
-    _mm256_mask_storeu_epi32(state + kMaxMd5Lanes, active, b);
-    _mm256_mask_storeu_epi32(state + 2 * kMaxMd5Lanes, active, c);
-    _mm256_mask_storeu_epi32(state + 3 * kMaxMd5Lanes, active, d);
-  }
-};
-
 template <int I>
 [[gnu::always_inline]] inline void Step(__m256i& a, __m256i b, __m256i c, __m256i d, __m256i word) {
   constexpr int round = I / 16;
@@ -164,12 +137,10 @@ void PairBlocks(std::uint32_t* state, std::uint32_t* also, const std::uint8_t* c
   // An idle lane reads along with a busy one and keeps its state.
   const std::uint8_t* p[16];
   const std::uint8_t* busy = nullptr;
-  unsigned active = 0;
+  std::int32_t active[16];
   for (int i = 0; i < 16; ++i) {
-    if (data[i]) {
-      busy = data[i];
-      active |= 1u << i;
-    }
+    if (data[i]) busy = data[i];
+    active[i] = data[i] ? -1 : 0;
   }
   if (!busy || blocks == 0) return;
   for (int i = 0; i < 16; ++i) p[i] = data[i] ? data[i] : busy;
@@ -185,9 +156,7 @@ void PairBlocks(std::uint32_t* state, std::uint32_t* also, const std::uint8_t* c
     Steps(z, m, std::make_integer_sequence<int, 64>{});
     for (std::size_t c = 0; c < z.size(); ++c) z[c].Add(saved[c]);
   }
-  for (std::size_t c = 0; c < z.size(); ++c) {
-    z[c].Store(states[c / 2] + 8 * (c % 2), static_cast<__mmask8>(active >> 8 * (c % 2)));
-  }
+  for (std::size_t c = 0; c < z.size(); ++c) z[c].Store(states[c / 2] + 8 * (c % 2), active + 8 * (c % 2));
 }
 
 }  // namespace

@@ -1,12 +1,14 @@
-// Eight lanes' blocks turned into words, for the kernels in 256-bit
-// registers; internal linkage, as each file compiles it for its own
-// instructions.
+// Eight lanes' blocks turned into words, and their chaining words, for the
+// kernels in 256-bit registers; internal linkage, as each file compiles them
+// for its own instructions.
 #pragma once
 
 #include <immintrin.h>
 
 #include <cstddef>
 #include <cstdint>
+
+#include "Md5Kernels.h"
 
 namespace vokram::recovery::kernel {
 
@@ -41,6 +43,36 @@ inline void LoadWords(const std::uint8_t* const* p, __m256i* m) {
     }
   }
 }
+
+// The chaining words a, b, c and d of eight lanes, kMaxMd5Lanes apart in a
+// state.
+struct Chain {
+  static constexpr std::size_t kRow = kMaxMd5Lanes / 8;  // in vectors
+  __m256i a, b, c, d;
+  Chain() = default;
+  explicit Chain(const std::uint32_t* state) {
+    const auto* words = reinterpret_cast<const __m256i*>(state);
+    a = _mm256_loadu_si256(words);
+    b = _mm256_loadu_si256(words + kRow);
+    c = _mm256_loadu_si256(words + 2 * kRow);
+    d = _mm256_loadu_si256(words + 3 * kRow);
+  }
+  void Add(const Chain& o) {
+    a = _mm256_add_epi32(a, o.a);
+    b = _mm256_add_epi32(b, o.b);
+    c = _mm256_add_epi32(c, o.c);
+    d = _mm256_add_epi32(d, o.d);
+  }
+  // Lane i only where active[i] is -1.
+  void Store(std::uint32_t* state, const std::int32_t* active) const {
+    const __m256i mask = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(active));
+    auto* const out = reinterpret_cast<int*>(state);
+    _mm256_maskstore_epi32(out, mask, a);
+    _mm256_maskstore_epi32(out + kMaxMd5Lanes, mask, b);
+    _mm256_maskstore_epi32(out + 2 * kMaxMd5Lanes, mask, c);
+    _mm256_maskstore_epi32(out + 3 * kMaxMd5Lanes, mask, d);
+  }
+};
 
 }  // namespace
 
