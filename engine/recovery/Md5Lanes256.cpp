@@ -40,10 +40,6 @@ inline __m256i Word(const __m256i* m) {
   return _mm256_add_epi32(m[Md5Word(I)], _mm256_set1_epi32(static_cast<int>(kMd5Sine[I])));
 }
 
-}  // namespace
-
-namespace {
-
 // Step I of each chain in turn: all read the same words, and each one's
 // steps fill the other's waits on its own results.
 template <int I, std::size_t N>
