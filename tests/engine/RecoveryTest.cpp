@@ -313,7 +313,8 @@ TEST(ShapeEncoder, TakesFewerLanesToReadEachSliceOnce) {
 // are busy, and otherwise take only what is written: a round costs as much
 // with one busy lane as with all. Every piece is taken once, in the feed's
 // order. Pieces of one length end in the same round, so each round's lanes
-// are taken afresh.
+// are taken afresh. With every lane or only two, the checksums and the
+// recovery slices are those of the pieces read longest first without a feed.
 TEST(EncoderFeed, AwaitsAPieceOnlyWhileFewerThanHalfTheLanesAreBusy) {
   test::TempDir dir;
   std::vector<EncoderInput> inputs;
@@ -322,24 +323,48 @@ TEST(EncoderFeed, AwaitsAPieceOnlyWhileFewerThanHalfTheLanesAreBusy) {
     inputs.push_back({dir / ("p." + std::to_string(i)), bytes.size()});
     test::WriteFile(inputs.back().path, bytes);
   }
-  EncoderFeed feed;
-  for (std::size_t i = inputs.size(); i-- > 0;) feed.order.push_back(i);
-  std::vector<std::pair<std::size_t, bool>> takes;
-  feed.take = [&](std::size_t input, bool wait) -> std::optional<std::filesystem::path> {
-    takes.emplace_back(input, wait);
-    return inputs[input].path;
+  const std::uint32_t slices = 40 * 4;
+  using Result = std::pair<std::vector<FileChecksums>, std::map<std::uint32_t, Bytes>>;
+  const auto encode = [&](const EncoderOptions& options, const EncoderFeed* feed) {
+    Result result;
+    EncodeRecovery(
+        inputs, 4096, 2,
+        [&](std::uint32_t e, std::uint64_t, const std::uint8_t* data, std::size_t n) {
+          result.second[e].assign(data, data + n);
+        },
+        {}, options, &result.first, feed);
+    return result;
   };
-  std::vector<FileChecksums> sums;
-  std::uint32_t slices = 0;
-  for (const auto& input : inputs) slices += static_cast<std::uint32_t>((input.length + 4095) / 4096);
-  const std::size_t lanes = ShapeEncoder(4096, 2, slices, {}).lanes;
-  ASSERT_GT(lanes, 1u);
-  EncodeRecovery(inputs, 4096, 2, [](std::uint32_t, std::uint64_t, const std::uint8_t*, std::size_t) {}, {}, {}, &sums,
-                 &feed);
-  ASSERT_EQ(takes.size(), inputs.size());
-  for (std::size_t k = 0; k < takes.size(); ++k) {
-    EXPECT_EQ(takes[k].first, feed.order[k]) << k;
-    EXPECT_EQ(takes[k].second, k % lanes < lanes / 2) << k;
+  const Result expected = encode({}, nullptr);
+  EncoderOptions twoLanes;
+  twoLanes.memoryLimit = (2 + 4) * 4096 + 4 * 2 * GfPreparedBytes(twoLanes.kernel);
+  ASSERT_EQ(ShapeEncoder(4096, 2, slices, twoLanes).lanes, 2u);
+  for (const EncoderOptions& options : {EncoderOptions{}, twoLanes}) {
+    const std::size_t lanes = ShapeEncoder(4096, 2, slices, options).lanes;
+    SCOPED_TRACE(lanes);
+    ASSERT_GT(lanes, 1u);
+    EncoderFeed feed;
+    for (std::size_t i = inputs.size(); i-- > 0;) feed.order.push_back(i);
+    std::vector<std::pair<std::size_t, bool>> takes;
+    feed.take = [&](std::size_t input, bool wait) -> std::optional<std::filesystem::path> {
+      takes.emplace_back(input, wait);
+      return inputs[input].path;
+    };
+    const Result result = encode(options, &feed);
+    ASSERT_EQ(takes.size(), inputs.size());
+    for (std::size_t k = 0; k < takes.size(); ++k) {
+      EXPECT_EQ(takes[k].first, feed.order[k]) << k;
+      EXPECT_EQ(takes[k].second, k % lanes < lanes / 2) << k;
+    }
+    EXPECT_EQ(result.second, expected.second);
+    for (std::size_t i = 0; i < inputs.size(); ++i) {
+      const FileChecksums &got = result.first[i], &want = expected.first[i];
+      EXPECT_TRUE(got.md5 == want.md5 && got.md5First16k == want.md5First16k) << i;
+      ASSERT_EQ(got.slices.size(), want.slices.size()) << i;
+      for (std::size_t k = 0; k < got.slices.size(); ++k) {
+        EXPECT_TRUE(got.slices[k].md5 == want.slices[k].md5 && got.slices[k].crc32 == want.slices[k].crc32) << i;
+      }
+    }
   }
 }
 
