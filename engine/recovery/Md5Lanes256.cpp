@@ -3,7 +3,6 @@
 #include <immintrin.h>
 
 #include <array>
-#include <utility>
 
 #include "Md5Kernels.h"
 #include "Md5Words256.h"
@@ -34,32 +33,6 @@ template <int I>
   a = _mm256_add_epi32(b, _mm256_or_si256(_mm256_slli_epi32(sum, shift), _mm256_srli_epi32(sum, 32 - shift)));
 }
 
-// The message word step I adds, with its constant.
-template <int I>
-inline __m256i Word(const __m256i* m) {
-  return _mm256_add_epi32(m[Md5Word(I)], _mm256_set1_epi32(static_cast<int>(kMd5Sine[I])));
-}
-
-// Step I of each chain in turn: all read the same words, and each one's
-// steps fill the other's waits on its own results.
-template <int I, std::size_t N>
-[[gnu::always_inline]] inline void StepEach(std::array<Chain, N>& z, const __m256i* m) {
-  const __m256i w = Word<I>(m);
-#pragma GCC unroll 2
-  for (std::size_t c = 0; c < N; ++c) {
-    Chain& x = z[c];
-    if constexpr (I % 4 == 0) Step<I>(x.a, x.b, x.c, x.d, w);
-    else if constexpr (I % 4 == 1) Step<I>(x.d, x.a, x.b, x.c, w);
-    else if constexpr (I % 4 == 2) Step<I>(x.c, x.d, x.a, x.b, w);
-    else Step<I>(x.b, x.c, x.d, x.a, w);
-  }
-}
-
-template <std::size_t N, int... I>
-[[gnu::always_inline]] inline void Steps(std::array<Chain, N>& z, const __m256i* m, std::integer_sequence<int, I...>) {
-  (StepEach<I>(z, m), ...);
-}
-
 // N chains: the lanes of `state`, then of `also`.
 template <std::size_t N>
 void Blocks(std::uint32_t* state, std::uint32_t* also, const std::uint8_t* const* data, std::size_t blocks) {
@@ -77,11 +50,11 @@ void Blocks(std::uint32_t* state, std::uint32_t* also, const std::uint8_t* const
   std::array<Chain, N> z;
   for (std::size_t c = 0; c < N; ++c) z[c] = Chain(states[c]);
   for (; blocks > 0; --blocks) {
-    __m256i m[16];
-    LoadWords(p, m);
+    __m256i m[1][16];
+    LoadWords(p, m[0]);
     for (auto& q : p) q += 64;
     const std::array<Chain, N> saved = z;
-    Steps(z, m, std::make_integer_sequence<int, 64>{});
+    Md5ChainSteps(z, m, []<int I>(__m256i& a, __m256i b, __m256i c, __m256i d, __m256i w) { Step<I>(a, b, c, d, w); });
     for (std::size_t c = 0; c < N; ++c) z[c].Add(saved[c]);
   }
   for (std::size_t c = 0; c < N; ++c) z[c].Store(states[c], active);

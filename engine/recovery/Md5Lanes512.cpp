@@ -5,13 +5,12 @@
 // registers. Two streams per lane over the same bytes (a piece's hash and its
 // slice's) run as four chains of eight lanes in 256-bit registers (AVX-512VL),
 // each taking a step in turn: the words are loaded and turned once for both,
-// and each chain's steps fill the others' waits on their own results. Four
-// chains of 512 bits would not gain so much where a processor splits them
-// into halves, as 512-bit work then already fills it.
+// and each chain's steps fill the others' waits on their own results. Two
+// chains of sixteen lanes in 512-bit registers measured no faster than one
+// on a processor that splits 512-bit work into halves.
 #include "Avx512.h"
 
 #include <array>
-#include <utility>
 
 #include "Md5Kernels.h"
 #include "Md5Words256.h"
@@ -112,27 +111,6 @@ template <int I>
 // The four chains: lanes 0-7 and 8-15 of one state, then of the other.
 using Chains = std::array<Chain, 4>;
 
-// Step I of each chain in turn. Chain c reads the words of lane group c % 2:
-// the second state's chains read the first's words.
-template <int I>
-[[gnu::always_inline]] inline void StepEach(Chains& z, const __m256i (&m)[2][16]) {
-  const __m256i k = _mm256_set1_epi32(static_cast<int>(kMd5Sine[I]));
-  const __m256i w[2] = {_mm256_add_epi32(m[0][Md5Word(I)], k), _mm256_add_epi32(m[1][Md5Word(I)], k)};
-#pragma GCC unroll 4
-  for (std::size_t c = 0; c < z.size(); ++c) {
-    Chain& x = z[c];
-    if constexpr (I % 4 == 0) Step<I>(x.a, x.b, x.c, x.d, w[c % 2]);
-    else if constexpr (I % 4 == 1) Step<I>(x.d, x.a, x.b, x.c, w[c % 2]);
-    else if constexpr (I % 4 == 2) Step<I>(x.c, x.d, x.a, x.b, w[c % 2]);
-    else Step<I>(x.b, x.c, x.d, x.a, w[c % 2]);
-  }
-}
-
-template <int... I>
-[[gnu::always_inline]] inline void Steps(Chains& z, const __m256i (&m)[2][16], std::integer_sequence<int, I...>) {
-  (StepEach<I>(z, m), ...);
-}
-
 void PairBlocks(std::uint32_t* state, std::uint32_t* also, const std::uint8_t* const* data, std::size_t blocks) {
   // An idle lane reads along with a busy one and keeps its state.
   const std::uint8_t* p[16];
@@ -153,7 +131,7 @@ void PairBlocks(std::uint32_t* state, std::uint32_t* also, const std::uint8_t* c
     LoadWords(p + 8, m[1]);
     for (auto& q : p) q += 64;
     const Chains saved = z;
-    Steps(z, m, std::make_integer_sequence<int, 64>{});
+    Md5ChainSteps(z, m, []<int I>(__m256i& a, __m256i b, __m256i c, __m256i d, __m256i w) { Step<I>(a, b, c, d, w); });
     for (std::size_t c = 0; c < z.size(); ++c) z[c].Add(saved[c]);
   }
   for (std::size_t c = 0; c < z.size(); ++c) z[c].Store(states[c / 2] + 8 * (c % 2), active + 8 * (c % 2));

@@ -1,12 +1,14 @@
-// Eight lanes' blocks turned into words, and their chaining words, for the
-// kernels in 256-bit registers; internal linkage, as each file compiles them
+// Eight lanes' blocks turned into words, their chaining words and the steps
+// of several chains, for the kernels in 256-bit registers; internal linkage, as each file compiles them
 // for its own instructions.
 #pragma once
 
 #include <immintrin.h>
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
+#include <utility>
 
 #include "Md5Kernels.h"
 
@@ -73,6 +75,33 @@ struct Chain {
     _mm256_maskstore_epi32(out + 3 * kMaxMd5Lanes, mask, d);
   }
 };
+
+// Step I of N chains in turn, chain c reading the words of lane group
+// c % G (a second state's chains read the same words as the first's): each
+// chain's steps fill the others' waits on their own results. `step` is the
+// kernel's own, step.operator()<I>(a, b, c, d, word).
+template <int I, std::size_t G, std::size_t N, class Step>
+[[gnu::always_inline]] inline void StepEach(std::array<Chain, N>& z, const __m256i (&m)[G][16], Step step) {
+  const __m256i k = _mm256_set1_epi32(static_cast<int>(kMd5Sine[I]));
+  __m256i w[G];
+  for (std::size_t g = 0; g < G; ++g) w[g] = _mm256_add_epi32(m[g][Md5Word(I)], k);
+#pragma GCC unroll 4
+  for (std::size_t c = 0; c < N; ++c) {
+    Chain& x = z[c];
+    if constexpr (I % 4 == 0) step.template operator()<I>(x.a, x.b, x.c, x.d, w[c % G]);
+    else if constexpr (I % 4 == 1) step.template operator()<I>(x.d, x.a, x.b, x.c, w[c % G]);
+    else if constexpr (I % 4 == 2) step.template operator()<I>(x.c, x.d, x.a, x.b, w[c % G]);
+    else step.template operator()<I>(x.b, x.c, x.d, x.a, w[c % G]);
+  }
+}
+
+// The 64 steps of one block.
+template <std::size_t G, std::size_t N, class Step>
+[[gnu::always_inline]] inline void Md5ChainSteps(std::array<Chain, N>& z, const __m256i (&m)[G][16], Step step) {
+  [&]<int... I>(std::integer_sequence<int, I...>) {
+    (StepEach<I>(z, m, step), ...);
+  }(std::make_integer_sequence<int, 64>{});
+}
 
 }  // namespace
 

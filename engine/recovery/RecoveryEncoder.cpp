@@ -54,17 +54,17 @@ class SliceReader {
   std::uint64_t position_ = 0;
 };
 
-// Reads whole slices of several pieces side by side, one piece per MD5 lane,
-// longest first so that the lanes run dry together, or where a feed gives
-// them, as they are written; a lane takes the next piece when its own ends.
 // A round reads this much of each lane's slice before hashing it: sixteen
 // lanes' worth stays within a second-level cache.
 constexpr std::size_t kReadPart = std::size_t{32} << 10;
 static_assert(kReadPart % kGfBlock == 0, "parts go into the working layout whole");
 
-// Each round reads one slice of every lane's piece into the caller's
-// buffer, in the working layout, and, when asked, takes the slices'
-// checksums and the pieces' MD5s.
+// Reads whole slices of several pieces side by side, one piece per MD5 lane,
+// longest first so that the lanes run dry together, or where a feed gives
+// them, as they are written; a lane takes the next piece when its own ends.
+// Each round reads one slice of every lane's piece into the caller's buffer,
+// in the working layout, and, when asked, takes the slices' checksums and
+// the pieces' MD5s.
 class LaneReader {
  public:
   LaneReader(const std::vector<EncoderInput>& inputs, std::uint64_t sliceSize, std::size_t lanes, Md5Kernel kernel,
